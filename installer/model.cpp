@@ -1,0 +1,41 @@
+#include "installer/model.h"
+
+#include "util/xtim.h"
+
+const int is_build = 0;
+const int install_type = 0;
+const int is_net = 1;
+
+const std::string no_install_name = "Not Yet Scanned";
+std::string install_name = no_install_name;
+std::string temp_path;
+std::string dest_dir_path;
+std::string crnt_file_path;
+std::string crnt_file_name;
+std::string dvd_path;
+
+std::string server_name[kMaxServers];
+std::string server_path[kMaxServers];
+std::string server_desc[kMaxServers];
+
+stg_class stg;
+sim_info_struct sim_info;
+next_class next;
+
+void reset_streams() {
+  const int start_count = install_type == 0 ? 2 : 1;
+  next.next_index = 0;
+  for (int i = 0; i < kStreamCount; ++i) {
+    next.stream_active[i] = i < start_count ? 1 : 0;
+    next.stream_waiting[i] = i < start_count ? 1 : 0;
+    next.stream_index[i] = 0;
+  }
+  next.star_time = xtim.real_time;
+  next.file_down = 0.0f;
+  next.comp_down = 0.0f;
+  next.totl_disk = 0.0f;
+}
+
+bool os_type_applies(int os_type, int download_os) {
+  return os_type == 0 || os_type == download_os || (os_type == 6 && download_os == 3);
+}

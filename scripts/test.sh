@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds, and runs every test: once in the normal
+# build and once with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Usage: scripts/test.sh [ctest arguments, e.g. -L net]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {
+  local dir=$1; shift
+  # Tests that need a screen share one virtual display with Mesa's software GL.
+  xvfb-run -a -s "-screen 0 1280x1024x24" \
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
+}
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+run_suite build "$@"
+
+if [ "${SKYVANE_SKIP_SANITIZERS:-0}" != "1" ]; then
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSKYVANE_SANITIZE=ON >/dev/null
+  cmake --build build-asan
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp run_suite build-asan "$@"
+fi

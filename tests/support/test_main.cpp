@@ -1,0 +1,34 @@
+// Test programs' main: every test program runs with private HOME, config and
+// temporary folders, never the user's, and with fatal alerts turned into
+// exceptions so a test can observe them.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "test_support.h"
+#include "ui/hl_alert.h"
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::signal(SIGPIPE, SIG_IGN);
+  static testsupport::TempDir* root = nullptr;
+  {
+    const char* base = getenv("TMPDIR");
+    (void)base;
+    root = new testsupport::TempDir();
+    const std::string home = root->path() + "home/";
+    const std::string tmp = root->path() + "tmp/";
+    testsupport::make_dirs(home + ".config");
+    testsupport::make_dirs(tmp);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + ".config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (home + ".local/state").c_str(), 1);
+    setenv("TMPDIR", tmp.c_str(), 1);
+  }
+  alert_set_exit_hook([](int code) { throw testsupport::fatal_alert_exit(code); });
+  int rc = RUN_ALL_TESTS();
+  delete root;
+  return rc;
+}

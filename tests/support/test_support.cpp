@@ -1,0 +1,185 @@
+#include "test_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sv-test-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = std::string(buf.data()) + "/";
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Undo read-only folders that a test may have left so removal succeeds.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  if (!f) throw std::runtime_error("cannot write " + path);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+void make_dirs(const std::string& path) { std::filesystem::create_directories(path); }
+
+std::string shell_quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q += c;
+  }
+  return q + "'";
+}
+
+int run(const std::string& shell_command, std::string* out) {
+  FILE* p = ::popen((shell_command + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
+    if (out) out->append(buf, n);
+  }
+  int st = ::pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::string md5sum_of(const std::string& path) {
+  std::string out;
+  if (run("md5sum " + shell_quote(path), &out) != 0 || out.size() < 32) return "";
+  return out.substr(0, 32);
+}
+
+std::string random_bytes(size_t n, uint32_t seed) {
+  std::string s(n, '\0');
+  uint64_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    s[i] = static_cast<char>(x & 0xff);
+  }
+  return s;
+}
+
+int free_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = 0;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  int port = ntohs(a.sin_port);
+  ::close(fd);
+  return port;
+}
+
+static bool port_accepts(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
+Nginx::Nginx(const std::string& root, const std::string& extra_server_conf) {
+  for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
+    port_ = free_port();
+    std::string conf = dir_ / "nginx.conf";
+    std::ostringstream c;
+    if (::geteuid() == 0) c << "user root;\n";
+    c << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+      << "error_log " << dir_.path() << "error.log warn;\n"
+      << "pid " << dir_.path() << "nginx.pid;\n"
+      << "events { worker_connections 256; }\n"
+      << "http {\n  access_log off;\n  sendfile on;\n  tcp_nopush on;\n"
+      << "  default_type application/octet-stream;\n"
+      << "  client_body_temp_path " << dir_.path() << "body;\n"
+      << "  proxy_temp_path " << dir_.path() << "proxy;\n"
+      << "  fastcgi_temp_path " << dir_.path() << "fastcgi;\n"
+      << "  uwsgi_temp_path " << dir_.path() << "uwsgi;\n"
+      << "  scgi_temp_path " << dir_.path() << "scgi;\n"
+      << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n"
+      << extra_server_conf << "\n  }\n}\n";
+    write_file(conf, c.str());
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execlp("nginx", "nginx", "-p", dir_.path().c_str(), "-c", conf.c_str(), (char*)nullptr);
+      ::_exit(127);
+    }
+    for (int i = 0; i < 200; ++i) {
+      if (port_accepts(port_)) {
+        pid_ = pid;
+        break;
+      }
+      int st;
+      if (::waitpid(pid, &st, WNOHANG) == pid) break;  // failed to start (port taken?)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (pid_ < 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  if (pid_ < 0) throw std::runtime_error("nginx did not start; see " + dir_.path() + "error.log");
+}
+
+Nginx::~Nginx() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGQUIT);
+    int st;
+    for (int i = 0; i < 300; ++i) {
+      if (::waitpid(pid_, &st, WNOHANG) == pid_) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &st, 0);
+  }
+}
+
+std::string Nginx::host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+}  // namespace testsupport

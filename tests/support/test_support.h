@@ -1,0 +1,69 @@
+#pragma once
+// Shared helpers for the test programs: private folders, running real tools,
+// and a real nginx on 127.0.0.1.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Thrown by the alert exit hook that every test program installs, so a fatal
+// alert unwinds the test instead of ending the process.
+struct fatal_alert_exit : std::runtime_error {
+  int code;
+  explicit fatal_alert_exit(int c) : std::runtime_error("fatal alert"), code(c) {}
+};
+
+// A fresh folder under the test's TMPDIR, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  // Absolute path ending in '/'.
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& rel) const { return path_ + rel; }
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+void make_dirs(const std::string& path);  // like mkdir -p
+
+// Runs a shell command; returns its exit status. Output goes to `out` when given.
+int run(const std::string& shell_command, std::string* out = nullptr);
+std::string shell_quote(const std::string& s);
+
+// MD5 of a file as `md5sum` prints it (the independent reference).
+std::string md5sum_of(const std::string& path);
+
+// Deterministic pseudo-random bytes.
+std::string random_bytes(size_t n, uint32_t seed);
+
+// A free TCP port on 127.0.0.1 at the time of the call.
+int free_port();
+
+// A real nginx serving `root` on 127.0.0.1 at a free port, with a private
+// configuration, stopped on destruction. `extra_server_conf` is added inside
+// the server block (locations that return errors, and the like).
+class Nginx {
+ public:
+  explicit Nginx(const std::string& root, const std::string& extra_server_conf = "");
+  ~Nginx();
+  Nginx(const Nginx&) = delete;
+  Nginx& operator=(const Nginx&) = delete;
+  int port() const { return port_; }
+  std::string host() const;  // "127.0.0.1:PORT"
+
+ private:
+  TempDir dir_;
+  int port_ = 0;
+  int pid_ = -1;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,16 @@
+#include "util/log.h"
+
+std::ofstream xer;
+
+bool log_open(const std::string& path) {
+  if (xer.is_open()) xer.close();
+  xer.clear();
+  xer.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+  if (!xer.is_open()) xer.setstate(std::ios::failbit);
+  return xer.is_open();
+}
+
+void log_close() {
+  if (xer.is_open()) xer.close();
+  xer.setstate(std::ios::failbit);
+}
