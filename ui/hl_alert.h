@@ -30,10 +30,13 @@ struct alert_record {
   std::string file;
   int line = 0;
   bool recursive = false;
+  bool unattended = false;  // --fps_test: logged only, never shown
+  int return_win = 0;
 };
 
-// Observer: when set, it is told every alert that would be shown (after the
-// alert is logged) and nothing is shown. Pass nullptr to remove.
+// Observer: when set, it is told every alert handled on the main thread
+// (after the alert is logged; --fps_test ones too) and nothing is shown.
+// Pass nullptr to remove.
 void alert_set_observer(std::function<void(const alert_record&)> fn);
 
 // How a fatal alert ends the process. Default: std::_Exit with the code
@@ -50,6 +53,16 @@ void alert_set_drawn_handler(drawn_alert_fn fn);
 // The framework's shut-down (window closed, display restored, log closed),
 // run before a fatal alert ends the process. Installed by the UI framework.
 void alert_set_shutdown(void (*fn)());
+
+// Folder that receives "stack_crawl.txt" (ends in '/'). Default: the folder
+// of the log file (platform_log_file_path).
+void alert_set_crash_folder(const std::string& folder);
+
+// Joins the four lines with blank lines between them, as the message box
+// shows them, cut to at most `max_bytes` bytes (never inside a UTF-8
+// character).
+std::string alert_box_text(const std::string& l1, const std::string& l2, const std::string& l3,
+                           const std::string& l4, size_t max_bytes = 1999);
 
 // Decimal text of `value` into `buf`: '-' when negative, '+' when
 // non-negative and `plus` is set, leading zeros up to `min_digits` (<= 10).
