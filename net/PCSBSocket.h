@@ -1,0 +1,71 @@
+#pragma once
+// One IPv4 TCP stream socket, safe to drive from the installer's per-frame
+// pass: every operation returns at once and the socket carries a coarse state
+// that the caller polls. Failures never throw and never show anything; they
+// are recorded in the status (and, for pcsbstatus_Error, in GetOSError).
+//
+// Client use: StartupNetworking once per process, LookupAddress, construct with
+// port 0 and inServer false, Connect, then each pass GetStatus and, while
+// connected, http_WriteData / ReadData; Disconnect when the expected data are
+// in; delete through the virtual destructor.
+#include <cstdint>
+
+enum PCSB_Status : uint8_t {
+  pcsbstatus_Ready = 1,         // created, not connecting (initial state)
+  pcsbstatus_Connecting = 2,    // connection attempt under way (client) / connection pending (server)
+  pcsbstatus_Connected = 3,     // the stream is established
+  pcsbstatus_Disconnected = 4,  // the stream is over: closed, reset, refused, or shut down by us
+  pcsbstatus_Error = 5,         // an OS call failed; GetOSError holds the code
+};
+
+class PCSBSocket {
+ public:
+  // `inPort`: local port in host order (0 = any). `inServer`: listen instead of
+  // connecting (never used by the installer). A failure leaves the object in
+  // pcsbstatus_Error, where every other operation fails harmlessly.
+  PCSBSocket(uint16_t inPort, bool inServer);
+  virtual ~PCSBSocket();
+  PCSBSocket(const PCSBSocket&) = delete;
+  PCSBSocket& operator=(const PCSBSocket&) = delete;
+
+  // True when the networking layer is ready (always, on this platform).
+  static bool StartupNetworking(bool inFlag);
+
+  // IPv4 address in network byte order of dotted text or a host name; 0 when
+  // the name does not resolve. Dotted text never reaches a resolver; a name may
+  // make the system resolver wait briefly.
+  static uint32_t LookupAddress(const char* inAddress);
+
+  // Starts a connection; the outcome shows in GetStatus. `inIP` as returned by
+  // LookupAddress, `inPort` in host order.
+  void Connect(uint32_t inIP, uint16_t inPort);
+
+  // The status after one zero-time-out poll (only Ready servers and Connecting
+  // sockets are polled; other states are returned unchanged).
+  PCSB_Status GetStatus();
+
+  // One receive of at most `inLength` bytes: > 0 bytes read, 0 nothing now (or
+  // the peer released its side: see ReceivedRelease), -1 stream over or failed.
+  int32_t ReadData(void* outBuf, int32_t inLength);
+
+  // One send of up to `inLength` bytes: bytes accepted (>= 0, may be fewer than
+  // asked), -1 stream over or failed.
+  int32_t http_WriteData(const void* inBuf, int32_t inLength);
+
+  // Shuts down our sending direction; the status becomes Disconnected unless it
+  // is Error. The handle stays open until destruction.
+  void Disconnect();
+
+  int32_t GetOSError() const { return mSocketError; }
+  bool ReceivedRelease() const { return mReceivedRelease; }
+
+ private:
+  void SetError(int code);
+
+  int mWinSocket = -1;  // file descriptor; -1 when creation failed
+  PCSB_Status mSocketStatus = pcsbstatus_Ready;
+  int32_t mSocketError = 0;       // OS code of the failure that set pcsbstatus_Error
+  bool mReceivedRelease = false;  // a receive returned 0 bytes: the peer closed its side
+  bool mSentRelease = false;      // never set by this system; read by ReadData
+  bool mIsAServer = false;
+};

@@ -1,0 +1,336 @@
+// down_class: one HTTP/1.1 request and its response, streamed to a file.
+//
+// Sections: construction and the request text; DoProcessing; header parsing;
+// body and end of transfer; state queries.
+#include <cerrno>
+#include <cstring>
+
+#include "net/PCSBSocket.h"
+#include "net/http.h"
+#include "platform/sockets.h"
+#include "util/log.h"
+#include "util/xtim.h"
+
+namespace {
+
+// One receive buffer shared by every download object: all of them run on the
+// installer's main thread, so reads never overlap.
+constexpr int32_t kReadChunk = 65536;
+char readChunk[kReadChunk];
+
+// Header text beyond this is not a server we can talk to; the response is
+// abandoned instead of letting the buffer grow without bound.
+constexpr size_t kMaxHeaderBytes = 65536;
+
+bool iequals(const std::string& a, const char* b) {
+  size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool is_ows(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// A Content-Length value: decimal digits only (RFC 9110 8.6), no sign, no
+// overflow. Returns false for anything else.
+bool parse_length(const std::string& v, int64_t* out) {
+  if (v.empty() || v.size() > 18) return false;  // 18 digits always fit in 63 bits
+  int64_t n = 0;
+  for (char c : v) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  *out = n;
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction and the request text
+
+down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inURL, bool inIsPost,
+                       const std::map<std::string, std::string>& inExtraFields, const char* inContentBuffer,
+                       int32_t inContentBufferLength, const char* rel_path) {
+  if (rel_path) mDestFileName = rel_path;  // the program-folder prefix is empty in the installer
+  last_read_time = xtim.real_time;
+
+  const std::string server = inServerIP ? inServerIP : "";
+  const bool proxied = http.UseProxy(server.c_str(), inPort);
+  const std::string contact = proxied ? http.ProxyHost : server;
+  const uint32_t ip = PCSBSocket::LookupAddress(contact.c_str());
+  if (ip == 0) {
+    xer << "Translated server " << server << " to IP addy: " << sock_ipv4_text(ip) << " and port = " << inPort
+        << "\n";
+    xer.flush();
+    mFileErr = 20011;
+    return;
+  }
+
+  mResponseNum = -1;
+  mSocket = std::make_unique<PCSBSocket>(0, false);
+  mSocket->Connect(ip, proxied ? static_cast<uint16_t>(http.ProxyPort_int) : inPort);
+
+  std::string req = inIsPost ? "POST " : "GET ";
+  if (proxied) {
+    auto host = inExtraFields.find("Host");
+    req += "http://";
+    if (host != inExtraFields.end()) req += host->second;
+  }
+  for (const char* p = inURL ? inURL : ""; *p; ++p) {
+    if (*p == ' ')
+      req += "%20";
+    else
+      req += *p;
+  }
+  req += " HTTP/1.1\r\n";
+  for (const auto& [name, value] : inExtraFields) req += name + ": " + value + "\r\n";
+  if (inContentBuffer) req += "Content-Length: " + std::to_string(inContentBufferLength) + "\r\n";
+  req += "\r\n";
+  mOutBuf.assign(req.begin(), req.end());
+  if (inContentBuffer && inContentBufferLength > 0)
+    mOutBuf.insert(mOutBuf.end(), inContentBuffer, inContentBuffer + inContentBufferLength);
+}
+
+down_class::~down_class() {
+  if (mDestFile) std::fclose(mDestFile);
+}
+
+// ---------------------------------------------------------------------------
+// DoProcessing
+
+void down_class::DoProcessing() {
+  if (!mSocket) return;
+  const PCSB_Status st = mSocket->GetStatus();
+  if (st == pcsbstatus_Connected) {
+    if (!mOutBuf.empty()) {
+      int32_t sent = mSocket->http_WriteData(mOutBuf.data(), static_cast<int32_t>(mOutBuf.size()));
+      if (sent > 0) mOutBuf.erase(mOutBuf.begin(), mOutBuf.begin() + sent);
+    }
+    const int32_t got = mSocket->ReadData(readChunk, kReadChunk);
+    if (got < 0) return;
+    if (got == 0) {
+      if (mSocket->ReceivedRelease()) PeerClosed();
+      return;
+    }
+    if (mGotWholeHeader && mInBuf.empty()) {
+      TakeBody(readChunk, static_cast<size_t>(got));  // the common case: straight to the file, no copy
+    } else {
+      mInBuf.insert(mInBuf.end(), readChunk, readChunk + got);
+      if (!mGotWholeHeader) ScanHeader();
+      if (mGotWholeHeader && !mInBuf.empty() && !mAbandoned) {
+        std::vector<char> body;
+        body.swap(mInBuf);
+        TakeBody(body.data(), body.size());
+      }
+    }
+    if (mGotWholeHeader) last_read_time = xtim.real_time;
+  } else if (st == pcsbstatus_Disconnected || st == pcsbstatus_Error) {
+    if (mDestFile) {
+      std::fclose(mDestFile);  // the transfer failed or ended; FinishFile already closed a whole one
+      mDestFile = nullptr;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Header parsing
+
+// Consumes complete lines from the front of mInBuf. Lines end in CR LF. An
+// interim response (1xx) is skipped and scanning goes on at once, so a final
+// response that arrived in the same read is not left waiting for more data.
+void down_class::ScanHeader() {
+  size_t pos = 0;
+  const char* buf = mInBuf.data();
+  const size_t size = mInBuf.size();
+  while (!mGotWholeHeader && !mAbandoned) {
+    size_t eol = pos + 1;
+    while (eol < size && !(buf[eol] == '\n' && buf[eol - 1] == '\r')) ++eol;
+    if (eol >= size) break;
+    const size_t len = eol - 1 - pos;
+    mHeaderBytes += len + 2;
+    if (len == 0) {
+      if (mResponseNum >= 200) HeaderComplete();
+    } else {
+      ParseLine(buf + pos, len);
+    }
+    pos = eol + 1;
+  }
+  if (!mAbandoned && !mGotWholeHeader && mHeaderBytes + (size - pos) > kMaxHeaderBytes) {
+    Abandon("response header longer than " + std::to_string(kMaxHeaderBytes) + " bytes");
+  }
+  if (mAbandoned) {
+    mInBuf.clear();
+  } else {
+    mInBuf.erase(mInBuf.begin(), mInBuf.begin() + static_cast<std::ptrdiff_t>(pos));
+  }
+}
+
+// One header line without its CR LF: a status line or a field line; anything
+// else is ignored.
+void down_class::ParseLine(const char* line, size_t len) {
+  const std::string s(line, len);
+  // "HTTP/x.y SP 3DIGIT SP reason-phrase"; the reason may be empty (RFC 9112 4).
+  if (s.compare(0, 5, "HTTP/") == 0) {
+    const bool shape = len >= 12 && s[8] == ' ' && (len == 12 || s[12] == ' ');
+    const bool digits =
+        shape && s[9] >= '0' && s[9] <= '9' && s[10] >= '0' && s[10] <= '9' && s[11] >= '0' && s[11] <= '9';
+    if (digits) {
+      mResponseNum = (s[9] - '0') * 100 + (s[10] - '0') * 10 + (s[11] - '0');
+      mResponseName = len > 13 ? s.substr(13) : std::string();
+      mFields.clear();  // the fields of an interim response do not belong to the final one
+    }
+    return;
+  }
+  // "name:" OWS value OWS (RFC 9112 5); a name holds no white space.
+  const size_t colon = s.find(':');
+  if (colon == std::string::npos || colon == 0) return;
+  for (size_t i = 0; i < colon; ++i)
+    if (is_ows(s[i])) return;
+  size_t b = colon + 1, e = len;
+  while (b < e && is_ows(s[b])) ++b;
+  while (e > b && is_ows(s[e - 1])) --e;
+  mFields.emplace(s.substr(0, colon), s.substr(b, e - b));  // of two equal names the first stays
+}
+
+// The blank line after a final status line: open the destination and learn how
+// the body ends.
+void down_class::HeaderComplete() {
+  mGotWholeHeader = true;
+  if (!mDestFileName.empty()) {
+    errno = 0;
+    mDestFile = std::fopen(mDestFileName.c_str(), "wb");
+    if (!mDestFile) {
+      mFileErr = errno ? errno : 20010;
+    } else {
+      std::setvbuf(mDestFile, nullptr, _IONBF, 0);  // each 64 KiB read goes to the file in one write
+    }
+  }
+
+  // Field names are case-insensitive (RFC 9110 5.1).
+  bool have_length = false;
+  for (const auto& [name, value] : mFields) {
+    if (iequals(name, "Transfer-Encoding") && !iequals(value, "identity")) {
+      Abandon("unsupported Transfer-Encoding \"" + value + "\"");
+      return;
+    }
+    if (!iequals(name, "Content-Length")) continue;
+    int64_t n = 0;
+    if (!parse_length(value, &n) || (have_length && n != mIncomingLength)) {
+      Abandon("bad Content-Length \"" + value + "\"");
+      return;
+    }
+    have_length = true;
+    mIncomingLength = n;
+  }
+  mBodyByClose = !have_length;
+  if (have_length && mIncomingLength == 0) TakeBody(nullptr, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Body and end of transfer
+
+// Hands body bytes to the destination; ends the transfer once the announced
+// length is in (bytes beyond it are not part of the body and are dropped).
+void down_class::TakeBody(const char* data, size_t len) {
+  if (mAbandoned) return;
+  if (mDestFileName.empty()) {
+    mInBuf.insert(mInBuf.end(), data, data + len);  // no destination: the body stays in memory
+    if (mIncomingLength != -1 && static_cast<int64_t>(mInBuf.size()) >= mIncomingLength)
+      mSocket->Disconnect();
+    return;
+  }
+  if (mIncomingLength != -1) {
+    const int64_t want = mIncomingLength - mReceivedPayload;
+    if (static_cast<int64_t>(len) >= want) {
+      len = static_cast<size_t>(want);
+      mSocket->Disconnect();  // every expected byte is in: the transfer is over
+    }
+  }
+  if (mDestFile && len > 0) {
+    errno = 0;
+    const size_t put = std::fwrite(data, 1, len, mDestFile);
+    mReceivedPayload += static_cast<int64_t>(put);
+    if (put < len && mFileErr == 0) mFileErr = errno ? errno : 20010;
+  }
+  if (mIncomingLength != -1 && mReceivedPayload >= mIncomingLength) FinishFile();
+}
+
+// The server closed its side. Without an announced length that is the end of
+// the body (RFC 9112 6.3); otherwise the transfer ended short and has failed.
+void down_class::PeerClosed() {
+  if (mGotWholeHeader && mBodyByClose && !mAbandoned) {
+    mIncomingLength = mReceivedPayload;
+    FinishFile();
+  } else if (!mGotWholeHeader) {
+    xer << "HTTP: the server closed the connection before the response header was complete\n";
+  } else if (!IsComplete()) {
+    xer << "HTTP: the server closed the connection after " << mReceivedPayload << " of " << mIncomingLength
+        << " body bytes\n";
+  }
+  mSocket->Disconnect();
+}
+
+// Closes a complete destination file; a failed close (data not stored) is a
+// file error like a short write.
+void down_class::FinishFile() {
+  if (!mDestFile) return;
+  errno = 0;
+  if (std::fclose(mDestFile) != 0 && mFileErr == 0) mFileErr = errno ? errno : 20010;
+  mDestFile = nullptr;
+}
+
+// Gives up on a response that cannot be read correctly: logged, the socket
+// shut down, so the manager fails the download at once instead of waiting.
+void down_class::Abandon(const std::string& why) {
+  xer << "HTTP: " << why << "; download abandoned\n";
+  mAbandoned = true;
+  if (mDestFile) {
+    std::fclose(mDestFile);
+    mDestFile = nullptr;
+  }
+  if (mSocket) mSocket->Disconnect();
+}
+
+// ---------------------------------------------------------------------------
+// State queries
+
+int32_t down_class::GetStat() {
+  if (!mSocket) return 0;
+  if (mSocket->GetStatus() == pcsbstatus_Connecting) return 1;
+  if (mSocket->GetStatus() == pcsbstatus_Error) return 2;
+  if (mSocket->GetStatus() == pcsbstatus_Disconnected) return 3;
+  if (!mOutBuf.empty()) return 4;
+  if (mGotWholeHeader) return 5;
+  return 6;
+}
+
+bool down_class::IsComplete() const {
+  return !mAbandoned && mIncomingLength == mReceivedPayload;
+}
+
+bool down_class::IsErr() {
+  if (mFileErr != 0) return true;
+  const int32_t stat = GetStat();
+  return stat == 0 || stat == 2;
+}
+
+int32_t down_class::GetOSErr() const {
+  if (mFileErr != 0) return mFileErr;
+  if (mSocket) return mSocket->GetOSError();
+  return 20009;
+}
+
+float down_class::GetPercentDone() const {
+  if (mIncomingLength == -1) return -1.0f;
+  if (mIncomingLength == 0) return 100.0f;
+  return static_cast<float>(static_cast<double>(mReceivedPayload) * 100.0 /
+                            static_cast<double>(mIncomingLength));
+}

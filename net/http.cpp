@@ -1,0 +1,148 @@
+// http_class: the six download slots, the proxy choice and net_check.
+#include "net/http.h"
+
+#include "net/PCSBSocket.h"
+#include "ui/hl_alert.h"
+#include "util/log.h"
+#include "util/xtim.h"
+
+http_class http;
+std::vector<std::string> gProxyExclude;
+
+namespace {
+
+// The product's version text; its last four characters end the agent text.
+constexpr char kProductVersionText[] = "Skyvane 9.00 Beta-25";
+
+bool inited_any = false;  // the slots were cleared by the first net_check
+bool soc_inited = false;  // StartupNetworking was called
+
+bool is_dirchar(char c) {
+  return c == '/' || c == '\\';
+}
+
+// "name" or "name:PORT" into its parts; port 80 when none is given. A port
+// that is not a number from 1 to 65535 leaves the whole text as the name, so
+// that it fails to resolve and the download fails like any unknown server.
+void split_host_port(const std::string& server, std::string* host, uint16_t* port) {
+  *host = server;
+  *port = 80;
+  const size_t colon = server.rfind(':');
+  if (colon == std::string::npos) return;
+  const std::string digits = server.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5) return;
+  unsigned value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 65535) return;
+  *host = server.substr(0, colon);
+  *port = static_cast<uint16_t>(value);
+}
+
+}  // namespace
+
+std::string http_agent_text() {
+  const std::string version = kProductVersionText;
+  return "Installer-LIN/" + version.substr(version.size() - 4);
+}
+
+http_class::~http_class() {
+  for (int o = 0; o < kSlots; ++o) ReleaseSlot(o);
+}
+
+void http_class::ReleaseSlot(int o) {
+  delete down[o];
+  down[o] = nullptr;
+}
+
+bool http_class::UseProxy(const char* inIP, uint16_t) const {
+  if (ProxyPort_int == 0 || ProxyHost.empty()) return false;
+  const std::string host = inIP ? inIP : "";
+  for (const std::string& tail : gProxyExclude) {
+    if (tail.size() <= host.size() && host.compare(host.size() - tail.size(), tail.size(), tail) == 0)
+      return false;
+  }
+  return true;
+}
+
+int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path) {
+  if (o < 0 || o >= kSlots) {
+    MACIBM_alert(0, "Too many download objects requested!", "", "", "", t_exit, "http", 232);
+    return 2;  // reached only when the exit hook returns
+  }
+  if (!inited_any) {
+    inited_any = true;
+    for (int i = 0; i < kSlots; ++i) ReleaseSlot(i);
+    if (!soc_inited) {
+      (void)PCSBSocket::StartupNetworking(true);
+      soc_inited = true;
+    }
+  }
+
+  if (!down[o]) {
+    if (!server.empty() && is_dirchar(server.back())) {
+      MACIBM_alert(0, "net_check error! You have a dirchar at the end of the server name!", "You should not!",
+                   "Our convention is that a server name is simply a server name... with no slash!", server,
+                   t_exit, "http", 247);
+      return 2;
+    }
+    if (file.empty() || !is_dirchar(file.front())) {
+      MACIBM_alert(
+          0, "net_check error! You do not have a dirchar at the beginning of the directory name!",
+          "You should!",
+          "Our convention is that a directory name does start with a slash because it must include the "
+          "hard drive,which is a dir char on unix!",
+          file, t_exit, "http", 248);
+      return 2;
+    }
+  }
+  for (char& c : server)
+    if (c == '\\') c = '/';
+  for (char& c : file)
+    if (c == '\\') c = '/';
+
+  if (!down[o]) {
+    std::string host;
+    uint16_t port = 80;
+    split_host_port(server, &host, &port);
+    const std::map<std::string, std::string> fields = {
+        {"Host", server},  // with its ":PORT" when one was given
+        {"User-agent", http_agent_text()},
+        {"Connection", "close"},
+    };
+    down[o] = new down_class(host.c_str(), port, file.c_str(), false, fields, nullptr, 0, rel_path.c_str());
+  }
+  down_class* d = down[o];
+  if (!d) return 0;
+
+  d->DoProcessing();
+  if (!d->IsDone() && !d->IsComplete()) {
+    if (!d->IsErr()) {
+      if (xtim.real_time - d->last_read_time > kDownloadStallSeconds) {
+        ReleaseSlot(o);
+        return 2;
+      }
+      return 0;
+    }
+  }
+
+  if (d->mResponseNum >= 200 && d->mResponseNum <= 299 && d->IsComplete() && !d->IsErr()) {
+    ReleaseSlot(o);
+    return 1;
+  }
+  xer << "HTTP Error for " << rel_path << "\n"
+      << "   server     =" << server << "\n"
+      << "   file       =" << file << "\n"
+      << "   IsDone     =" << (d->IsDone() ? 1 : 0) << "\n"
+      << "   IsComplete =" << (d->IsComplete() ? 1 : 0) << "\n"
+      << "   IsErr      =" << (d->IsErr() ? 1 : 0) << "\n"
+      << "   GetStat    =" << d->GetStat() << "\n"
+      << "   GetOSErr   =" << d->GetOSErr() << "\n"
+      << "   response   =" << d->GetResponseName() << " (#" << d->mResponseNum << ")\n"
+      << "\n";
+  xer.flush();
+  ReleaseSlot(o);
+  return 2;
+}

@@ -1,0 +1,128 @@
+#pragma once
+// HTTP/1.1 downloads driven a slice at a time from the installer's per-frame
+// pass: `down_class` is one request and its response streamed into a file;
+// `http_class` (the global `http`) owns six numbered download slots and the
+// optional proxy, and `net_check` is the one polling call the installer uses.
+//
+// Nothing here waits for the network or shows anything, apart from the three
+// fatal alerts for call-site mistakes in net_check.
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class PCSBSocket;
+
+// One HTTP request and its response. The constructor resolves the server (or
+// the proxy), starts a non-blocking connection and builds the request; each
+// DoProcessing sends what the socket takes, reads at most one 64 KiB chunk,
+// parses the header and streams the body straight into the destination file.
+// The owner polls GetStat/IsDone/IsComplete/IsErr and deletes the object.
+class down_class {
+ public:
+  // `inServerIP`: host name or dotted IPv4 (no port); `inPort`: host order;
+  // `inURL`: path part of the request (spaces are sent as %20);
+  // `inExtraFields`: header fields sent in name order (a proxied request needs
+  // "Host"); `inContentBuffer`/`inContentBufferLength`: request body or null;
+  // `rel_path`: destination file (absolute in the installer) or null for none.
+  down_class(const char* inServerIP, uint16_t inPort, const char* inURL, bool inIsPost,
+             const std::map<std::string, std::string>& inExtraFields, const char* inContentBuffer,
+             int32_t inContentBufferLength, const char* rel_path);
+  ~down_class();  // closes the destination file if open, deletes the socket
+  down_class(const down_class&) = delete;
+  down_class& operator=(const down_class&) = delete;
+
+  // Advances the transfer by one slice: at most one send and one receive.
+  void DoProcessing();
+
+  // State code, tested in this order: 0 no socket (server did not resolve),
+  // 1 connecting, 2 socket error, 3 transfer over (disconnected), 4 request
+  // still being sent, 5 header complete and body arriving, 6 waiting for the header.
+  int32_t GetStat();
+  std::string GetResponseName() const { return mResponseName; }
+  bool IsDone() { return GetStat() == 3; }
+  // The announced body is wholly in (false for an abandoned response).
+  bool IsComplete() const;
+  bool IsErr();
+  // mFileErr if set; else the socket's OS error; else 20009 when there is no socket.
+  int32_t GetOSErr() const;
+  // -1 while the length is unknown, else percent of the announced body received.
+  float GetPercentDone() const;
+
+  // The fields below are read by the manager and the installer screens.
+  std::unique_ptr<PCSBSocket> mSocket;         // null when the server name did not resolve
+  std::vector<char> mOutBuf;                   // request bytes not yet accepted by the socket
+  std::vector<char> mInBuf;                    // received bytes not yet consumed
+  bool mGotWholeHeader = false;                // the final (>= 200) response header is consumed
+  int32_t mResponseNum = 0;                    // 0 new, -1 connecting, then the last status code parsed
+  std::string mResponseName;                   // reason phrase of the last status line
+  std::map<std::string, std::string> mFields;  // header fields as received; first of equal names stays
+  FILE* mDestFile = nullptr;                   // open while the body arrives
+  std::string mDestFileName;                   // empty = no destination
+  int32_t mFileErr = 0;                        // errno or 200xx code; 0 = none
+  // Body length announced by the server, -1 until known. 64-bit so that files
+  // beyond 2 GiB are counted correctly.
+  int64_t mIncomingLength = -1;
+  int64_t mReceivedPayload = 0;  // body bytes handed to the destination file
+  float last_read_time = 0.0f;   // frame clock at construction and at each arrival of body data
+
+ private:
+  void ScanHeader();
+  void ParseLine(const char* line, size_t len);
+  void HeaderComplete();
+  void TakeBody(const char* data, size_t len);
+  void PeerClosed();
+  void FinishFile();
+  void Abandon(const std::string& why);
+
+  size_t mHeaderBytes = 0;    // header text consumed so far (bounded by kMaxHeaderBytes)
+  bool mBodyByClose = false;  // no length announced: the body ends when the server closes
+  bool mAbandoned = false;    // the response is unusable; the socket is shut down
+};
+
+// Host-name endings that are reached directly, never through the proxy.
+// Empty unless a caller adds to it.
+extern std::vector<std::string> gProxyExclude;
+
+class http_class {
+ public:
+  http_class() = default;
+  ~http_class();  // releases objects still in slots (closing their files and sockets)
+  http_class(const http_class&) = delete;
+  http_class& operator=(const http_class&) = delete;
+
+  // True when a proxy is configured (host set, port not 0) and `inIP` does not
+  // end with an entry of gProxyExclude. The port argument is not used.
+  bool UseProxy(const char* inIP, uint16_t inPort) const;
+
+  // Polls download slot `o` (0..5): the first call on an empty slot starts
+  // fetching http://`server``file` into `rel_path`; later calls advance it.
+  // `server` may carry ":PORT" (else port 80); `file` starts with '/'; either
+  // '/' or '\\' separates and both are sent as '/'.
+  // Result: 0 running (call again next pass), 1 the whole body is in `rel_path`,
+  // 2 failure or a 30-second stall (the file may hold partial or error content).
+  // On 1 and 2 the slot is empty again. A bad slot or a call-site convention
+  // error ends the program with a fatal alert.
+  int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path);
+
+  // Proxy settings, loaded from and saved to the preferences file.
+  std::string ProxyHost;      // host name or dotted IPv4; empty = no proxy
+  std::string ProxyPort_str;  // the port as kept in the preferences file
+  int32_t ProxyPort_int = 0;  // 0 = no proxy
+
+  static constexpr int kSlots = 6;
+  down_class* down[kSlots] = {};  // owning; null = slot free
+
+ private:
+  void ReleaseSlot(int o);
+};
+
+extern http_class http;
+
+// Seconds without body data after which net_check gives up on a download.
+constexpr float kDownloadStallSeconds = 30.0f;
+
+// "Installer-LIN/" + the last four characters of the product version text.
+std::string http_agent_text();
