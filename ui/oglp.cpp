@@ -1,0 +1,303 @@
+#include "ui/oglp.h"
+
+#include <GL/gl.h>
+
+#include <cmath>
+
+#include "platform/window.h"
+#include "ui/colr.h"
+#include "ui/font_table.h"
+#include "ui/hl_alert.h"
+#include "ui/hl_mnw.h"
+#include "ui/tman.h"
+
+#ifndef GL_MAX_TEXTURE_UNITS
+#define GL_MAX_TEXTURE_UNITS 0x84E2
+#endif
+
+oglp_class oglp;
+
+int o_fog = -1, o_tex = -1, o_lit = -1, o_alB = -1, o_alT = -1, o_deR = -1, o_deW = -1;
+
+namespace {
+
+// Texel size of the font images (both are 512 x 512).
+constexpr float kFontTexels = 512.0f;
+// Line pitch of wrapped text and the per-byte width guess for the next word.
+constexpr float kLinePitch = 10.0f;
+constexpr float kWordGuessPerByte = 6.0f;
+
+void set_cap(GLenum cap, int on) {
+  if (on) {
+    glEnable(cap);
+  } else {
+    glDisable(cap);
+  }
+}
+
+// Brings one cached boolean state to `want`, reading GL the first time.
+void sync_cap(int* cache, GLenum cap, int want) {
+  if (*cache < 0) *cache = glIsEnabled(cap) ? 1 : 0;
+  if (*cache != want) {
+    set_cap(cap, want);
+    *cache = want;
+  }
+}
+
+int max_units() {
+  static int units = 0;
+  if (units <= 0) {
+    GLint v = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_UNITS, &v);
+    units = v < 1 ? 1 : (v > kTexUnits ? kTexUnits : v);
+  }
+  return units;
+}
+
+void set_unit_enabled(int unit, int on) {
+  if (unit != 0) glActiveTexture(GL_TEXTURE0 + unit);
+  set_cap(GL_TEXTURE_2D, on);
+  if (unit != 0) glActiveTexture(GL_TEXTURE0);
+}
+
+float round_half_away(float v) {
+  return std::round(v);
+}
+
+// The wrapping of OGL_string, shared by the drawing and the pure layout.
+// `line(text, x0, y0)` is called for every line in order.
+template <typename LineFn>
+float layout(float x, float y, std::string_view text, float max_width, int fixed_advance, float win_x,
+             float win_y, LineFn&& line) {
+  const float x0 = round_half_away(x + win_x);
+  float y0 = round_half_away(y + win_y - 2.0f);
+  if (max_width <= 0.0f || max_width >= 9999.0f) {
+    line(text, x0, y0);
+    return y0 - win_y + 2.0f;
+  }
+  std::size_t start = 0;
+  float pen = x0;
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = text[i];
+    pen += fixed_advance ? static_cast<float>(fixed_advance) : chr_dx(c);
+    bool flush = false;
+    if (c == '\n' || i + 1 == n) {
+      flush = true;
+    } else if (c == ' ' || c == '-' || c == '/') {
+      float guess = 0.0f;
+      for (std::size_t j = i + 1; j < n && text[j] != ' ' && text[j] != '-' && text[j] != '/'; ++j) {
+        guess += kWordGuessPerByte;
+      }
+      flush = pen + guess > x0 + max_width;
+    }
+    if (flush) {
+      line(text.substr(start, i + 1 - start), x0, y0);
+      y0 -= kLinePitch;
+      start = i + 1;
+      pen = x0;
+    }
+  }
+  return y0 - win_y + 2.0f;
+}
+
+}  // namespace
+
+void OGL_reset_state_cache() {
+  o_fog = o_tex = o_lit = o_alB = o_alT = o_deR = o_deW = -1;
+}
+
+void OGL_setstate(int fog, int tex_units, int lighting, int alpha_mode, int depth_test, int depth_write) {
+  sync_cap(&o_fog, GL_FOG, fog == 0 ? 1 : 0);
+
+  const int units = max_units();
+  int want = tex_units < 0 ? 0 : (tex_units > units ? units : tex_units);
+  if (o_tex < 0) {
+    // Unknown: set every unit explicitly once.
+    for (int u = 0; u < units; ++u) set_unit_enabled(u, u < want);
+    o_tex = want;
+  } else if (o_tex != want) {
+    for (int u = want; u < o_tex; ++u) set_unit_enabled(u, 0);
+    for (int u = o_tex; u < want; ++u) set_unit_enabled(u, 1);
+    o_tex = want;
+  }
+
+  sync_cap(&o_lit, GL_LIGHTING, lighting == 2 ? 1 : 0);
+  sync_cap(&o_alB, GL_BLEND, (alpha_mode == 5 || alpha_mode == 7) ? 1 : 0);
+  sync_cap(&o_alT, GL_ALPHA_TEST, (alpha_mode == 6 || alpha_mode == 7) ? 1 : 0);
+  sync_cap(&o_deR, GL_DEPTH_TEST, depth_test == 8 ? 1 : 0);
+
+  const int write = depth_write == 10 ? 1 : 0;
+  if (o_deW < 0) {
+    GLboolean mask = GL_FALSE;
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &mask);
+    o_deW = mask ? 1 : 0;
+  }
+  if (o_deW != write) {
+    glDepthMask(write ? GL_TRUE : GL_FALSE);
+    o_deW = write;
+  }
+}
+
+// ---- Primitives -------------------------------------------------------------
+
+void OGL_fillrect(int col, float alpha, float x, float y, float dx, float dy) {
+  OGL_setstate(1, 0, 3, 5, 9, 11);
+  colr.set_index(col, alpha);
+  x += mnw.win_x;
+  y += mnw.win_y;
+  glBegin(GL_QUADS);
+  glVertex2f(x, y);
+  glVertex2f(x, y + dy);
+  glVertex2f(x + dx, y + dy);
+  glVertex2f(x + dx, y);
+  glEnd();
+}
+
+void OGL_line(int col, float alpha, float x1, float y1, float x2, float y2) {
+  OGL_setstate(1, 0, 3, 5, 9, 11);
+  colr.set_index(col, alpha);
+  const float ox = mnw.win_x + 0.5f, oy = mnw.win_y + 0.5f;
+  glBegin(GL_LINES);
+  glVertex2f(x1 + ox, y1 + oy);
+  glVertex2f(x2 + ox, y2 + oy);
+  glEnd();
+}
+
+void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, float t1, float x2, float y2,
+                float s2, float t2, float x3, float y3, float s3, float t3, float x4, float y4, float s4,
+                float t4, int tex_units, int alpha_mode) {
+  OGL_setstate(1, tex_units, 3, alpha_mode, 9, 11);
+  if (tex >= 1) tman.bind_ref(tex, 0, kTexEnvModulate);
+  colr.set_index(col, alpha);
+  const float ox = mnw.win_x, oy = mnw.win_y;
+  glBegin(GL_QUADS);
+  glTexCoord2f(s1, t1);
+  glVertex2f(x1 + ox, y1 + oy);
+  glTexCoord2f(s2, t2);
+  glVertex2f(x2 + ox, y2 + oy);
+  glTexCoord2f(s3, t3);
+  glVertex2f(x3 + ox, y3 + oy);
+  glTexCoord2f(s4, t4);
+  glVertex2f(x4 + ox, y4 + oy);
+  glEnd();
+}
+
+void OGL_plot_back_col() {
+  OGL_fillrect(34, 1.0f, -mnw.win_x, -mnw.win_y, static_cast<float>(mnw.x_res_now),
+               static_cast<float>(mnw.y_res_now));
+}
+
+void OGL_sbuff() {
+  glColor4f(1.0f, 1.0f, 1.0f, ren.current_alpha);
+  plat_win_swap();
+}
+
+void OGL_nrml_colors() {
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+// ---- Text -------------------------------------------------------------------
+
+float chr_dx(char c) {
+  return static_cast<float>(font_advance(static_cast<unsigned char>(c)));
+}
+
+float text_width(std::string_view s) {
+  float w = 0.0f;
+  for (char c : s) w += chr_dx(c);
+  return w;
+}
+
+float menu_dx(std::string_view s) {
+  if (mnw.lang == 6) return 8.0f * static_cast<float>(s.size());
+  return text_width(s);
+}
+
+float str_start_x(float x, std::string_view text, int just) {
+  const float w = text_width(text);
+  if (just == kJustCentre) return x - w * 0.5f;
+  if (just == kJustRight) return x - w;
+  return x;
+}
+
+int OGL_strtex(int charset, int col, float* u_origin, float* v_origin, int* cell_w, int* cell_h) {
+  int advance = 0, cw = kGlyphCellW, ch = kGlyphCellH, tex = kTexInterface;
+  switch (charset) {
+    case kCharsetProportional:
+      break;
+    case kCharsetFixed10:
+      advance = 10;
+      break;
+    case kCharsetTable40:
+      advance = 15;
+      cw = ch = 13;
+      tex = kTexFont103;
+      break;
+    default:
+      MACIBM_alert(-1, "String proc with bad charset!", "", "", "", t_exit, "oglp", __LINE__);
+      return -1;
+  }
+  OGL_setstate(1, 1, 3, 5, 9, 11);
+  colr.set_index(col, 1.0f);
+  tman.bind_ref(tex, 0, kTexEnvModulate);
+  if (u_origin) *u_origin = 0.0f;
+  if (v_origin) *v_origin = 0.0f;
+  if (cell_w) *cell_w = cw;
+  if (cell_h) *cell_h = ch;
+  return advance;
+}
+
+void str_one_line(int col, float x, float y, std::string_view text, int charset, int just) {
+  float u0 = 0, v0 = 0;
+  int cw = 0, ch = 0;
+  const int advance = OGL_strtex(charset, col, &u0, &v0, &cw, &ch);
+  if (advance < 0 || text.empty()) return;
+  x = str_start_x(x, text, just);
+  const float scale = oglp.font_size > 0.0f ? oglp.font_size : 1.0f;
+  const float qw = cw * scale, qh = ch * scale;
+  const float du = cw / kFontTexels, dv = ch / kFontTexels;
+  glBegin(GL_QUADS);
+  for (char c : text) {
+    if (c == '\t' || c == '\n' || c == '\r') continue;
+    const float xi = std::trunc(x), yi = std::trunc(y) - 4.0f;
+    const unsigned char b = static_cast<unsigned char>(c);
+    float u, v;
+    if (charset == kCharsetTable40) {
+      u = u0 + (b % 40) * 13.0f;
+      v = v0 + (b / 40) * 13.0f;
+    } else {
+      const glyph_cell cell = font_cell(b);
+      u = u0 + cell.column * static_cast<float>(kGlyphCellW);
+      v = v0 + cell.row * static_cast<float>(kGlyphCellH);
+    }
+    u /= kFontTexels;
+    v /= kFontTexels;
+    glTexCoord2f(u, v);
+    glVertex2f(xi, yi);
+    glTexCoord2f(u, v + dv);
+    glVertex2f(xi, yi + qh);
+    glTexCoord2f(u + du, v + dv);
+    glVertex2f(xi + qw, yi + qh);
+    glTexCoord2f(u + du, v);
+    glVertex2f(xi + qw, yi);
+    x += advance ? static_cast<float>(advance) : chr_dx(c);
+  }
+  glEnd();
+}
+
+float OGL_string(int col, float x, float y, std::string_view text, float max_width, int charset, int just) {
+  const int advance = OGL_strtex(charset, col, nullptr, nullptr, nullptr, nullptr);
+  if (advance < 0) return y;
+  return layout(
+      x, y, text, max_width, advance, mnw.win_x, mnw.win_y,
+      [&](std::string_view line, float lx, float ly) { str_one_line(col, lx, ly, line, charset, just); });
+}
+
+float OGL_string_layout(float x, float y, std::string_view text, float max_width, int fixed_advance,
+                        float win_x, float win_y, std::vector<text_line_pos>* lines) {
+  return layout(x, y, text, max_width, fixed_advance, win_x, win_y,
+                [&](std::string_view line, float lx, float ly) {
+                  if (lines) lines->push_back({line, lx, ly});
+                });
+}
