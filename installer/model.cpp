@@ -21,6 +21,8 @@ std::string server_desc[kMaxServers];
 stg_class stg;
 sim_info_struct sim_info;
 next_class next;
+int this_install_has_exes = 0;
+std::set<std::string> deleted_files;
 
 void reset_streams() {
   const int start_count = install_type == 0 ? 2 : 1;

@@ -1,0 +1,129 @@
+#include "installer/server_list.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "installer/model.h"
+#include "installer/text_cursor.h"
+#include "installer/ui_hooks.h"
+#include "installer/xmap.h"
+#include "net/http.h"
+#include "ui/hl_alert.h"
+#include "ui/hl_mnw.h"
+#include "util/log.h"
+
+const char* const kVendorHost = "www.skyvane.example";
+const char* const kVendorDownloadUrl = "http://www.skyvane.example/download/";
+
+namespace {
+
+// What the network layer accepts as a server: a host without a trailing
+// separator and a directory that starts with one (else net_check would end the
+// program over a bad line in a downloaded file).
+bool server_record_usable(std::string_view host, std::string_view dir) {
+  if (host.empty() || host.back() == '/' || host.back() == '\\') return false;
+  return !dir.empty() && (dir.front() == '/' || dir.front() == '\\');
+}
+
+}  // namespace
+
+void read_server_records(std::string_view body) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(body.data());
+  text_cursor c{begin, begin + body.size()};
+  c.skip_eols_and_blanks();
+  while (!c.at_end()) {
+    if (c.take_word("ENDOFLIST")) break;
+    if (c.take_word("BETA")) {
+      c.rest_of_line();  // the full installer ignores beta releases
+    } else if (c.take_word("FINAL")) {
+      const std::string_view name = c.rest_of_line();
+      // A FINAL line without a name would make every server folder "//" and
+      // the renamed installation folder nameless; keep the previous name.
+      if (!name.empty()) install_name.assign(name);
+    } else if (c.take_word("SERVER")) {
+      const std::string_view host = c.rest_of_line();
+      c.skip_eols_and_blanks();
+      const std::string_view dir = c.rest_of_line();
+      c.skip_eols_and_blanks();
+      const std::string_view desc = c.rest_of_line();
+      if (dir.empty() || desc.empty()) {
+        xer << "Server list: a SERVER record is cut short by the end of the file; ignored.\n";
+      } else if (!server_record_usable(host, dir)) {
+        xer << "Server list: SERVER record with an unusable host or folder ignored: host=" << host
+            << ", folder=" << dir << "\n";
+      } else if (stg.num_servers >= kMaxServers) {
+        xer << "Server list: more than " << kMaxServers << " servers; ignored " << host << "\n";
+      } else {
+        const int i = stg.num_servers;
+        server_name[i].assign(host);
+        server_path[i].assign(dir);
+        server_path[i] += install_name;
+        server_path[i] += '/';
+        server_desc[i].assign(desc);
+        ++stg.num_servers;
+      }
+    } else {
+      c.skip_to_eol();  // anything else: this line is skipped
+    }
+    c.skip_eols_and_blanks();
+  }
+}
+
+bool read_server_list(const std::string& local_path) {
+  xmap_class m(local_path);
+  static const int versions[] = {820, 0};
+  if (m.mBegin == nullptr || m.check_file(kCheckText, versions, "SERVERS", nullptr) != 820) {
+    new_format(local_path);
+    return false;
+  }
+  stg.num_servers = 0;
+  read_server_records(std::string_view(reinterpret_cast<const char*>(m.mCrt), m.mEnd - m.mCrt));
+  pick_server_biased();
+  return true;
+}
+
+void server_list_step(const std::string& vendor_host) {
+  const std::string local = temp_path + "serverlist9.txt";
+  if (http.net_check(0, vendor_host, "/serverlist9.txt", local) != 1) return;
+  read_server_list(local);
+}
+
+int rand_0_32767() {
+  return static_cast<int>(std::rand() / (RAND_MAX / 32768 + 1));
+}
+
+int biased_server_pick(int num_servers, int r) {
+  const float u = static_cast<float>(r) / 32767.0f;
+  const float x = u > 0.0f ? std::pow(u, 1.5f) : 0.0f;
+  int sel = static_cast<int>(static_cast<float>(num_servers) * x);
+  if (sel < 0) sel = 0;
+  if (sel > num_servers - 1) sel = num_servers - 1;
+  return sel;
+}
+
+void pick_server_biased() {
+  stg.sel_server = biased_server_pick(stg.num_servers, rand_0_32767());
+}
+
+int uniform_server_pick(int num_servers, int r) {
+  const int hi = num_servers - 1;
+  if (hi <= 0) return 0;  // one server (no list is never fetched from)
+  return (r * (hi + 1)) / 32768;
+}
+
+void pick_server_uniform() {
+  stg.sel_server = uniform_server_pick(stg.num_servers, rand_0_32767());
+}
+
+void new_format(const std::string& file_path) {
+  MACIBM_alert(
+      0,
+      "OK I am checking the Quellwind servers and I am finding file formats that are newer than I "
+      "can understand!",
+      "In other words, you need to get a new installer!",
+      std::string("Please download the latest installer from the download section of ") + kVendorDownloadUrl,
+      file_path, t_alert, "utils", 141);
+  go_to_url(kVendorDownloadUrl);
+  stg.step = 2;
+  app_done = 1;
+}

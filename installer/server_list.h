@@ -1,0 +1,48 @@
+#pragma once
+// The server list, serverlist9.txt: the current release name and up to ten
+// download servers, fetched from the vendor's web host at start-up, and the
+// two ways of choosing a server from it.
+#include <string>
+#include <string_view>
+
+// The vendor's web host (HOST[:PORT]) that serves /serverlist9.txt, unless the
+// command line names another.
+extern const char* const kVendorHost;
+// The page that new_format opens: where a newer installer can be downloaded.
+extern const char* const kVendorDownloadUrl;
+
+// One fetch-and-read step, run by the driver on every pass while
+// stg.num_servers is -1: polls download slot 0 for
+// `vendor_host`/serverlist9.txt into temp_path; once the file is complete it
+// is read (server table, install_name, num_servers) and a server is chosen
+// with the biased pick. A list with a foreign header calls new_format.
+void server_list_step(const std::string& vendor_host);
+
+// Reads a downloaded list at `local_path` into the globals and picks the
+// starting server. Returns false (after new_format) when the file cannot be
+// mapped or its header is not a version-820 "SERVERS" header.
+bool read_server_list(const std::string& local_path);
+
+// Reads the body records of a list (the bytes after the header) into the
+// server table, install_name and num_servers; num_servers must be 0 on entry
+// for a fresh table. Records beyond the tenth server are read and dropped, as
+// are records cut short by the end of the data or naming a host or folder that
+// the network layer would refuse.
+void read_server_records(std::string_view body);
+
+// The C library's rand folded into 0..32767, the range the picks are made for
+// (glibc's RAND_MAX is far larger).
+int rand_0_32767();
+
+// Biased pick (start of the program and after a failed file download): servers
+// early in the list are favoured. `r` is a draw in 0..32767.
+int biased_server_pick(int num_servers, int r);
+void pick_server_biased();
+
+// Uniform pick (after a failed manifest download). `r` is a draw in 0..32767.
+int uniform_server_pick(int num_servers, int r);
+void pick_server_uniform();
+
+// Tells the user that the installer is too old for the server's files, opens
+// the vendor's download page and ends the program (step 2, app_done).
+void new_format(const std::string& file_path);

@@ -1,0 +1,98 @@
+#pragma once
+// The installer's work on the manifest and the destination: reading the
+// manifest (utils_manifest.cpp), examining the disk and choosing what to do
+// (utils_scan.cpp), fetching, expanding and deleting (utils_grab.cpp), and the
+// destination folder (utils_dest.cpp). All of it works on the globals of
+// installer/model.h and runs on the main thread.
+#include <string>
+#include <vector>
+
+#include "installer/model.h"
+
+// ---- Manifest (directory.txt) ------------------------------------------------
+
+// Reads the expanded manifest at `disk_path` into sim_info and then examines
+// the destination folder (see examine_disk). `message` is the first line of the
+// progress panel. Returns 3 when read and compared, 2 when the file's header is
+// not a manifest header (new_format has then been called in an internet
+// install) or when a row names a path outside the destination (an alert says
+// so). A file that cannot be mapped ends the program (fatal alert).
+int read_directory(std::string& disk_path, std::string message);
+
+// Counts of one manifest body read, for the log and for tests.
+struct manifest_stats {
+  int rows = 0;             // FILE rows taken
+  int dropped_packs = 0;    // rows of the content packs an internet install leaves out
+  int incomplete = 0;       // FILE rows cut short (missing fields or path); skipped
+  std::string unsafe_path;  // first path that would leave the destination; empty if none
+};
+
+// Parses a manifest body (the bytes after the header) into `files`, grouping
+// consecutive rows of one full path into one history. `internet` drops the DVD
+// content packs. `file_begin` and `file_size` only feed the progress panel.
+// Stops at the first unsafe path (stats.unsafe_path set, `files` holds what was
+// read before it). A row whose path ends in '/' is fatal, as a correct
+// manifest never holds one.
+void parse_manifest_body(const unsigned char* body, const unsigned char* end, const unsigned char* file_begin,
+                         bool internet, const std::string& message, std::vector<file_history_struct>& files,
+                         manifest_stats& stats);
+
+// True when the archive of a manifest path is a 7z archive ("Global Scenery").
+bool path_uses_7z(const std::string& path);
+// ".7z" or ".zip" for a manifest path.
+const char* archive_suffix(const std::string& path);
+
+// ---- Disk examination and choice --------------------------------------------
+
+// Signs the destination's file for the current version of every entry
+// (sig_have, "NONE" when unreadable), sets on_disk, sums down_req and disk_req
+// of stg over applicable entries not yet installed and sets
+// this_install_has_exes. Draws the progress panel about 200 times.
+void examine_disk(const std::string& message);
+
+// Signs every path in order: sigs[i] becomes the signature of paths[i], or
+// "NONE" when it cannot be read. `progress` (may be null) is called with the
+// index before each file is signed. The results depend only on the index, so
+// the work may be spread over threads without changing them.
+using sign_progress_fn = void (*)(size_t index, size_t count, const std::string& path, void* ctx);
+void sign_files(const std::vector<std::string>& paths, std::vector<std::string>& sigs,
+                sign_progress_fn progress, void* ctx);
+
+// Sets want_to_grab_it and want_to_nuke_it on every entry's current version,
+// asking (select_alert) about files the user changed. Returns 1 when every
+// entry has its decision, 0 when the user cancelled the installation.
+int choose_files();
+
+// Local path of an entry's current version: dest_dir_path + path below the
+// master folder.
+std::string dest_path_of(const file_version_struct& v);
+
+// ---- Grab engine --------------------------------------------------------------
+
+// One step of the install: advances every active stream by at most one action.
+// Returns 1 when the grab is complete (clean-up and rename done) or when an
+// archive failed to expand (got_failed_install); 0 while work remains.
+int grab_files();
+
+// Expands the archive `dest_path_zip` into the folder of `dest_path_exp` and,
+// in an internet install, deletes the archive. A failure sets
+// got_failed_install and shows an alert.
+void extract_and_delete_file(const std::string& dest_path_zip, const std::string& dest_path_exp);
+
+// Streams wanted for a measured rate in kilobytes per second (before the
+// preference and the build mode are applied).
+int stream_count_for_rate(float rate_kb_per_s);
+
+// ---- Destination folder -----------------------------------------------------------
+
+// 1 when dest_dir_path holds folders named with "Airfoils", "Instructions",
+// "Output" and "Resources".
+int path_is_to_a_sim();
+// Asks the user for the destination; 1 when dest_dir_path changed.
+int pick_dest_path();
+// Creates the destination, every folder the manifest's applicable files need,
+// and the fixed folders; failures are shown with make_dir_error.
+void make_dirs();
+void make_dir_error(const std::string& path, int err);
+// The fixed folders of every installation, created by make_dirs in this order.
+extern const char* const kFixedFolders[7];

@@ -1,0 +1,134 @@
+// The disk examination after a manifest read, and the choice of what to fetch,
+// delete or keep.
+#include <algorithm>
+#include <string_view>
+
+#include "installer/paths.h"
+#include "installer/ui_hooks.h"
+#include "installer/utils.h"
+#include "io/md5.h"
+#include "util/log.h"
+
+namespace {
+
+constexpr std::string_view kGone = "GONE";
+constexpr std::string_view kNone = "NONE";
+
+bool is_program_file(int os_type) {
+  return os_type == 1 || os_type == 2 || os_type == 3;
+}
+
+struct scan_progress {
+  const std::string* message;
+  size_t mod;
+};
+
+void draw_scan_progress(size_t index, size_t count, const std::string& path, void* ctx) {
+  const auto* p = static_cast<const scan_progress*>(ctx);
+  if (index % p->mod == 0) {
+    dir_progress_bar(0.0f, static_cast<float>(index), static_cast<float>(count), 1, *p->message, path);
+  }
+}
+
+}  // namespace
+
+std::string dest_path_of(const file_version_struct& v) {
+  std::string rel = v.path;
+  trim_dest_folder(rel);
+  return dest_dir_path + rel;
+}
+
+void sign_files(const std::vector<std::string>& paths, std::vector<std::string>& sigs,
+                sign_progress_fn progress, void* ctx) {
+  sigs.assign(paths.size(), std::string(kNone));
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (progress) progress(i, paths.size(), paths[i], ctx);
+    calc_file_md5(paths[i], sigs[i]);  // leaves "NONE" when the file cannot be read
+  }
+}
+
+void examine_disk(const std::string& message) {
+  auto& files = sim_info.files;
+  const size_t n = files.size();
+  size_t mod = n / 200;
+  if (mod < 2) mod = 1;
+
+  std::vector<std::string> paths;
+  paths.reserve(n);
+  for (const auto& f : files) paths.push_back(dest_path_of(f.versions.back()));
+
+  std::vector<std::string> sigs;
+  scan_progress progress{&message, mod};
+  sign_files(paths, sigs, &draw_scan_progress, &progress);
+
+  for (size_t i = 0; i < n; ++i) {
+    file_version_struct& v = files[i].versions.back();
+    v.sig_have = std::move(sigs[i]);
+    v.on_disk = v.sig_have == v.sig_want ? 1 : 0;
+    if (v.sig_want != kGone && v.on_disk == 0 && os_type_applies(v.os_type, stg.download_os)) {
+      stg.down_req += v.down_size;
+      stg.disk_req += v.disk_size;
+      if (is_program_file(v.os_type)) this_install_has_exes = 1;
+    }
+  }
+}
+
+int choose_files() {
+  std::vector<std::string> dosave_dirs;
+  std::vector<std::string> nosave_dirs;
+  auto contains = [](const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+  };
+
+  for (auto& f : sim_info.files) {
+    file_version_struct& v = f.versions.back();
+    int add_or_del = os_type_applies(v.os_type, stg.download_os) ? 1 : 0;
+    const bool is_gone = v.sig_want == kGone;
+    if (add_or_del) {
+      const std::string dest_path_exp = dest_path_of(v);
+      const bool is_ondisk = v.sig_have != kNone;
+      const bool is_latest = is_ondisk && v.sig_have == v.sig_want;
+      if (!is_ondisk && is_gone) add_or_del = 0;  // already absent
+      if (is_latest) add_or_del = 0;              // already current
+      bool is_custom = false;
+      if (is_ondisk && !is_latest) {
+        // A file equal to any listed version is one the installer put there.
+        is_custom = std::none_of(f.versions.begin(), f.versions.end(),
+                                 [&](const file_version_struct& o) { return o.sig_want == v.sig_have; });
+      }
+      if (is_custom) {
+        const std::string path_only = path_folder(dest_path_exp);
+        if (contains(dosave_dirs, path_only)) {
+          add_or_del = 1;
+        } else if (contains(nosave_dirs, path_only)) {
+          add_or_del = 0;
+        } else {
+          xer << "File: " << dest_path_exp << "  sig_want=" << v.sig_want << "  sig_have=" << v.sig_have
+              << "\n";
+          xer.flush();
+          switch (select_alert(dest_path_exp, is_gone ? 1 : 0)) {
+            case 1:
+              add_or_del = 1;
+              break;
+            case 2:
+              add_or_del = 0;
+              break;
+            case 4:
+              add_or_del = 1;
+              dosave_dirs.push_back(path_only);
+              break;
+            case 5:
+              add_or_del = 0;
+              nosave_dirs.push_back(path_only);
+              break;
+            default:  // 3, or the question window was closed
+              return 0;
+          }
+        }
+      }
+    }
+    v.want_to_grab_it = add_or_del && !is_gone ? 1 : 0;
+    v.want_to_nuke_it = add_or_del && is_gone ? 1 : 0;
+  }
+  return 1;
+}
