@@ -1,0 +1,109 @@
+// Parts shared by the zip and 7z expanders: member-name safety, the output
+// file written under a temporary name, and the module's failure location.
+#include "io/archive.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "io/archive_internal.h"
+
+namespace archive_detail {
+
+namespace {
+int g_err_line = 0;
+
+// errno of a failed write or flush when it says why (disk full, I/O error),
+// else the module's own "not written in full" code.
+int write_error() {
+  const int e = errno;
+  return e > 0 ? e : 20004;
+}
+}  // namespace
+
+int fail(int code, int line) {
+  g_err_line = line;
+  return code;
+}
+
+int last_err_line() {
+  return g_err_line;
+}
+
+part_file::~part_file() {
+  if (f_) std::fclose(f_);
+  if (!temp_.empty()) std::remove(temp_.c_str());
+}
+
+int part_file::open(const std::string& path) {
+  path_ = path;
+  temp_ = path + kArchivePartSuffix;
+  std::remove(temp_.c_str());  // a stale part from an interrupted run
+  errno = 0;
+  f_ = std::fopen(temp_.c_str(), "wb");
+  if (!f_ && errno == ENAMETOOLONG) {
+    // The final name fits but the temporary one does not: write in place.
+    temp_.clear();
+    std::remove(path.c_str());
+    errno = 0;
+    f_ = std::fopen(path.c_str(), "wb");
+  }
+  if (!f_) {
+    const int e = errno ? errno : 2;
+    temp_.clear();
+    return e;
+  }
+  return 0;
+}
+
+int part_file::write(const void* data, size_t n) {
+  if (n == 0) return 0;
+  errno = 0;
+  if (std::fwrite(data, 1, n, f_) != n) return write_error();
+  return 0;
+}
+
+int part_file::commit(bool executable) {
+  errno = 0;
+  FILE* f = f_;
+  f_ = nullptr;
+  if (std::fclose(f) != 0) return write_error();
+  const std::string& written = temp_.empty() ? path_ : temp_;
+  if (executable) {
+    // Programs and plug-ins must stay runnable; read permission decides who
+    // may execute, as the umask left it.
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::perms p = fs::status(written, ec).permissions();
+    if (!ec) {
+      fs::perms add = fs::perms::none;
+      if ((p & fs::perms::owner_read) != fs::perms::none) add |= fs::perms::owner_exec;
+      if ((p & fs::perms::group_read) != fs::perms::none) add |= fs::perms::group_exec;
+      if ((p & fs::perms::others_read) != fs::perms::none) add |= fs::perms::others_exec;
+      fs::permissions(written, add, fs::perm_options::add, ec);
+    }
+  }
+  if (temp_.empty()) return 0;
+  errno = 0;
+  if (std::rename(temp_.c_str(), path_.c_str()) != 0) return errno ? errno : 5;
+  temp_.clear();
+  return 0;
+}
+
+}  // namespace archive_detail
+
+bool archive_member_name_is_safe(const std::string& name) {
+  if (name.empty() || name.front() == '/') return false;
+  if (name.find('\\') != std::string::npos || name.find('\0') != std::string::npos) return false;
+  std::string_view rest(name);
+  while (!rest.empty()) {
+    const size_t slash = rest.find('/');
+    const std::string_view part = rest.substr(0, slash);
+    if (part == "..") return false;
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
+  }
+  return true;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// Archive expansion: zip archives (the manifest, and every product file outside
+// the global scenery) and 7z archives (the global scenery files) expanded into
+// a folder.
+//
+// Both calls return 0 on success or a result code that error_str turns into a
+// sentence: 20001 the archive cannot be opened or is not of its format,
+// 20002 a member could not be read in full (damaged data, wrong checksum in a
+// 7z archive, or a member name that would write outside the destination
+// folder), 20004 an extracted file was not written in full, 12 out of memory,
+// a C library errno (a file or folder could not be created), or one of
+// minizip's negative codes (UNZ_CRCERROR -105 and friends) for a damaged zip
+// member. Nothing is shown to the user here; failures are written to the log.
+//
+// Safety on this platform:
+// - a member whose name is absolute, holds a ".." component or a backslash is
+//   refused (20002 and a log line); nothing is written for it;
+// - symbolic-link members and Mac resource-fork members ("__MACOSX/...") are
+//   written as nothing and do not fail;
+// - every file is written under a temporary name next to its final place and
+//   renamed over the old file only once it is complete, so a failed or
+//   interrupted expansion never leaves a half-written file in place of a good
+//   one (a stale "*.skyvane-part" file may remain after a crash).
+// - a member stored with an executable mode keeps its execute bits.
+//
+// Files written before a failing member stay on disk. The archive itself is
+// never deleted here. Folder entries of a zip archive are created; file
+// entries never create their folders (the destination's folders come from the
+// manifest), so a file whose folder does not exist fails with errno 2.
+#include <string>
+
+// The suffix that marks a file being written; it is renamed away on success.
+inline constexpr const char* kArchivePartSuffix = ".skyvane-part";
+
+// Expands the zip archive `zip_file` into `out_directory` (a folder path ending
+// in '/'; paths are used unchanged).
+// `out_file`: null, or receives the name of the first member as stored in the
+// archive. `force_name`: when non-zero every file is written as
+// out_directory + the name *out_file held on entry, instead of its own name
+// (out_file must then be given).
+int zip_to_file(const std::string& zip_file, const std::string& out_directory, std::string* out_file,
+                int force_name);
+
+// Expands the 7z archive `zip_file` into `out_directory` (ending in '/').
+// The archive is read as a stream, block by block, never whole into memory.
+// `out_file`: null, or receives the full output path of each file written (so
+// the last one remains). `force_name` as for zip_to_file. A missing archive
+// gives errno 2; a file that is not a readable 7z archive gives 20001.
+// Folder items are skipped and no folders are created.
+int p7z_to_file(const std::string& zip_file, const std::string& out_directory, std::string* out_file,
+                int force_name);
+
+// True when `name` (an archive member name, '/'-separated) may be written below
+// a destination folder: not empty, not absolute, no ".." component, no
+// backslash, no NUL byte.
+bool archive_member_name_is_safe(const std::string& name);

@@ -1,0 +1,208 @@
+// zip_to_file: expands a zip archive into a folder through minizip's unzip
+// calls. Each member is inflated whole into one buffer of its uncompressed
+// size (the largest member bounds the memory used), checked against its
+// stored CRC, and only then written, so a damaged member leaves no file.
+#include <unzip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "io/archive.h"
+#include "io/archive_internal.h"
+#include "util/log.h"
+
+using archive_detail::fail;
+using archive_detail::kErrTag;
+
+namespace {
+
+constexpr int kErrNoMemory = 12;
+constexpr int kErrZipOpen = 20001;
+constexpr int kErrZipRead = 20002;
+constexpr int kErrExists = 17;          // the C library's EEXIST
+constexpr int kErrExistsWindows = 183;  // the same, as older callers know it
+constexpr unsigned long kUnixSymlinkBits = 0xA000;
+constexpr unsigned long kMadeByUnix = 3;
+
+// unzReadCurrentFile takes an unsigned count; large members are read in
+// pieces of this size into the one buffer.
+constexpr ZPOS64_T kReadPiece = 1u << 30;
+
+void log_unzip_failure(int code, int line, const std::string& path) {
+  xer << "Zip to file failed with error " << code << ". file = " << kErrTag << " line = " << line
+      << ". inFile=" << path << ".\n";
+  xer.flush();
+}
+
+bool has_exec_bits(const unz_file_info64& info) {
+  return (info.version >> 8) == kMadeByUnix && ((info.external_fa >> 16) & 0111) != 0;
+}
+
+// One member, already selected: inflate it whole, verify, write.
+int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& info) {
+  int code = unzOpenCurrentFile(zf);
+  if (code != UNZ_OK) {
+    code = fail(code, __LINE__);
+    log_unzip_failure(code, archive_detail::last_err_line(), out_path);
+    return code;
+  }
+  const ZPOS64_T size = info.uncompressed_size;
+  std::unique_ptr<char[]> buf;
+  try {
+    // Not value-initialised: a damaged header that claims a huge size costs
+    // address space only, never touched memory.
+    buf = std::make_unique_for_overwrite<char[]>(size ? size : 1);
+  } catch (const std::bad_alloc&) {
+    unzCloseCurrentFile(zf);
+    code = fail(kErrNoMemory, __LINE__);
+    log_unzip_failure(code, archive_detail::last_err_line(), out_path);
+    return code;
+  }
+  ZPOS64_T got = 0;
+  while (got < size) {
+    const unsigned want = static_cast<unsigned>(std::min<ZPOS64_T>(size - got, kReadPiece));
+    const int n = unzReadCurrentFile(zf, buf.get() + got, want);
+    if (n <= 0) break;
+    got += static_cast<ZPOS64_T>(n);
+  }
+  if (got != size) {
+    unzCloseCurrentFile(zf);
+    code = fail(kErrZipRead, __LINE__);
+    log_unzip_failure(code, archive_detail::last_err_line(), out_path);
+    return code;
+  }
+  code = unzCloseCurrentFile(zf);  // UNZ_CRCERROR when the data does not match its checksum
+  if (code != UNZ_OK) {
+    code = fail(code, __LINE__);
+    log_unzip_failure(code, archive_detail::last_err_line(), out_path);
+    return code;
+  }
+  archive_detail::part_file out;
+  code = out.open(out_path);
+  if (code == 0) code = out.write(buf.get(), size);
+  if (code == 0) code = out.commit(has_exec_bits(info));
+  if (code != 0) {
+    code = fail(code, __LINE__);
+    log_unzip_failure(code, archive_detail::last_err_line(), out_path);
+  }
+  return code;
+}
+
+// Symbolic links are not created on this platform: the member writes nothing.
+int unzip_symlink(unzFile, const std::string&, const unz_file_info64&) {
+  return 0;
+}
+
+// Mac resource forks ("__MACOSX/..." members) have no place here: nothing.
+int unzip_resource_fork(unzFile, const std::string&, const unz_file_info64&) {
+  return 0;
+}
+
+// Until the file module's make_folder lands: one level, trailing '/' removed,
+// 0 or errno (17 when it exists).
+int make_folder(std::string folder) {
+  if (!folder.empty() && folder.back() == '/') folder.pop_back();
+  std::error_code ec;
+  if (std::filesystem::create_directory(folder, ec)) return 0;
+  if (ec) return ec.value();
+  return kErrExists;
+}
+
+bool starts_with_macosx(const std::string& name) {
+  return name.rfind("__MACOSX", 0) == 0;
+}
+
+void log_unsafe_name(const std::string& name, const std::string& zip_file) {
+  xer << "UNZIP refused a member whose name leaves the destination folder: \"" << name
+      << "\" in zip_file=" << zip_file << ".\n";
+}
+
+// Walks every member of the open archive; returns the first failure.
+int expand_members(unzFile zf, const std::string& zip_file, const std::string& out_directory,
+                   std::string* out_file, int force_name) {
+  bool reported = false;
+  // The forced name is taken once: out_file is overwritten by the report.
+  const std::string forced = force_name && out_file ? *out_file : std::string();
+  int code = unzGoToFirstFile(zf);
+  if (code != UNZ_OK) return fail(code == UNZ_END_OF_LIST_OF_FILE ? 0 : code, __LINE__);
+  std::vector<char> name_buf;
+  for (;;) {
+    unz_file_info64 info;
+    code = unzGetCurrentFileInfo64(zf, &info, nullptr, 0, nullptr, 0, nullptr, 0);
+    if (code == UNZ_OK) {
+      // The whole stored name, however long: a cut name would write elsewhere.
+      name_buf.assign(info.size_filename + 1, '\0');
+      code = unzGetCurrentFileInfo64(zf, &info, name_buf.data(), name_buf.size(), nullptr, 0, nullptr, 0);
+    }
+    if (code != UNZ_OK) {
+      xer << "unzGetCurrentFileInfo err != UNZ_OK! err=" << code << "\n";
+      return fail(code, __LINE__);
+    }
+    const std::string name(name_buf.data(), info.size_filename);
+    const std::string& rel = force_name && out_file ? forced : name;
+    const std::string out_path = out_directory + rel;
+    if (out_file && !reported) {
+      *out_file = name;
+      reported = true;
+    }
+
+    int member = 0;
+    if (!archive_member_name_is_safe(name) || !archive_member_name_is_safe(rel)) {
+      log_unsafe_name(name, zip_file);
+      member = fail(kErrZipRead, __LINE__);
+    } else if (!name.empty() && name.back() == '/') {
+      if (!starts_with_macosx(name)) {
+        member = make_folder(out_directory + name);
+        if (member == kErrExists || member == kErrExistsWindows) member = 0;
+        if (member != 0) member = fail(member, __LINE__);
+      }
+    } else if (starts_with_macosx(name)) {
+      member = unzip_resource_fork(zf, out_directory + name.substr(name.size() > 9 ? 9 : name.size()), info);
+    } else if (((info.external_fa >> 16) & kUnixSymlinkBits) == kUnixSymlinkBits) {
+      member = unzip_symlink(zf, out_path, info);
+    } else {
+      member = unzip_file(zf, out_path, info);
+    }
+    if (member != 0) {
+      xer << "UNZIP zip_to_file failed with err=" << member << "\n";
+      return member;
+    }
+    code = unzGoToNextFile(zf);
+    if (code == UNZ_END_OF_LIST_OF_FILE) return 0;
+    if (code != UNZ_OK) return fail(code, __LINE__);
+  }
+}
+
+struct unz_closer {
+  void operator()(void* zf) const { unzClose(zf); }
+};
+
+}  // namespace
+
+int zip_to_file(const std::string& zip_file, const std::string& out_directory, std::string* out_file,
+                int force_name) {
+  int code = 0;
+  std::unique_ptr<void, unz_closer> zf(unzOpen64(zip_file.c_str()));
+  if (!zf) {
+    xer << "OK I am about to report that I could not open a zip file for extraction!\n"
+        << "That incoming file is " << zip_file << "\n"
+        << "In c-form, it is " << zip_file << "\n"
+        << "The size is " << zip_file.size() << "\n";
+    code = fail(kErrZipOpen, __LINE__);
+  } else {
+    code = expand_members(zf.get(), zip_file, out_directory, out_file, force_name);
+  }
+  if (code != 0) {
+    xer << "Zip to file failed with error err = " << code << ". file = " << kErrTag
+        << " line = " << archive_detail::last_err_line() << ". zip_file=" << zip_file
+        << ", out_directory=" << out_directory << ".\n";
+    xer.flush();
+  }
+  return code;
+}
