@@ -1,0 +1,155 @@
+#pragma once
+// A scripted HTTP server on 127.0.0.1 for what nginx will not do: interim
+// responses, odd header spellings, missing lengths, early closes and stalls.
+// It runs on its own thread, accepts connections one after another, records
+// each request (up to the blank line) and then plays its script.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace nettest {
+
+struct Step {
+  enum Kind {
+    kSend,   // send `bytes`
+    kGate,   // wait until the test calls open_gate()
+    kHold,   // keep the connection open and silent until the server stops
+    kReset,  // abort the connection (RST)
+  } kind;
+  std::string bytes;
+};
+inline Step Send(std::string b) {
+  return {Step::kSend, std::move(b)};
+}
+inline Step Gate() {
+  return {Step::kGate, {}};
+}
+inline Step Hold() {
+  return {Step::kHold, {}};
+}
+inline Step Reset() {
+  return {Step::kReset, {}};
+}
+
+class FaultServer {
+ public:
+  // After the script the connection is closed in an orderly way.
+  explicit FaultServer(std::vector<Step> script) : script_(std::move(script)) {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_fd_, 16) != 0 ||
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      throw std::runtime_error("fault server could not listen");
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~FaultServer() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stop_ = true;
+      gate_open_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+    ::close(listen_fd_);
+  }
+  FaultServer(const FaultServer&) = delete;
+  FaultServer& operator=(const FaultServer&) = delete;
+
+  int port() const { return port_; }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  void open_gate() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      gate_open_ = true;
+    }
+    cv_.notify_all();
+  }
+  std::vector<std::string> requests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return requests_;
+  }
+  int connections() const { return connections_.load(); }
+
+ private:
+  void Run() {
+    while (!stopped()) {
+      pollfd p{listen_fd_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      ++connections_;
+      Serve(fd);
+    }
+  }
+  bool stopped() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return stop_;
+  }
+  void Serve(int fd) {
+    std::string req;
+    char buf[4096];
+    while (req.find("\r\n\r\n") == std::string::npos && !stopped()) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      req.append(buf, static_cast<size_t>(n));
+    }
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      requests_.push_back(req);
+    }
+    bool reset = false;
+    for (const Step& s : script_) {
+      if (s.kind == Step::kSend) {
+        size_t off = 0;
+        while (off < s.bytes.size()) {
+          ssize_t n = ::send(fd, s.bytes.data() + off, s.bytes.size() - off, MSG_NOSIGNAL);
+          if (n <= 0) break;
+          off += static_cast<size_t>(n);
+        }
+      } else if (s.kind == Step::kGate || s.kind == Step::kHold) {
+        std::unique_lock<std::mutex> lock(mu_);
+        cv_.wait(lock, [&] { return stop_ || (s.kind == Step::kGate && gate_open_); });
+        if (s.kind == Step::kGate) gate_open_ = false;
+      } else if (s.kind == Step::kReset) {
+        linger l{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        reset = true;
+        break;
+      }
+    }
+    if (!reset) ::shutdown(fd, SHUT_WR);
+    ::close(fd);
+  }
+
+  std::vector<Step> script_;
+  int listen_fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  bool gate_open_ = false;
+  std::vector<std::string> requests_;
+  std::atomic<int> connections_{0};
+};
+
+}  // namespace nettest
