@@ -38,9 +38,12 @@ THREAD_call* g_free_calls = nullptr;
 std::vector<THREAD_call*> g_all_calls;  // every record made, for the final free
 int g_worker_count = 0;                 // workers started
 std::atomic<int> g_live_workers{0};     // workers still reading the task queue
+std::atomic<int> g_generation{0};       // counts shut-downs
 std::vector<UTL_thread_id> g_worker_handles;
 std::vector<UTL_thread_id> g_worker_ids;
 int g_join_wait_ms = 5000;
+// What a worker that outlived shut-down may still use; kept reachable.
+std::vector<void*> g_left_for_stragglers;
 thread_local bool t_is_worker = false;
 
 constexpr UTL_message kStop = -1;
@@ -173,11 +176,16 @@ int THREAD_create(UTL_thread_func func, void* ref, UTL_thread_id* out_handle, UT
 
 int xtaskproc(void*) {
   t_is_worker = true;
+  // Captured: a worker that outlives shut-down must not see the next pool's.
+  UTL_message_queue* tasks = g_tasks;
   struct leave {  // counted up by THREAD_make_workers before the start
-    ~leave() { --g_live_workers; }
+    int generation = g_generation;
+    ~leave() {
+      if (generation == g_generation) --g_live_workers;
+    }
   } on_leave;
   for (;;) {
-    UTL_message m = UTL_message_queue_read(g_tasks, -1);
+    UTL_message m = UTL_message_queue_read(tasks, -1);
     if (m == kStop) return 0;
     auto* call = reinterpret_cast<THREAD_call*>(m);
     if (!call) continue;
@@ -244,6 +252,8 @@ void THREAD_shutdown() {
   g_worker_handles.clear();
   g_worker_ids.clear();
   g_worker_count = 0;
+  ++g_generation;
+  g_live_workers = 0;
   if (all_joined) {
     UTL_critical_section_destroy(&g_pool_lock);
     UTL_message_queue_destroy(g_tasks);
@@ -252,9 +262,13 @@ void THREAD_shutdown() {
       UTL_critical_section_destroy(&c->lock);
       delete c;
     }
+  } else {
+    // A worker that did not end may still read the task queue and its call
+    // record, so those are left alive for it rather than freed under it.
+    g_left_for_stragglers.push_back(g_tasks);
+    g_left_for_stragglers.push_back(g_pool_lock.m);
+    for (THREAD_call* c : g_all_calls) g_left_for_stragglers.push_back(c);
   }
-  // A worker that did not end may still read the task queue and its call
-  // record, so those are left alive for it rather than freed under it.
   g_all_calls.clear();
   g_free_calls = nullptr;
   g_tasks = nullptr;

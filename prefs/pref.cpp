@@ -1,0 +1,203 @@
+#include "prefs/pref.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "installer/model.h"
+#include "installer/xmap.h"
+#include "io/IO_UTILS.h"
+#include "net/http.h"
+#include "platform/system.h"
+#include "ui/hl_alert.h"
+#include "ui/hl_mnw.h"  // app_path
+#include "util/UTL_cmdline.h"
+#include "util/log.h"
+
+std::ofstream ouf;
+pref_class pref;
+
+namespace {
+bool is_line_end(unsigned char c) {
+  return c == '\r' || c == '\n' || c == '\0';
+}
+bool is_blank(unsigned char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool open_with_header(const std::string& full, int bin_code, int version, const std::string& note) {
+  if (ouf.is_open()) ouf.close();
+  ouf.clear();
+  ouf.open(full, std::ios::out | std::ios::trunc | std::ios::binary);
+  if (!ouf.is_open()) return false;
+  if (bin_code == kOufText) {
+    ouf << "I\n" << version << " version";
+    if (note != "no-copyright-string") ouf << note;
+    ouf << "\n";
+  } else {
+    const int32_t v = version;
+    char bytes[4];
+    std::memcpy(bytes, &v, 4);  // this machine's byte order
+    ouf.put('i');
+    ouf.write(bytes, 4);
+  }
+  return ouf.good();
+}
+
+// A text value may not carry a line end: it would end its line early and the
+// rest would be read back as a setting of its own.
+// atoi's reading (blanks, sign, leading digits; 0 for none), clamped to the
+// int range instead of overflowing.
+int text_to_int(const std::string& text) {
+  const char* p = text.c_str();
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  long long v = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    v = v * 10 + (*p - '0');
+    if (v > 2147483648LL) v = 2147483648LL;
+  }
+  if (negative) v = -v;
+  if (v > 2147483647LL) v = 2147483647LL;
+  return static_cast<int>(v);
+}
+
+bool writable_text(const std::string& v) {
+  return v.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+}  // namespace
+
+int ouf_open(const std::string& path, int bin_code, int version, const std::string& note) {
+  if (bin_code != kOufRaw && bin_code != kOufText) {
+    MACIBM_alert(0, "Bad ouf_open type!", path, "", "", t_exit, "IO_UTILS", 1036);
+    return 0;
+  }
+  // File names are case-sensitive here, so the name is used as given (the
+  // reader opens the same name).
+  const std::string full = app_path + path;
+  xmap_class::check_len(full.c_str());
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (open_with_header(full, bin_code, version, note)) return 1;
+    if (attempt == 0) {
+      size_t slash = full.rfind('/');
+      if (slash != std::string::npos && slash > 0) make_folder(full.substr(0, slash + 1));
+    }
+  }
+  if (ouf.is_open()) ouf.close();
+  MACIBM_alert(
+      0,
+      "I could not save the file! Could the directory that the file sits in be missing? Or flagged as "
+      "READ-ONLY by the operating system? (Windows machines typically do this).",
+      full, "Could the file be flagged as read-only? This happens in Windows if you copy it from a CD!",
+      "Try putting this app in the background and then flag the file as NOT read-only, or creating the "
+      "folder listed in the path above.",
+      t_alert, "IO_UTILS", 1090);
+  return 0;
+}
+
+scan_class::scan_class(const std::string& path, int in_opr) : opr_typ(in_opr) {
+  if (opr_typ == 1) {
+    opened_ = ouf_open(path, kOufText, kPrefsVersion, "no-copyright-string") == 1;
+    return;
+  }
+  xmap_class map(path);
+  if (!map.mBegin) return;
+  static const int versions[] = {kPrefsVersion, 0};
+  if (map.check_file(kCheckText, versions, nullptr) != kPrefsVersion) return;
+  parse(map.mCrt, map.mEnd);
+}
+
+scan_class::~scan_class() {
+  if (opr_typ == 1 && ouf.is_open()) ouf.close();  // a failed close is not reported
+}
+
+void scan_class::parse(const unsigned char* p, const unsigned char* end) {
+  while (p < end) {
+    while (p < end && is_blank(*p)) ++p;
+    const unsigned char* tag_start = p;
+    while (p < end && !is_blank(*p) && !is_line_end(*p)) ++p;
+    if (p == tag_start) {
+      // An empty line (or a stray zero byte): step over it, or the reader
+      // would stand still.
+      while (p < end && (is_line_end(*p) || is_blank(*p))) ++p;
+      continue;
+    }
+    std::string tag(reinterpret_cast<const char*>(tag_start), static_cast<size_t>(p - tag_start));
+    while (p < end && is_blank(*p)) ++p;
+    const unsigned char* value_start = p;
+    while (p < end && !is_line_end(*p)) ++p;
+    std::string value(reinterpret_cast<const char*>(value_start), static_cast<size_t>(p - value_start));
+    while (p < end && (is_line_end(*p) || is_blank(*p))) ++p;
+    prefs_map[tag] = value;  // a later line with the same tag wins
+  }
+}
+
+int scan_class::fetch_or_get(const std::string& in, std::string* out, const std::string& tag) {
+  if (opr_typ == 1) {
+    if (opened_) ouf << tag << " " << in << "\n";
+    return 0;
+  }
+  const std::string option = "--pref:" + tag;
+  if (cmdline.has_option(option)) {
+    *out = cmdline.get_option(option);
+    return 1;
+  }
+  auto it = prefs_map.find(tag);
+  if (it == prefs_map.end()) return 0;
+  *out = it->second;
+  return 1;
+}
+
+std::string pref_file_path() {
+  std::string folder;
+  get_OS_abs_path(4, folder);
+  return folder + "Skyvane Installer.prf";
+}
+
+namespace {
+void io_int(scan_class& s, const char* tag, int& value) {
+  if (s.opr_typ == 1) {
+    s.fetch_or_get(std::to_string(value), nullptr, tag);
+    return;
+  }
+  std::string text;
+  if (s.fetch_or_get("", &text, tag)) value = text_to_int(text);  // not a number: 0
+}
+
+void io_text(scan_class& s, const char* tag, std::string& value) {
+  if (s.opr_typ == 1) {
+    if (value.empty()) return;
+    if (!writable_text(value)) {
+      xer << "Setting " << tag << " holds a line end and is not saved.\n";
+      return;
+    }
+    s.fetch_or_get(value, nullptr, tag);
+    return;
+  }
+  std::string text;
+  if (s.fetch_or_get("", &text, tag)) value = text;
+}
+
+void io_int32(scan_class& s, const char* tag, int32_t& value) {
+  int v = value;
+  io_int(s, tag, v);
+  value = v;
+}
+}  // namespace
+
+void pref_class::IO_set(int which, int dir) {
+  if (which != kPrefsInstallerFile) return;
+  scan_class s(pref_file_path(), dir == 1 ? 1 : 0);
+  if (dir == 1 && !s.is_open()) return;  // ouf_open has said why
+  io_int(s, "_use_max_cpu", stg.use_max_cpu);
+  io_int(s, "_rename_folder", stg.rename_folder);
+  io_int(s, "_stream_count", stg.stream_count);
+  io_int(s, "_log_actions", stg.log_actions);
+  io_int(s, "_always_ask_dir", stg.always_ask_dir);
+  io_text(s, "_dest_dir_path", dest_dir_path);
+  io_text(s, "_proxy_host", http.ProxyHost);
+  io_text(s, "_proxy_port", http.ProxyPort_str);
+  io_int32(s, "_proxy_port_int", http.ProxyPort_int);
+  xer.flush();
+}
