@@ -51,7 +51,7 @@ struct mnw_class {
   int key_hit = 0;               // a key went down this pass
   int key_pressed = 0;           // character of the last key that produced one
   float m_move_time = 0.0f;      // last movement or press, seconds
-  float m_down_time = 0.0f;      // last press, seconds
+  float m_down_time = -1000.0f;  // last press, seconds (long before the start)
   int any_key_is_down = 0;
   int lang = 0;            // language; -1 asks once, 0 English
   int track_cpu = 0;       // timing marks in the log
@@ -151,6 +151,12 @@ void MACIBM_nuke_context(int slot);
 void MACIBM_show_init(const std::string& message, const float* fraction);
 // 2-D coordinate system of the client area (one unit per pixel).
 void OGL_pix_specs(int);
+// The drawn alert (window 995) with its nested pump loop; installed as the
+// alert's drawn handler once GL is up. Returns when the button or Return was
+// pressed (at once for type 2, whose caller then ends the program), or when
+// the window was closed.
+void MACIBM_drawn_alert(int return_win, const std::string lines[4], int type, const std::string& location);
+
 // Viewport and projection. Mode 2 is the 2-D pixel mode: viewport over the
 // whole client area, orthographic projection over (x1_pix..x2_pix,
 // y1_pix..y2_pix)/divisor, model-view identity; the rectangle arguments are

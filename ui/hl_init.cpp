@@ -1,0 +1,357 @@
+// Start-up, display mode, the window and its GL context, the 2-D coordinate
+// system, the status screen, and shut-down.
+#include "ui/hl_init.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "installer/server_list.h"
+#include "platform/system.h"
+#include "platform/window.h"
+#include "prefs/pref.h"
+#include "ui/butn.h"
+#include "ui/hl_alert.h"
+#include "ui/keys.h"
+#include "ui/oglp.h"
+#include "ui/tman.h"
+#include "util/HL_THREAD.h"
+#include "util/UTL_cmdline.h"
+#include "util/log.h"
+#include "util/log_header.h"
+#include "util/xtim.h"
+
+float randrat[10000];
+float lookup_sin[361];
+float lookup_cos[361];
+ogl_caps_struct ogl_caps;
+
+const char* const kGraphicsFailLines[4] = {
+    "I could not set up the graphics for Skyvane! I hope your monitor is at 1024x768 or higher! It must be!",
+    "You do not meet the system requirements or you do not have OpenGL drivers or you entered a bad "
+    "resolution "
+    "in Skyvane!",
+    "You need at least 256 meg of RAM, 16 meg of VRAM, and OpenGl drivers for your 3-D accelerator card!",
+    "If you reset the resolution, you can try launching Skyvane again, since I am resetting Skyvane to "
+    "default "
+    "resolution now.",
+};
+
+std::string MACIBM_vendor_web_address() {
+  return std::string("http://") + kVendorHost + "/";
+}
+
+bool MACIBM_window_is_captioned(int client_w, int client_h, int mon_w, int mon_h) {
+  return client_w + 20 < mon_w && client_h + 20 < mon_h;
+}
+
+float MACIBM_show_init_fraction(const float* fraction, int counter) {
+  const float f = fraction ? *fraction : counter / 100.0f;
+  if (!(f >= 0.02f)) return 0.02f;  // also catches NaN
+  return std::min(f, 1.0f);
+}
+
+namespace {
+
+bool g_finished = false;  // MACIBM_finishup has run
+
+void fill_tables() {
+  std::srand(1);
+  for (float& r : randrat) r = static_cast<float>(std::rand() * 0.9999 / 32767.0);
+  const auto seed = static_cast<unsigned>(xtim.microsecs_tot() & 0xFFFFFFFFu);
+  std::srand(seed);
+  for (unsigned i = 0; i < seed % 1000; ++i) (void)std::rand();
+  for (int i = 0; i <= 360; ++i) {
+    lookup_sin[i] = static_cast<float>(std::sin(i * 0.017453294));
+    lookup_cos[i] = static_cast<float>(std::cos(i * 0.017453294));
+  }
+}
+
+// The fatal alert's shut-down: display restored, window and log closed.
+void fatal_shutdown() {
+  MACIBM_finishup(0);
+  app_done = 1;
+}
+
+void gl_defaults() {
+  const GLfloat black[4] = {0, 0, 0, 0};
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glAlphaFunc(GL_GREATER, 0.0f);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glDepthFunc(GL_LEQUAL);
+  glFogi(GL_FOG_MODE, GL_LINEAR);
+  glHint(GL_FOG_HINT, GL_NICEST);
+  glFrontFace(GL_CW);
+  glEnable(GL_CULL_FACE);
+  glShadeModel(GL_SMOOTH);
+  glEnable(GL_DITHER);
+  glDisable(GL_COLOR_LOGIC_OP);
+  glDisable(GL_STENCIL_TEST);
+  glDisable(GL_TEXTURE_1D);
+  glDisable(GL_NORMALIZE);
+  glDisable(GL_SCISSOR_TEST);
+  glColorMaterial(GL_FRONT, GL_AMBIENT_AND_DIFFUSE);
+  glEnable(GL_COLOR_MATERIAL);
+  glDepthMask(GL_FALSE);
+  OGL_reset_state_cache();
+}
+
+bool has_ext(const std::string& list, const char* name) {
+  size_t pos = 0;
+  const size_t n = std::strlen(name);
+  while ((pos = list.find(name, pos)) != std::string::npos) {
+    const bool start = pos == 0 || list[pos - 1] == ' ';
+    const bool end = pos + n == list.size() || list[pos + n] == ' ';
+    if (start && end) return true;
+    pos += n;
+  }
+  return false;
+}
+
+std::string gl_string(GLenum e) {
+  const GLubyte* s = glGetString(e);
+  return s ? reinterpret_cast<const char*>(s) : "";
+}
+
+}  // namespace
+
+void OGL_extensions::init_extensions() {
+  ogl_caps = ogl_caps_struct{};
+  if (plat_win_headless()) return;
+  ogl_caps.vendor = gl_string(GL_VENDOR);
+  ogl_caps.renderer = gl_string(GL_RENDERER);
+  ogl_caps.version = gl_string(GL_VERSION);
+  const std::string ext = gl_string(GL_EXTENSIONS);
+  GLint v = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &v);
+  ogl_caps.max_tex_size = v;
+  v = 1;
+  if (has_ext(ext, "GL_ARB_multitexture")) glGetIntegerv(0x84E2 /* GL_MAX_TEXTURE_UNITS */, &v);
+  ogl_caps.tex_units = std::max(1, static_cast<int>(v));
+  ogl_caps.has_glsl = has_ext(ext, "GL_ARB_shading_language_100") && !cmdline.has_option("--no_glsl");
+  ogl_caps.has_fbo =
+      (has_ext(ext, "GL_EXT_framebuffer_object") || has_ext(ext, "GL_ARB_framebuffer_object")) &&
+      !cmdline.has_option("--no_fbos");
+  ogl_caps.has_vbo = has_ext(ext, "GL_ARB_vertex_buffer_object") && !cmdline.has_option("--no_vbos");
+  xer << "OpenGL Vendor               : " << ogl_caps.vendor << "\n"
+      << "OpenGL Render               : " << ogl_caps.renderer << "\n"
+      << "OpenGL Version              : " << ogl_caps.version << "\n"
+      << "Max texture size            : " << ogl_caps.max_tex_size << "\n"
+      << "Texture units               : " << ogl_caps.tex_units << "\n"
+      << "GLSL / FBOs / VBOs          : " << ogl_caps.has_glsl << " / " << ogl_caps.has_fbo << " / "
+      << ogl_caps.has_vbo << "\n";
+  xer.flush();
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void MACIBM_init(int argc, const char* const* argv) {
+  g_finished = false;
+  app_path.clear();
+  g_case_sensitive = 0;
+
+  log_open(platform_log_file_path());
+  alert_set_shutdown(fatal_shutdown);
+
+  fill_tables();
+  write_log_header(xer, app_path, g_case_sensitive);
+
+  keys_register_cmnds_printer();
+  if (argc > 0 && argv) cmdline.init_args(argc, argv);
+  THREAD_init();
+  keys.keys_io(0);
+
+  mnw.x_res_req = 1024;
+  mnw.y_res_req = 768;
+  mnw.col_res_req = 32;
+  mnw.tex_res = 5;
+  mnw.alias_req = 0;
+  mnw.lang = 0;
+
+  MACIBM_setres(1);
+  if (!MACIBM_make_context(0)) {
+    MACIBM_alert(0, kGraphicsFailLines[0], kGraphicsFailLines[1], kGraphicsFailLines[2],
+                 kGraphicsFailLines[3], t_exit, "hl_init", __LINE__);
+    return;  // only reached when an exit hook returns
+  }
+
+  OGL_pix_specs(0);
+  OGL_extensions::init_extensions();
+  THREAD_make_workers();
+  recall_ins_texes();
+
+  MACIBM_clear_menus(1);
+  MACIBM_startwind(-1, 0);
+  OGL_pix_specs(0);
+  ogl_inited = 1;
+  alert_set_drawn_handler(MACIBM_drawn_alert);
+
+  if (mnw.lang < 0) {
+    mnw.lang = 0;
+    MACIBM_alert(0, "", "", "", "", t_lang_choice, "hl_init", __LINE__);
+  }
+
+  MACIBM_show_init("Will init plugins.", nullptr);
+  MACIBM_show_init("Starting application.", nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Display mode
+
+void MACIBM_setres(int set) {
+  static bool remembered = false;
+  mnw.x_res_now = mnw.x_res_req;
+  mnw.y_res_now = mnw.y_res_req;
+  mnw.col_res_now = mnw.col_res_req;
+  int need_change = mnw.set_res;
+
+  plat_display_mode cur;
+  if (!plat_current_mode(&cur) || cur.w <= 0 || cur.h <= 0) cur = {0, 0, 32};
+  g_mon_x_res_now = cur.w;
+  g_mon_y_res_now = cur.h;
+
+  if (mnw.set_app_to_monitor) {
+    mnw.x_res_req = mnw.x_res_now = cur.w - 40;
+    mnw.y_res_req = mnw.y_res_now = cur.h - 60;
+  }
+  if (cur.w < 1024 || cur.h < 768) need_change = 1;
+
+  if (!remembered) {
+    remembered = true;
+    hres_orig = cur.w;
+    vres_orig = cur.h;
+    cres_orig = cur.bpp;
+    sres_orig = need_change;
+  }
+
+  const plat_display_mode target = set ? plat_display_mode{mnw.x_res_req, mnw.y_res_req, mnw.col_res_req}
+                                       : plat_display_mode{hres_orig, vres_orig, cres_orig};
+  if (set == 1 && !need_change) return;
+  if (set == 0 && !sres_orig) return;
+  if (set == 1 && cur.w == target.w && cur.h == target.h && cur.bpp == target.bpp) return;
+
+  if (set == 0) {
+    plat_restore_mode();
+    g_mon_x_res_now = hres_orig;
+    g_mon_y_res_now = vres_orig;
+    return;
+  }
+  plat_display_mode m;
+  for (int i = 0; plat_enum_mode(i, &m); ++i) {
+    if (m.w != target.w || m.h != target.h || m.bpp != target.bpp) continue;
+    if (plat_set_mode(m)) {
+      g_mon_x_res_now = target.w;
+      g_mon_y_res_now = target.h;
+      break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Window and context
+
+int MACIBM_make_context(int slot) {
+  if (slot != 0) return 0;  // the installer never opens a second window
+  const bool captioned =
+      MACIBM_window_is_captioned(mnw.x_res_now, mnw.y_res_now, g_mon_x_res_now, g_mon_y_res_now);
+  std::string error;
+  if (!plat_win_create("Skyroot", 0, 0, mnw.x_res_now, mnw.y_res_now, captioned, mnw.col_res_now, &error)) {
+    xer << "Could not create the window and its OpenGL context: " << error << "\n";
+    xer.flush();
+    return 0;
+  }
+  have_created_ibm_win = 1;
+  mnw.window[0] = plat_win_handle();
+  mnw.context[0] = plat_win_context();
+  mnw.alias_act = 0;
+  if (!plat_win_vsync_off()) xer << "Warning: unable to disable vsync.\n";
+  if (!plat_win_headless()) gl_defaults();
+  return 1;
+}
+
+void MACIBM_nuke_context(int slot) {
+  if (slot != 0) return;
+  ogl_inited = 0;
+  alert_set_drawn_handler(nullptr);
+  if (plat_win_exists() && !plat_win_headless()) tman.forget_all();
+  plat_win_destroy();
+  mnw.window[0] = mnw.context[0] = nullptr;
+  have_created_ibm_win = 0;
+}
+
+// ---------------------------------------------------------------------------
+// 2-D coordinate system
+
+void OGL_pix_specs(int) {
+  mnw.xy_scale_coc = mnw.xy_scale_now = 1.0f;
+  mnw.x1_pix = mnw.y1_pix = 0.0f;
+  mnw.x2_pix = static_cast<float>(mnw.x_res_now);
+  mnw.y2_pix = static_cast<float>(mnw.y_res_now);
+  mnw.extra_ty = std::max(0.0f, static_cast<float>(mnw.y_res_now - 768));
+  mnw.extra_sx = mnw.top_win_now == -1 ? 0.0f : std::max(0.0f, (mnw.x_res_now - 1024) * 0.5f);
+  mnw.x_ctr = mnw.x_res_now * 0.5f;
+  mnw.y_ctr = 384.0f;
+  if (mnw.top_win_now >= 0) OGL_viewport(2, 0, 0, 0, 0, 1.0f, 0);
+}
+
+void OGL_viewport(int mode, float, float, float, float, float divisor, int keep_aspect) {
+  if (mode != 2 || plat_win_headless() || !plat_win_exists()) return;
+  if (divisor == 0.0f) divisor = 1.0f;
+  float bottom = mnw.y1_pix / divisor, top = mnw.y2_pix / divisor;
+  if (keep_aspect && mnw.x_res_now > 0) {
+    const float r = static_cast<float>(mnw.y_res_now) / static_cast<float>(mnw.x_res_now);
+    bottom *= r;
+    top *= r;
+  }
+  glViewport(0, 0, mnw.x_res_now, mnw.y_res_now);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(mnw.x1_pix / divisor, mnw.x2_pix / divisor, bottom, top, -1.0, 1.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+}
+
+// ---------------------------------------------------------------------------
+// Start-up status screen
+
+void MACIBM_show_init(const std::string& message, const float* fraction) {
+  if (!plot_init_lights) return;
+  if (!fraction) ++counter_now;
+  const float f = MACIBM_show_init_fraction(fraction, counter_now);
+  // Absolute client coordinates: undo the window origin the primitives add.
+  const float ox = mnw.extra_sx - mnw.win_x;
+  const float oy = -mnw.win_y;
+  OGL_plot_back_col();
+  BTN_frame2(15, ox + 10, oy + 31, 460, 200, "");
+  OGL_string(49, ox + 22, oy + 210, MACIBM_vendor_web_address(), 440, kCharsetProportional, kJustLeft);
+  const float x0 = ox + 8, span = 1008.0f;
+  const float done = span * f;
+  BTN_frame1(4, x0 + done * 0.5f, oy + 15, done, 0);
+  if (span - done > 0.0f) BTN_frame1(5, x0 + done + (span - done) * 0.5f, oy + 15, span - done, 0);
+  OGL_string(61, ox + 22, oy + 60, message, 440, kCharsetProportional, kJustLeft);
+  OGL_sbuff();
+}
+
+// ---------------------------------------------------------------------------
+// Shut-down
+
+void MACIBM_finishup(int save) {
+  if (g_finished) return;  // a fatal alert during shut-down must not run it twice
+  g_finished = true;
+  if (save == 1) {
+    if (!cmdline.has_option("--fps_test")) {
+      pref.IO_set(11, 1);
+      keys.keys_io(1);
+    }
+    THREAD_shutdown();
+  }
+  MACIBM_setres(0);
+  MACIBM_nuke_context(0);
+  log_close();
+}
