@@ -1,0 +1,352 @@
+// The client manager: net_check against a real nginx, a real tinyproxy and
+// the scripted server, polled the way the installer polls.
+#include "net/http.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fault_server.h"
+#include "net_test_util.h"
+#include "support/test_support.h"
+#include "ui/hl_alert.h"
+#include "util/xtim.h"
+
+namespace {
+
+using nettest::FaultServer;
+using nettest::fetch;
+using nettest::Hold;
+using nettest::Send;
+using testsupport::md5sum_of;
+using testsupport::read_file;
+using testsupport::write_file;
+
+// A real nginx serving a small tree of files made here.
+class HttpNginx : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_file(root / "empty.bin", "");
+    write_file(root / "small.txt", "hello, mirror\n");
+    write_file(root / "big.bin", testsupport::random_bytes(6 * 1000 * 1000 + 123, 1));
+    testsupport::make_dirs(root / "Custom Scenery/My Airport");
+    write_file(root / "Custom Scenery/My Airport/apt file.dat.zip", testsupport::random_bytes(70000, 2));
+    nginx = std::make_unique<testsupport::Nginx>(root.path());
+  }
+  void TearDown() override {
+    for (int o = 0; o < http_class::kSlots; ++o)
+      EXPECT_EQ(http.down[o], nullptr) << "slot " << o << " left busy";
+  }
+  testsupport::TempDir root, out;
+  std::unique_ptr<testsupport::Nginx> nginx;
+  nettest::LogCapture log;
+};
+
+TEST_F(HttpNginx, FilesOfEverySizeArriveWhole) {
+  for (const char* name :
+       {"/empty.bin", "/small.txt", "/big.bin", "/Custom Scenery/My Airport/apt file.dat.zip"}) {
+    const std::string dest = out / "download.tmp";
+    EXPECT_EQ(fetch(2, nginx->host(), name, dest), 1) << "a served file must download: " << name;
+    EXPECT_EQ(md5sum_of(dest), md5sum_of(root.path() + (name + 1)))
+        << "the file must arrive intact: " << name;
+    EXPECT_EQ(http.down[2], nullptr) << "the slot is free after the result";
+  }
+  EXPECT_EQ(log.text().find("HTTP Error"), std::string::npos) << "successes write no dump";
+}
+
+TEST_F(HttpNginx, BackslashPathsAreSentWithSlashes) {
+  const std::string dest = out / "apt.zip";
+  EXPECT_EQ(fetch(1, nginx->host(), "\\Custom Scenery\\My Airport\\apt file.dat.zip", dest), 1)
+      << "backslash separators must be sent as '/'";
+  EXPECT_EQ(md5sum_of(dest), md5sum_of(root / "Custom Scenery/My Airport/apt file.dat.zip"));
+}
+
+TEST_F(HttpNginx, NotFoundFailsWithTheDump) {
+  const std::string dest = out / "missing.zip";
+  EXPECT_EQ(fetch(3, nginx->host(), "/missing.zip", dest), 2) << "a 404 is a failure";
+  std::ostringstream want;
+  want << "HTTP Error for " << dest << "\n"
+       << "   server     =" << nginx->host() << "\n"
+       << "   file       =/missing.zip\n"
+       << "   IsDone     =1\n"
+       << "   IsComplete =1\n"
+       << "   IsErr      =0\n"
+       << "   GetStat    =3\n"
+       << "   GetOSErr   =0\n"
+       << "   response   =Not Found (#404)\n\n";
+  EXPECT_NE(log.text().find(want.str()), std::string::npos) << "the dump lines, exactly; log:\n"
+                                                            << log.text();
+  EXPECT_NE(read_file(dest).find("404 Not Found"), std::string::npos) << "the error body is kept in the file";
+}
+
+TEST_F(HttpNginx, SixDownloadsAtOnceThroughTheSixSlots) {
+  std::vector<std::string> names, dests;
+  for (int o = 0; o < 6; ++o) {
+    names.push_back("/file" + std::to_string(o) + ".bin");
+    write_file(root.path() + names[o].substr(1), testsupport::random_bytes(400000 * (o + 1) + o, 10 + o));
+    dests.push_back(out / ("slot" + std::to_string(o) + ".tmp"));
+  }
+  int result[6] = {};
+  int busy_together = 0;
+  ASSERT_TRUE(nettest::poll_until([&] {
+    int running = 0;
+    for (int o = 0; o < 6; ++o) {
+      if (result[o] != 0) continue;
+      result[o] = http.net_check(o, nginx->host(), names[o], dests[o]);
+      if (result[o] == 0) ++running;
+    }
+    busy_together = std::max(busy_together, running);
+    return running == 0;
+  }));
+  EXPECT_EQ(busy_together, 6) << "all six slots must run side by side";
+  for (int o = 0; o < 6; ++o) {
+    EXPECT_EQ(result[o], 1) << "slot " << o;
+    EXPECT_EQ(md5sum_of(dests[o]), md5sum_of(root.path() + names[o].substr(1))) << "slot " << o << " content";
+  }
+}
+
+TEST_F(HttpNginx, UnknownServerFailsOnTheFirstCall) {
+  xtim.advance_clock();
+  EXPECT_EQ(http.net_check(0, "no-such-host.invalid", "/serverlist9.txt", out / "s.txt"), 2)
+      << "an unresolvable server fails at once, not after a time-out";
+  EXPECT_NE(log.text().find("   GetStat    =0\n   GetOSErr   =20011\n"), std::string::npos)
+      << "the dump shows no socket and the not-found code";
+}
+
+// Convention mistakes at the call site end the program with a fatal alert.
+TEST(HttpConventions, BadCallsRaiseTheFatalAlerts) {
+  std::vector<alert_record> seen;
+  alert_set_observer([&](const alert_record& r) { seen.push_back(r); });
+  EXPECT_THROW(http.net_check(0, "mirror.example/", "/a.zip", "/tmp/x"), testsupport::fatal_alert_exit);
+  EXPECT_THROW(http.net_check(0, "mirror.example\\", "/a.zip", "/tmp/x"), testsupport::fatal_alert_exit);
+  EXPECT_THROW(http.net_check(0, "mirror.example", "a.zip", "/tmp/x"), testsupport::fatal_alert_exit);
+  EXPECT_THROW(http.net_check(6, "mirror.example", "/a.zip", "/tmp/x"), testsupport::fatal_alert_exit);
+  EXPECT_THROW(http.net_check(-1, "mirror.example", "/a.zip", "/tmp/x"), testsupport::fatal_alert_exit);
+  alert_set_observer(nullptr);
+  ASSERT_EQ(seen.size(), 5u) << "every mistake raises exactly one alert";
+  EXPECT_EQ(seen[0].l1, "net_check error! You have a dirchar at the end of the server name!");
+  EXPECT_EQ(seen[0].l2, "You should not!");
+  EXPECT_EQ(seen[0].l3, "Our convention is that a server name is simply a server name... with no slash!");
+  EXPECT_EQ(seen[0].l4, "mirror.example/") << "the fourth line names the server";
+  EXPECT_EQ(seen[0].line, 247);
+  EXPECT_EQ(seen[1].line, 247) << "a backslash is a separator too";
+  EXPECT_EQ(seen[2].l1, "net_check error! You do not have a dirchar at the beginning of the directory name!");
+  EXPECT_EQ(seen[2].l2, "You should!");
+  EXPECT_EQ(seen[2].l4, "a.zip");
+  EXPECT_EQ(seen[2].line, 248);
+  EXPECT_EQ(seen[3].l1, "Too many download objects requested!");
+  EXPECT_EQ(seen[3].line, 232);
+  EXPECT_EQ(seen[4].line, 232);
+  for (const auto& r : seen) {
+    EXPECT_EQ(r.type, 2) << "all three end the program";
+    EXPECT_EQ(r.file, "http") << "the source tag";
+  }
+  for (int o = 0; o < http_class::kSlots; ++o) EXPECT_EQ(http.down[o], nullptr) << "nothing was started";
+}
+
+TEST(HttpScripted, ExactRequestBytesAndSlotReuse) {
+  FaultServer srv({Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc")});
+  testsupport::TempDir out;
+  EXPECT_EQ(http_agent_text(), "Installer-LIN/a-25") << "platform tag and version suffix";
+  EXPECT_EQ(fetch(4, srv.host(), "/Skyvane 9/directory.txt.zip", out / "d.zip"), 1);
+  EXPECT_EQ(fetch(4, srv.host(), "/Skyvane 9/directory.txt.zip", out / "d.zip"), 1)
+      << "a freed slot starts a fresh download";
+  EXPECT_EQ(srv.connections(), 2) << "one connection per download";
+  ASSERT_EQ(srv.requests().size(), 2u);
+  EXPECT_EQ(srv.requests()[0],
+            "GET /Skyvane%209/directory.txt.zip HTTP/1.1\r\n"
+            "Connection: close\r\n"
+            "Host: " +
+                srv.host() +
+                "\r\n"
+                "User-agent: Installer-LIN/a-25\r\n"
+                "\r\n")
+      << "the request bytes, exactly; Host carries the port";
+}
+
+TEST(HttpScripted, StallTimesOutAfterThirtySecondsWithoutADump) {
+  nettest::LogCapture log;
+  testsupport::TempDir out;
+  // The test owns the clock here: it moves real_time by hand.
+  for (bool header_first : {true, false}) {
+    FaultServer srv(
+        header_first
+            ? std::vector<nettest::Step>{Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789"),
+                                         Hold()}
+            : std::vector<nettest::Step>{Hold()});
+    const float t0 = 1000.0f;
+    xtim.real_time = t0;
+    const std::string dest = out / "stall.tmp";
+    int r = 0;
+    ASSERT_TRUE(nettest::poll_until([&] {
+      xtim.real_time = t0;  // undo poll_until's real clock: time stands still
+      r = http.net_check(5, srv.host(), "/f", dest);
+      return r != 0 || (http.down[5] &&
+                        (header_first ? http.down[5]->mReceivedPayload == 10 : http.down[5]->GetStat() == 6));
+    }));
+    ASSERT_EQ(r, 0) << "a silent server is still running";
+    xtim.real_time = t0 + 29.5f;
+    EXPECT_EQ(http.net_check(5, srv.host(), "/f", dest), 0) << "29.5 s of silence is not yet a stall";
+    xtim.real_time = t0 + 30.5f;
+    EXPECT_EQ(http.net_check(5, srv.host(), "/f", dest), 2) << "past 30 s of silence the download fails";
+    EXPECT_EQ(http.down[5], nullptr) << "the stalled object is released";
+  }
+  EXPECT_EQ(log.text().find("HTTP Error"), std::string::npos) << "a time-out writes no dump";
+  xtim.advance_clock();
+}
+
+TEST(HttpScripted, BodyArrivalRestartsTheStallClock) {
+  FaultServer srv(
+      {Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab"), nettest::Gate(), Send("cd"), Hold()});
+  testsupport::TempDir out;
+  float now = 2000.0f;
+  xtim.real_time = now;
+  ASSERT_TRUE(nettest::poll_until([&] {
+    xtim.real_time = now;
+    EXPECT_EQ(http.net_check(2, srv.host(), "/f", out / "f"), 0);
+    return http.down[2] && http.down[2]->mReceivedPayload == 2;
+  }));
+  now += 25.0f;  // some body came at 2000; more comes at 2025
+  srv.open_gate();
+  ASSERT_TRUE(nettest::poll_until([&] {
+    xtim.real_time = now;
+    int r = http.net_check(2, srv.host(), "/f", out / "f");
+    if (r != 0) {
+      EXPECT_EQ(r, 1) << "data within 30 s of the last data must not time out";
+      return true;
+    }
+    return false;
+  }));
+  EXPECT_EQ(read_file(out / "f"), "abcd");
+  xtim.advance_clock();
+}
+
+TEST(HttpScripted, EarlyCloseFailsAtOnceWithTheDump) {
+  nettest::LogCapture log;
+  FaultServer srv({Send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + std::string(1000, 'z'))});
+  testsupport::TempDir out;
+  xtim.real_time = 50.0f;
+  int r = 0;
+  ASSERT_TRUE(nettest::poll_until([&] {
+    xtim.real_time = 50.0f;  // no time passes: only the close can end it
+    return (r = http.net_check(3, srv.host(), "/f", out / "f")) != 0;
+  }));
+  EXPECT_EQ(r, 2) << "a body cut short is a failure, noticed without the time-out";
+  EXPECT_NE(log.text().find("   IsDone     =1\n   IsComplete =0\n"), std::string::npos) << log.text();
+  xtim.advance_clock();
+}
+
+// ---------------------------------------------------------------------------
+// The proxy
+
+class Tinyproxy {
+ public:
+  explicit Tinyproxy(const testsupport::TempDir& dir) : log_(dir / "tinyproxy.log") {
+    port_ = testsupport::free_port();
+    const std::string conf = dir / "tinyproxy.conf";
+    write_file(conf, "Port " + std::to_string(port_) +
+                         "\nListen 127.0.0.1\nTimeout 60\nMaxClients 20\nAllow 127.0.0.1\n"
+                         "LogLevel Info\nLogFile \"" +
+                         log_ + "\"\nPidFile \"" + (dir / "tinyproxy.pid") + "\"\n");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::execlp("tinyproxy", "tinyproxy", "-d", "-c", conf.c_str(), (char*)nullptr);
+      ::_exit(127);
+    }
+    for (int i = 0; i < 500 && !PortAccepts(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ~Tinyproxy() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  int port() const { return port_; }
+  std::string log() const { return read_file(log_); }
+
+ private:
+  bool PortAccepts() const {
+    // Probing with curl keeps this helper free of socket code.
+    return testsupport::run("curl -s -o /dev/null --max-time 1 http://127.0.0.1:" + std::to_string(port_) +
+                            "/") != 7 * 256;
+  }
+  std::string log_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+struct ProxyGuard {  // restores the proxy settings whatever a test does
+  ~ProxyGuard() {
+    http.ProxyHost.clear();
+    http.ProxyPort_int = 0;
+    gProxyExclude.clear();
+  }
+};
+
+TEST_F(HttpNginx, ThroughARealProxy) {
+  ProxyGuard guard;
+  testsupport::TempDir pdir;
+  Tinyproxy proxy(pdir);
+  http.ProxyHost = "127.0.0.1";
+  http.ProxyPort_int = proxy.port();
+  const std::string dest = out / "via-proxy.bin";
+  EXPECT_EQ(fetch(2, nginx->host(), "/big.bin", dest), 1) << "a download through the proxy must succeed";
+  EXPECT_EQ(md5sum_of(dest), md5sum_of(root / "big.bin")) << "and arrive intact";
+  EXPECT_NE(proxy.log().find("GET http://" + nginx->host() + "/big.bin HTTP/1.1"), std::string::npos)
+      << "the request went through the proxy in absolute form; proxy log:\n"
+      << proxy.log();
+}
+
+TEST(HttpProxy, ProxiedRequestBytes) {
+  ProxyGuard guard;
+  FaultServer proxy({Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+  testsupport::TempDir out;
+  http.ProxyHost = "127.0.0.1";
+  http.ProxyPort_int = proxy.port();
+  // The server's name needs no look-up: only the proxy is contacted.
+  EXPECT_EQ(fetch(1, "mirror.invalid:8080", "/Skyvane 9/a b.zip", out / "ab.zip"), 1);
+  ASSERT_EQ(proxy.requests().size(), 1u);
+  EXPECT_EQ(proxy.requests()[0],
+            "GET http://mirror.invalid:8080/Skyvane%209/a%20b.zip HTTP/1.1\r\n"
+            "Connection: close\r\n"
+            "Host: mirror.invalid:8080\r\n"
+            "User-agent: Installer-LIN/a-25\r\n"
+            "\r\n")
+      << "a proxied request line carries http:// and the Host value before the path";
+}
+
+TEST(HttpProxy, UseProxyRules) {
+  ProxyGuard guard;
+  EXPECT_FALSE(http.UseProxy("mirror.example", 80)) << "no proxy configured";
+  http.ProxyHost = "proxy.lan";
+  EXPECT_FALSE(http.UseProxy("mirror.example", 80)) << "port 0 means no proxy";
+  http.ProxyPort_int = 3128;
+  EXPECT_TRUE(http.UseProxy("mirror.example", 80));
+  http.ProxyHost.clear();
+  EXPECT_FALSE(http.UseProxy("mirror.example", 80)) << "an empty host means no proxy";
+  http.ProxyHost = "proxy.lan";
+  gProxyExclude = {".example", "a-much-longer-entry.mirror.example"};
+  EXPECT_FALSE(http.UseProxy("mirror.example", 80)) << "an excluded ending goes direct";
+  EXPECT_TRUE(http.UseProxy("mirror.example.org", 80)) << "only endings are excluded";
+  EXPECT_TRUE(http.UseProxy("mirror.EXAMPLE", 80)) << "the comparison is exact";
+}
+
+TEST_F(HttpNginx, ExcludedHostBypassesTheProxy) {
+  ProxyGuard guard;
+  http.ProxyHost = "127.0.0.1";
+  http.ProxyPort_int = testsupport::free_port();  // nothing listens there
+  gProxyExclude = {"127.0.0.1"};
+  EXPECT_EQ(fetch(0, nginx->host(), "/small.txt", out / "s.txt"), 1)
+      << "an excluded host is reached directly";
+  gProxyExclude.clear();
+  EXPECT_EQ(fetch(0, nginx->host(), "/small.txt", out / "s.txt"), 2)
+      << "without the exclusion the dead proxy is used and the download fails";
+}
+
+}  // namespace
