@@ -25,6 +25,11 @@ bool server_record_usable(std::string_view host, std::string_view dir) {
   return !dir.empty() && (dir.front() == '/' || dir.front() == '\\');
 }
 
+bool release_name_usable(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find_first_of("/\\") == std::string_view::npos;
+}
+
 }  // namespace
 
 void read_server_records(std::string_view body) {
@@ -39,7 +44,14 @@ void read_server_records(std::string_view body) {
       const std::string_view name = c.rest_of_line();
       // A FINAL line without a name would make every server folder "//" and
       // the renamed installation folder nameless; keep the previous name.
-      if (!name.empty()) install_name.assign(name);
+      // A name holding a separator or naming "." or ".." would lead the
+      // folder rename at the end of an install (and a new installation's
+      // folder) outside the chosen parent folder.
+      if (release_name_usable(name)) {
+        install_name.assign(name);
+      } else if (!name.empty()) {
+        xer << "Server list: unusable release name ignored: " << name << "\n";
+      }
     } else if (c.take_word("SERVER")) {
       const std::string_view host = c.rest_of_line();
       c.skip_eols_and_blanks();
