@@ -8,28 +8,29 @@
 #include <string_view>
 #include <system_error>
 
+#include "io/IO_UTILS.h"
 #include "io/archive_internal.h"
 
 namespace archive_detail {
 
 namespace {
-int g_err_line = 0;
 
 // errno of a failed write or flush when it says why (disk full, I/O error),
 // else the module's own "not written in full" code.
 int write_error() {
   const int e = errno;
-  return e > 0 ? e : 20004;
+  return e > 0 ? e : kErrZipWrite;
 }
 }  // namespace
 
 int fail(int code, int line) {
-  g_err_line = line;
+  sErrFile = kErrTag;
+  sErrLine = line;
   return code;
 }
 
 int last_err_line() {
-  return g_err_line;
+  return sErrLine;
 }
 
 part_file::~part_file() {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "io/IO_UTILS.h"
 #include "io/archive.h"
 #include "io/archive_internal.h"
 #include "util/log.h"
@@ -19,8 +20,6 @@ using archive_detail::kErrTag;
 
 namespace {
 
-constexpr int kErrOpen = 20001;
-constexpr int kErrRead = 20002;
 constexpr size_t kBlockSize = 1 << 16;  // read size from the archive file
 constexpr size_t kCopySize = 1 << 18;   // decoded bytes per write
 
@@ -53,7 +52,7 @@ int write_item(archive* a, archive_entry* e, const std::string& out_path, std::s
   for (;;) {
     const la_ssize_t n = archive_read_data(a, buf.data(), buf.size());
     if (n == 0) break;
-    if (n < 0) return fail(kErrRead, __LINE__);  // damaged data or checksum mismatch
+    if (n < 0) return fail(kErrZipRead, __LINE__);  // damaged data or checksum mismatch
     code = out.write(buf.data(), static_cast<size_t>(n));
     if (code != 0) return fail(code, __LINE__);
   }
@@ -81,7 +80,7 @@ int p7z_to_file(const std::string& zip_file, const std::string& out_directory, s
   if (!a) return fail(12, __LINE__);
   archive_read_support_format_7zip(a.get());
   if (archive_read_open_filename(a.get(), zip_file.c_str(), kBlockSize) != ARCHIVE_OK) {
-    const int code = fail(kErrOpen, __LINE__);
+    const int code = fail(kErrZipOpen, __LINE__);
     log_failure(code, zip_file, out_directory, a.get());
     return code;
   }
@@ -97,7 +96,7 @@ int p7z_to_file(const std::string& zip_file, const std::string& out_directory, s
     if (r == ARCHIVE_EOF) break;
     if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
       // The first header failing means this is no 7z archive we can read.
-      code = fail(first ? kErrOpen : kErrRead, __LINE__);
+      code = fail(first ? kErrZipOpen : kErrZipRead, __LINE__);
       break;
     }
     first = false;
@@ -106,7 +105,7 @@ int p7z_to_file(const std::string& zip_file, const std::string& out_directory, s
     if (!archive_member_name_is_safe(name) || !archive_member_name_is_safe(rel)) {
       xer << "7z refused an item whose name leaves the destination folder: \"" << name
           << "\" in zip_file=" << zip_file << ".\n";
-      code = fail(kErrRead, __LINE__);
+      code = fail(kErrZipRead, __LINE__);
       break;
     }
     const auto type = archive_entry_filetype(e);

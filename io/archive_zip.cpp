@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "io/IO_UTILS.h"
 #include "io/archive.h"
 #include "io/archive_internal.h"
 #include "util/log.h"
@@ -23,10 +24,6 @@ using archive_detail::kErrTag;
 namespace {
 
 constexpr int kErrNoMemory = 12;
-constexpr int kErrZipOpen = 20001;
-constexpr int kErrZipRead = 20002;
-constexpr int kErrExists = 17;          // the C library's EEXIST
-constexpr int kErrExistsWindows = 183;  // the same, as older callers know it
 constexpr unsigned long kUnixSymlinkBits = 0xA000;
 constexpr unsigned long kMadeByUnix = 3;
 
@@ -104,16 +101,6 @@ int unzip_resource_fork(unzFile, const std::string&, const unz_file_info64&) {
   return 0;
 }
 
-// Until the file module's make_folder lands: one level, trailing '/' removed,
-// 0 or errno (17 when it exists).
-int make_folder(std::string folder) {
-  if (!folder.empty() && folder.back() == '/') folder.pop_back();
-  std::error_code ec;
-  if (std::filesystem::create_directory(folder, ec)) return 0;
-  if (ec) return ec.value();
-  return kErrExists;
-}
-
 bool starts_with_macosx(const std::string& name) {
   return name.rfind("__MACOSX", 0) == 0;
 }
@@ -159,7 +146,7 @@ int expand_members(unzFile zf, const std::string& zip_file, const std::string& o
     } else if (!name.empty() && name.back() == '/') {
       if (!starts_with_macosx(name)) {
         member = make_folder(out_directory + name);
-        if (member == kErrExists || member == kErrExistsWindows) member = 0;
+        if (show_make_dir_err(member) == 0) member = 0;  // an existing folder is fine
         if (member != 0) member = fail(member, __LINE__);
       }
     } else if (starts_with_macosx(name)) {
