@@ -2,6 +2,8 @@
 //
 // Sections: construction and the request text; DoProcessing; header parsing;
 // body and end of transfer; state queries.
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -21,6 +23,7 @@ char readChunk[kReadChunk];
 // Header text beyond this is not a server we can talk to; the response is
 // abandoned instead of letting the buffer grow without bound.
 constexpr size_t kMaxHeaderBytes = 65536;
+constexpr size_t kMaxChunkLine = 4096;  // likewise for one line of chunk framing or trailer
 
 bool iequals(const std::string& a, const char* b) {
   size_t n = std::strlen(b);
@@ -58,25 +61,14 @@ bool parse_length(const std::string& v, int64_t* out) {
 
 down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inURL, bool inIsPost,
                        const std::map<std::string, std::string>& inExtraFields, const char* inContentBuffer,
-                       int32_t inContentBufferLength, const char* rel_path) {
+                       int32_t inContentBufferLength, const char* rel_path)
+    : mServerName(inServerIP ? inServerIP : ""), mServerPort(inPort) {
   if (rel_path) mDestFileName = rel_path;  // the program-folder prefix is empty in the installer
   last_read_time = xtim.real_time;
 
-  const std::string server = inServerIP ? inServerIP : "";
-  const bool proxied = http.UseProxy(server.c_str(), inPort);
-  const std::string contact = proxied ? http.ProxyHost : server;
-  const uint32_t ip = PCSBSocket::LookupAddress(contact.c_str());
-  if (ip == 0) {
-    xer << "Translated server " << server << " to IP addy: " << sock_ipv4_text(ip) << " and port = " << inPort
-        << "\n";
-    xer.flush();
-    mFileErr = 20011;
-    return;
-  }
-
-  mResponseNum = -1;
-  mSocket = std::make_unique<PCSBSocket>(0, false);
-  mSocket->Connect(ip, proxied ? static_cast<uint16_t>(http.ProxyPort_int) : inPort);
+  const bool proxied = http.UseProxy(mServerName.c_str(), inPort);
+  const std::string contact = proxied ? http.ProxyHost : mServerName;
+  mConnectPort = proxied ? static_cast<uint16_t>(http.ProxyPort_int) : inPort;
 
   std::string req = inIsPost ? "POST " : "GET ";
   if (proxied) {
@@ -97,16 +89,53 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   mOutBuf.assign(req.begin(), req.end());
   if (inContentBuffer && inContentBufferLength > 0)
     mOutBuf.insert(mOutBuf.end(), inContentBuffer, inContentBuffer + inContentBufferLength);
+
+  // Dotted addresses connect at once. Names are looked up off this thread, so
+  // a slow or absent name server never freezes the installer's pass; until the
+  // answer comes the object reads as connecting.
+  uint32_t ip = 0;
+  if (sock_parse_ipv4(contact, &ip)) {
+    StartConnection(ip);
+  } else if (contact.empty()) {
+    LookupFailed();
+  } else {
+    mLookup = std::make_unique<sock_lookup>(contact);
+  }
 }
 
 down_class::~down_class() {
   if (mDestFile) std::fclose(mDestFile);
 }
 
+void down_class::StartConnection(uint32_t ip) {
+  mResponseNum = -1;
+  mSocket = std::make_unique<PCSBSocket>(0, false);
+  mSocket->Connect(ip, mConnectPort);
+}
+
+void down_class::LookupFailed() {
+  xer << "Translated server " << mServerName << " to IP addy: " << sock_ipv4_text(0)
+      << " and port = " << mServerPort << "\n";
+  xer.flush();
+  mFileErr = 20011;
+  mOutBuf.clear();  // no connection, no request
+}
+
 // ---------------------------------------------------------------------------
 // DoProcessing
 
 void down_class::DoProcessing() {
+  if (mLookup) {
+    uint32_t ip = 0;
+    const int found = mLookup->poll(&ip);
+    if (found == 0) return;
+    mLookup.reset();
+    if (found < 0) {
+      LookupFailed();
+      return;
+    }
+    StartConnection(ip);
+  }
   if (!mSocket) return;
   const PCSB_Status st = mSocket->GetStatus();
   if (st == pcsbstatus_Connected) {
@@ -120,7 +149,7 @@ void down_class::DoProcessing() {
       if (mSocket->ReceivedRelease()) PeerClosed();
       return;
     }
-    if (mGotWholeHeader && mInBuf.empty()) {
+    if (mGotWholeHeader) {
       TakeBody(readChunk, static_cast<size_t>(got));  // the common case: straight to the file, no copy
     } else {
       mInBuf.insert(mInBuf.end(), readChunk, readChunk + got);
@@ -214,13 +243,19 @@ void down_class::HeaderComplete() {
     }
   }
 
-  // Field names are case-insensitive (RFC 9110 5.1).
-  bool have_length = false;
+  // Field names are case-insensitive (RFC 9110 5.1). A chunked body carries
+  // its own framing and any length field is ignored (RFC 9112 6.3).
   for (const auto& [name, value] : mFields) {
-    if (iequals(name, "Transfer-Encoding") && !iequals(value, "identity")) {
+    if (!iequals(name, "Transfer-Encoding") || iequals(value, "identity")) continue;
+    if (!iequals(value, "chunked")) {
       Abandon("unsupported Transfer-Encoding \"" + value + "\"");
       return;
     }
+    mChunked = true;
+  }
+  if (mChunked) return;
+  bool have_length = false;
+  for (const auto& [name, value] : mFields) {
     if (!iequals(name, "Content-Length")) continue;
     int64_t n = 0;
     if (!parse_length(value, &n) || (have_length && n != mIncomingLength)) {
@@ -241,6 +276,10 @@ void down_class::HeaderComplete() {
 // length is in (bytes beyond it are not part of the body and are dropped).
 void down_class::TakeBody(const char* data, size_t len) {
   if (mAbandoned) return;
+  if (mChunked) {
+    TakeChunked(data, len);
+    return;
+  }
   if (mDestFileName.empty()) {
     mInBuf.insert(mInBuf.end(), data, data + len);  // no destination: the body stays in memory
     if (mIncomingLength != -1 && static_cast<int64_t>(mInBuf.size()) >= mIncomingLength)
@@ -254,13 +293,78 @@ void down_class::TakeBody(const char* data, size_t len) {
       mSocket->Disconnect();  // every expected byte is in: the transfer is over
     }
   }
-  if (mDestFile && len > 0) {
-    errno = 0;
-    const size_t put = std::fwrite(data, 1, len, mDestFile);
-    mReceivedPayload += static_cast<int64_t>(put);
-    if (put < len && mFileErr == 0) mFileErr = errno ? errno : 20010;
-  }
+  StoreBody(data, len);
   if (mIncomingLength != -1 && mReceivedPayload >= mIncomingLength) FinishFile();
+}
+
+// Writes body bytes to the destination file (in memory when there is none).
+void down_class::StoreBody(const char* data, size_t len) {
+  if (len == 0) return;
+  if (mDestFileName.empty()) {
+    mInBuf.insert(mInBuf.end(), data, data + len);
+    return;
+  }
+  if (!mDestFile) return;  // the open failed; mFileErr says why
+  errno = 0;
+  const size_t put = std::fwrite(data, 1, len, mDestFile);
+  mReceivedPayload += static_cast<int64_t>(put);
+  if (put < len && mFileErr == 0) mFileErr = errno ? errno : 20010;
+}
+
+// A chunked body (RFC 9112 7.1): hexadecimal size line (extensions after ';'
+// ignored), that many data bytes, CR LF; a zero size, trailer lines and a
+// blank line end it. Framing never reaches the file.
+void down_class::TakeChunked(const char* data, size_t len) {
+  size_t i = 0;
+  while (i < len && !mAbandoned && mChunkState != kChunkDone) {
+    if (mChunkState == kChunkData) {
+      const size_t n = static_cast<size_t>(std::min<int64_t>(mChunkLeft, static_cast<int64_t>(len - i)));
+      StoreBody(data + i, n);
+      i += n;
+      mChunkLeft -= static_cast<int64_t>(n);
+      if (mChunkLeft == 0) mChunkState = kChunkDataEnd;
+      continue;
+    }
+    const char* nl = static_cast<const char*>(std::memchr(data + i, '\n', len - i));
+    const size_t take = nl ? static_cast<size_t>(nl - (data + i)) + 1 : len - i;
+    mChunkLine.append(data + i, take);
+    i += take;
+    if (mChunkLine.size() > kMaxChunkLine) {
+      Abandon("chunk framing line too long");
+      return;
+    }
+    if (!nl) break;
+    std::string line = mChunkLine.substr(0, mChunkLine.size() - 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    mChunkLine.clear();
+    if (mChunkState == kChunkSize) {
+      int64_t size = 0;
+      size_t k = 0;
+      for (; k < line.size() && std::isxdigit(static_cast<unsigned char>(line[k])); ++k) {
+        if (k >= 15) break;  // more than 15 hex digits would overflow
+        const char c = line[k];
+        size = size * 16 + (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+      }
+      while (k < line.size() && is_ows(line[k])) ++k;
+      if (k == 0 || (k < line.size() && line[k] != ';')) {
+        Abandon("bad chunk size line \"" + line + "\"");
+        return;
+      }
+      mChunkLeft = size;
+      mChunkState = size == 0 ? kChunkTrailer : kChunkData;
+    } else if (mChunkState == kChunkDataEnd) {
+      if (!line.empty()) {
+        Abandon("chunk data not followed by CR LF");
+        return;
+      }
+      mChunkState = kChunkSize;
+    } else if (line.empty()) {  // the blank line after the trailer: the body is whole
+      mChunkState = kChunkDone;
+      mIncomingLength = mReceivedPayload;
+      FinishFile();
+      mSocket->Disconnect();
+    }
+  }
 }
 
 // The server closed its side. Without an announced length that is the end of
@@ -271,6 +375,8 @@ void down_class::PeerClosed() {
     FinishFile();
   } else if (!mGotWholeHeader) {
     xer << "HTTP: the server closed the connection before the response header was complete\n";
+  } else if (mChunked && mChunkState != kChunkDone) {
+    xer << "HTTP: the server closed the connection before the end of the chunked body\n";
   } else if (!IsComplete()) {
     xer << "HTTP: the server closed the connection after " << mReceivedPayload << " of " << mIncomingLength
         << " body bytes\n";
@@ -303,7 +409,7 @@ void down_class::Abandon(const std::string& why) {
 // State queries
 
 int32_t down_class::GetStat() {
-  if (!mSocket) return 0;
+  if (!mSocket) return mLookup ? 1 : 0;  // a running name look-up counts as connecting
   if (mSocket->GetStatus() == pcsbstatus_Connecting) return 1;
   if (mSocket->GetStatus() == pcsbstatus_Error) return 2;
   if (mSocket->GetStatus() == pcsbstatus_Disconnected) return 3;

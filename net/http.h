@@ -14,9 +14,11 @@
 #include <vector>
 
 class PCSBSocket;
+class sock_lookup;
 
-// One HTTP request and its response. The constructor resolves the server (or
-// the proxy), starts a non-blocking connection and builds the request; each
+// One HTTP request and its response. The constructor builds the request and
+// starts reaching the server (or the proxy): a dotted address is connected to
+// at once, a name is first looked up off the calling thread; each
 // DoProcessing sends what the socket takes, reads at most one 64 KiB chunk,
 // parses the header and streams the body straight into the destination file.
 // The owner polls GetStat/IsDone/IsComplete/IsErr and deletes the object.
@@ -69,17 +71,31 @@ class down_class {
   float last_read_time = 0.0f;   // frame clock at construction and at each arrival of body data
 
  private:
+  void StartConnection(uint32_t ip);
+  void LookupFailed();
   void ScanHeader();
   void ParseLine(const char* line, size_t len);
   void HeaderComplete();
   void TakeBody(const char* data, size_t len);
+  void StoreBody(const char* data, size_t len);
+  void TakeChunked(const char* data, size_t len);
   void PeerClosed();
   void FinishFile();
   void Abandon(const std::string& why);
 
-  size_t mHeaderBytes = 0;    // header text consumed so far (bounded by kMaxHeaderBytes)
-  bool mBodyByClose = false;  // no length announced: the body ends when the server closes
-  bool mAbandoned = false;    // the response is unusable; the socket is shut down
+  std::string mServerName;               // as given, for the log
+  uint16_t mServerPort = 0;              // as given, for the log
+  uint16_t mConnectPort = 0;             // the server's port, or the proxy's
+  std::unique_ptr<sock_lookup> mLookup;  // the server's (or proxy's) name look-up while it runs
+  size_t mHeaderBytes = 0;               // header text consumed so far (bounded by kMaxHeaderBytes)
+  bool mBodyByClose = false;             // no length announced: the body ends when the server closes
+  bool mAbandoned = false;               // the response is unusable; the socket is shut down
+  // Chunked body decoding (Transfer-Encoding: chunked).
+  enum ChunkState { kChunkSize, kChunkData, kChunkDataEnd, kChunkTrailer, kChunkDone };
+  bool mChunked = false;
+  ChunkState mChunkState = kChunkSize;
+  int64_t mChunkLeft = 0;  // data bytes still due in the current chunk
+  std::string mChunkLine;  // a framing line being collected
 };
 
 // Host-name endings that are reached directly, never through the proxy.

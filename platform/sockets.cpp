@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 sock_err_kind sock_classify(int err, bool sending) {
   if (err == EWOULDBLOCK || err == EAGAIN || err == EINTR) return sock_err_kind::would_block;
@@ -145,6 +148,35 @@ bool sock_resolve_ipv4(const std::string& name, uint32_t* ip_net) {
   }
   ::freeaddrinfo(res);
   return found;
+}
+
+struct sock_lookup::state {
+  std::mutex mu;
+  int result = 0;
+  uint32_t ip = 0;
+};
+
+sock_lookup::sock_lookup(const std::string& name) : state_(std::make_shared<state>()) {
+  auto work = [st = state_, name] {
+    uint32_t ip = 0;
+    const bool ok = sock_resolve_ipv4(name, &ip);
+    std::lock_guard<std::mutex> lock(st->mu);
+    st->ip = ip;
+    st->result = ok ? 1 : -1;
+  };
+  try {
+    std::thread(work).detach();
+  } catch (const std::system_error&) {
+    work();  // no thread to be had: resolve here rather than not at all
+  }
+}
+
+sock_lookup::~sock_lookup() = default;
+
+int sock_lookup::poll(uint32_t* ip_net) {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  if (state_->result == 1) *ip_net = state_->ip;
+  return state_->result;
 }
 
 std::string sock_ipv4_text(uint32_t ip_net) {

@@ -5,6 +5,7 @@
 // look-up (see sock_resolve_ipv4).
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // How the socket wrapper treats a failed send or receive.
@@ -62,6 +63,24 @@ bool sock_parse_ipv4(const std::string& text, uint32_t* ip_net);
 // does not resolve. A numeric address is answered without a look-up; a name
 // goes to the system resolver, which may wait briefly (hosts file, DNS).
 bool sock_resolve_ipv4(const std::string& name, uint32_t* ip_net);
+
+// A host-name look-up that runs on a helper thread, so that the caller's pass
+// never waits for the resolver (a name server that does not answer can take
+// many seconds). Destroying the object abandons the look-up; the helper thread
+// finishes on its own and frees what it used.
+class sock_lookup {
+ public:
+  explicit sock_lookup(const std::string& name);
+  ~sock_lookup();
+  sock_lookup(const sock_lookup&) = delete;
+  sock_lookup& operator=(const sock_lookup&) = delete;
+  // 0 still running; 1 resolved, `*ip_net` set (network byte order); -1 not found.
+  int poll(uint32_t* ip_net);
+
+ private:
+  struct state;
+  std::shared_ptr<state> state_;
+};
 
 // Dotted text of an address in network byte order.
 std::string sock_ipv4_text(uint32_t ip_net);

@@ -203,13 +203,45 @@ TEST_F(DownClass, ZeroLengthAndSurplusBytes) {
   }
 }
 
+TEST_F(DownClass, ChunkedBodyIsDecoded) {
+  // Framing split at awkward places across reads: inside a size line, inside
+  // the data, between data and its CR LF.
+  FaultServer srv({Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 999\r\n\r\n1"),
+                   Gate(), Send("0;ext=1\r\n0123456789abc"), Gate(), Send("def\r"), Gate(),
+                   Send("\n0\r\nX-Trailer: t\r\n\r\n"), Hold()});
+  auto d = Start(srv);
+  for (int part = 0; part < 3; ++part) {
+    const int64_t stored = part == 0 ? 0 : part == 1 ? 13 : 16;
+    ASSERT_TRUE(nettest::poll_until([&] {
+      d->DoProcessing();
+      return d->mGotWholeHeader && d->mReceivedPayload == stored;
+    })) << "part "
+        << part;
+    EXPECT_FALSE(d->IsDone()) << "the body is not over before the last chunk";
+    EXPECT_FLOAT_EQ(d->GetPercentDone(), -1.0f) << "a chunked body has no known length";
+    srv.open_gate();
+  }
+  ASSERT_TRUE(Run(*d));
+  EXPECT_TRUE(d->IsComplete() && !d->IsErr()) << "the zero chunk and trailer end the body";
+  EXPECT_EQ(testsupport::read_file(dest), "0123456789abcdef") << "only chunk data reaches the file";
+}
+
+TEST_F(DownClass, BadOrCutChunkedBodyFails) {
+  for (const char* body : {"zz\r\nabc\r\n0\r\n\r\n", "3\r\nabcX\r\n0\r\n\r\n", "3\r\nabc\r\n"}) {
+    FaultServer srv({Send(std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n") + body)});
+    auto d = Start(srv);
+    ASSERT_TRUE(Run(*d));
+    EXPECT_FALSE(d->IsComplete()) << "broken or cut framing must fail: " << body;
+  }
+}
+
 TEST_F(DownClass, UnreadableResponsesAreAbandoned) {
   {
     FaultServer srv(
-        {Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"), Hold()});
+        {Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"), Hold()});
     auto d = Start(srv);
     ASSERT_TRUE(Run(*d));
-    EXPECT_FALSE(d->IsComplete()) << "chunk framing must never be stored as the file";
+    EXPECT_FALSE(d->IsComplete()) << "a coding we cannot undo must never be stored as the file";
   }
   {
     std::string pad;
@@ -234,12 +266,19 @@ TEST_F(DownClass, DestinationThatCannotBeOpened) {
 TEST_F(DownClass, UnresolvableServer) {
   down_class d("no-such-host.invalid", 80, "/f", false, {{"Host", "no-such-host.invalid"}}, nullptr, 0,
                dest.c_str());
+  EXPECT_EQ(d.GetStat(), 1) << "a name look-up in progress reads as connecting";
+  EXPECT_FALSE(d.IsErr()) << "a running look-up is not a failure";
+  ASSERT_TRUE(nettest::poll_until([&] {
+    d.DoProcessing();
+    return d.GetStat() != 1;
+  }));
   EXPECT_EQ(d.GetStat(), 0) << "no socket without an address";
   EXPECT_TRUE(d.IsErr());
   EXPECT_EQ(d.GetOSErr(), 20011) << "the 'could not find the server' code";
   EXPECT_EQ(d.mResponseNum, 0) << "no connection was started";
   EXPECT_TRUE(d.mOutBuf.empty()) << "no request is built";
   d.DoProcessing();  // harmless
+  EXPECT_EQ(d.GetStat(), 0);
   EXPECT_NE(log.text().find("Translated server no-such-host.invalid to IP addy: 0.0.0.0 and port = 80\n"),
             std::string::npos)
       << "the look-up failure is logged";

@@ -62,7 +62,6 @@ class FaultServer {
     {
       std::lock_guard<std::mutex> lock(mu_);
       stop_ = true;
-      gate_open_ = true;
     }
     cv_.notify_all();
     thread_.join();
@@ -74,10 +73,11 @@ class FaultServer {
   int port() const { return port_; }
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
 
+  // Lets the script pass one Gate (openings are counted, none is lost).
   void open_gate() {
     {
       std::lock_guard<std::mutex> lock(mu_);
-      gate_open_ = true;
+      ++gates_open_;
     }
     cv_.notify_all();
   }
@@ -127,8 +127,8 @@ class FaultServer {
         }
       } else if (s.kind == Step::kGate || s.kind == Step::kHold) {
         std::unique_lock<std::mutex> lock(mu_);
-        cv_.wait(lock, [&] { return stop_ || (s.kind == Step::kGate && gate_open_); });
-        if (s.kind == Step::kGate) gate_open_ = false;
+        cv_.wait(lock, [&] { return stop_ || (s.kind == Step::kGate && gates_open_ > 0); });
+        if (s.kind == Step::kGate && gates_open_ > 0) --gates_open_;
       } else if (s.kind == Step::kReset) {
         linger l{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
@@ -147,7 +147,7 @@ class FaultServer {
   std::mutex mu_;
   std::condition_variable cv_;
   bool stop_ = false;
-  bool gate_open_ = false;
+  int gates_open_ = 0;
   std::vector<std::string> requests_;
   std::atomic<int> connections_{0};
 };
