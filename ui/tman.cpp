@@ -415,10 +415,10 @@ ref_dat_struct tman_class::get_ref(int ref) {
   return ref_dat[ref];
 }
 
-void tman_class::forget_all() {
+void tman_class::forget_all(bool delete_gl) {
   UTL_lock_guard guard(&lock);
   for (auto& e : ref_dat) {
-    if (e.ogl_num != 0) {
+    if (delete_gl && e.ogl_num != 0) {
       const GLuint name = static_cast<GLuint>(e.ogl_num);
       glDeleteTextures(1, &name);
     }

@@ -146,9 +146,11 @@ class tman_class {
   // A copy of entry `ref` (a default entry when `ref` is outside the table).
   ref_dat_struct get_ref(int ref);
 
-  // Deletes every GL texture and empties the table (before the GL context
-  // goes away, or between tests).
-  void forget_all();
+  // Empties the table. With `delete_gl` the GL textures are deleted first
+  // (call it so before the GL context goes away); without, their names are
+  // just forgotten (after the context is already gone, when they no longer
+  // mean anything).
+  void forget_all(bool delete_gl = true);
 
  private:
   struct bound_unit {
