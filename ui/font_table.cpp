@@ -39,7 +39,7 @@ constexpr void put(tables& t, unsigned char c, int column, int row) {
 
 // Cell layout of the interface image. Rows 0..2 hold the digits and the
 // letters in pairs (capital, small); row 3 the punctuation from '!' to '@' in
-// code order; rows 4 and 5 the rest of ASCII and the accented letters of the
+// code order (digits apart); rows 4 and 5 the rest of ASCII and the accented letters of the
 // Spanish and French texts. Columns stop at 21 (texel 308): texel column 319
 // holds the palette pixels.
 constexpr tables build() {
@@ -64,7 +64,9 @@ constexpr tables build() {
     put(t, static_cast<unsigned char>('A' + i), column, row);
     put(t, static_cast<unsigned char>('a' + i), column + 1, row);
   }
-  for (int c = '!'; c <= '@'; ++c) put(t, static_cast<unsigned char>(c), c - '!', 3);
+  constexpr std::string_view punctuation = "!\"#$%&'()*+,-./:;<=>?@";
+  for (std::size_t i = 0; i < punctuation.size(); ++i)
+    put(t, static_cast<unsigned char>(punctuation[i]), static_cast<int>(i), 3);
   constexpr std::string_view rest = "[\\]^_`{|}~";
   for (std::size_t i = 0; i < rest.size(); ++i)
     put(t, static_cast<unsigned char>(rest[i]), static_cast<int>(i), 4);
