@@ -1,11 +1,12 @@
 #pragma once
 // The installer core's few drawn or interactive moments, behind replaceable
 // functions so that the scan, the choice and the destination logic run and
-// are tested without a window. The UI layer installs the drawn versions at
-// start-up; tests install their own. Until something is installed the panel
-// draws nothing and a question answers "cancel"; the folder chooser and the
-// browser default to the platform's (GetFilePathFromUser type 2, the desktop's
-// URL opener).
+// are tested without a window. By default the panel and the question are
+// drawn in the program's window (they draw nothing, and the question answers
+// "cancel", while no GL window is up); the folder chooser and the browser are
+// the platform's (GetFilePathFromUser type 2, the desktop's URL opener).
+// Tests install their own; passing nullptr makes the panel draw nothing, the
+// question answer "cancel" and the chooser and browser the platform's.
 #include <string>
 
 // Scan progress panel: the bar is filled at 0.04 + 0.96 * (d - d1) / (d2 - d1)
