@@ -21,6 +21,8 @@ int g_client_w = 0, g_client_h = 0;
 bool g_mode_set = false;  // a full-screen display mode is wanted
 SDL_DisplayMode g_mode{};
 bool g_pointer_shown = true;
+plat_display_mode g_headless_desktop{1280, 1024, 32};
+plat_display_mode g_headless_set{};  // the stand-in's applied mode
 std::deque<plat_event> g_injected;
 
 // Colour depth of a mode; 24-bit colour is held in 32-bit pixels.
@@ -336,7 +338,7 @@ bool plat_video_init() {
 
 bool plat_current_mode(plat_display_mode* out) {
   if (g_headless) {
-    *out = {1280, 1024, 32};
+    *out = g_mode_set ? g_headless_set : g_headless_desktop;
     return true;
   }
   if (!plat_video_init()) return false;
@@ -347,7 +349,13 @@ bool plat_current_mode(plat_display_mode* out) {
 }
 
 bool plat_enum_mode(int index, plat_display_mode* out) {
-  if (g_headless || !plat_video_init()) return false;
+  if (g_headless) {
+    const plat_display_mode modes[3] = {g_headless_desktop, {800, 600, 32}, {1024, 768, 32}};
+    if (index < 0 || index >= 3) return false;
+    *out = modes[index];
+    return true;
+  }
+  if (!plat_video_init()) return false;
   SDL_DisplayMode m;
   if (index < 0 || index >= SDL_GetNumDisplayModes(0) || SDL_GetDisplayMode(0, index, &m) != 0) return false;
   *out = {m.w, m.h, bpp_of(m.format)};
@@ -355,7 +363,12 @@ bool plat_enum_mode(int index, plat_display_mode* out) {
 }
 
 bool plat_set_mode(const plat_display_mode& mode) {
-  if (g_headless || !plat_video_init()) return false;
+  if (g_headless) {
+    g_headless_set = mode;
+    g_mode_set = true;
+    return true;
+  }
+  if (!plat_video_init()) return false;
   for (int i = 0, n = SDL_GetNumDisplayModes(0); i < n; ++i) {
     SDL_DisplayMode m;
     if (SDL_GetDisplayMode(0, i, &m) != 0) continue;
@@ -370,6 +383,21 @@ bool plat_set_mode(const plat_display_mode& mode) {
     }
   }
   return false;
+}
+
+bool plat_mode_in_effect(plat_display_mode* out) {
+  if (!g_mode_set) return false;
+  if (g_headless) {
+    *out = g_headless_set;
+  } else {
+    const int bpp = bpp_of(g_mode.format);
+    *out = {g_mode.w, g_mode.h, bpp};
+  }
+  return true;
+}
+
+void plat_win_set_headless_desktop(int w, int h) {
+  g_headless_desktop = {w, h, 32};
 }
 
 void plat_restore_mode() {

@@ -67,6 +67,12 @@ bool plat_enum_mode(int index, plat_display_mode* out);
 bool plat_set_mode(const plat_display_mode& mode);
 // Back to the desktop's own mode.
 void plat_restore_mode();
+// The mode set by plat_set_mode while it is in effect; false when the
+// desktop keeps its own.
+bool plat_mode_in_effect(plat_display_mode* out);
+// Headless only: the desktop the stand-in reports (default 1280 x 1024 at
+// 32 bits). It offers that mode, 800 x 600 and 1024 x 768 at 32 bits.
+void plat_win_set_headless_desktop(int w, int h);
 
 // Creates the window titled `title`, client area w x h at (x, y) of the
 // desktop, captioned (title bar only) or borderless, with a double-buffered

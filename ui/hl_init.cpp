@@ -56,7 +56,8 @@ float MACIBM_show_init_fraction(const float* fraction, int counter) {
 
 namespace {
 
-bool g_finished = false;  // MACIBM_finishup has run
+bool g_finished = false;         // MACIBM_finishup has run
+bool g_mode_remembered = false;  // the first MACIBM_setres has stored the start-up mode
 
 void fill_tables() {
   std::srand(1);
@@ -204,8 +205,12 @@ void MACIBM_init(int argc, const char* const* argv) {
 // ---------------------------------------------------------------------------
 // Display mode
 
+void MACIBM_reset_display_state() {
+  g_mode_remembered = false;
+  hres_orig = vres_orig = cres_orig = sres_orig = 0;
+}
+
 void MACIBM_setres(int set) {
-  static bool remembered = false;
   mnw.x_res_now = mnw.x_res_req;
   mnw.y_res_now = mnw.y_res_req;
   mnw.col_res_now = mnw.col_res_req;
@@ -222,8 +227,8 @@ void MACIBM_setres(int set) {
   }
   if (cur.w < 1024 || cur.h < 768) need_change = 1;
 
-  if (!remembered) {
-    remembered = true;
+  if (!g_mode_remembered) {
+    g_mode_remembered = true;
     hres_orig = cur.w;
     vres_orig = cur.h;
     cres_orig = cur.bpp;

@@ -39,3 +39,7 @@ bool MACIBM_window_is_captioned(int client_w, int client_h, int mon_w, int mon_h
 // The progress-bar fraction of the status screen: the given value, or
 // counter/100 without one, clamped to [0.02, 1].
 float MACIBM_show_init_fraction(const float* fraction, int counter);
+
+// Forgets the display mode remembered by the first MACIBM_setres, so the
+// next call starts afresh (tests).
+void MACIBM_reset_display_state();
