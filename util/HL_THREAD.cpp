@@ -1,7 +1,5 @@
 #include "util/HL_THREAD.h"
 
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -42,8 +40,9 @@ std::atomic<int> g_generation{0};       // counts shut-downs
 std::vector<UTL_thread_id> g_worker_handles;
 std::vector<UTL_thread_id> g_worker_ids;
 int g_join_wait_ms = 5000;
-// What a worker that outlived shut-down may still use; kept reachable.
-std::vector<void*> g_left_for_stragglers;
+// What a worker that outlived shut-down may still use: kept reachable and
+// never freed (not even by the exit handlers, which run while it may live).
+std::vector<void*>* const g_left_for_stragglers = new std::vector<void*>;
 thread_local bool t_is_worker = false;
 
 constexpr UTL_message kStop = -1;
@@ -193,13 +192,10 @@ int xtaskproc(void*) {
     int result = -1;
     try {
       result = call->func(call->param);
-    } catch (abi::__forced_unwind&) {
-      throw;  // the thread is ending; `done` still signals the caller
     } catch (const std::exception& e) {
+      // Nothing broader is caught: a fatal report ends this thread by a
+      // forced unwind, which must pass (`done` still signals the caller).
       xer << "Worker call ended with an exception: " << e.what() << "\n";
-      xer.flush();
-    } catch (...) {
-      xer << "Worker call ended with an unknown exception.\n";
       xer.flush();
     }
     {
@@ -265,9 +261,9 @@ void THREAD_shutdown() {
   } else {
     // A worker that did not end may still read the task queue and its call
     // record, so those are left alive for it rather than freed under it.
-    g_left_for_stragglers.push_back(g_tasks);
-    g_left_for_stragglers.push_back(g_pool_lock.m);
-    for (THREAD_call* c : g_all_calls) g_left_for_stragglers.push_back(c);
+    g_left_for_stragglers->push_back(g_tasks);
+    g_left_for_stragglers->push_back(g_pool_lock.m);
+    for (THREAD_call* c : g_all_calls) g_left_for_stragglers->push_back(c);
   }
   g_all_calls.clear();
   g_free_calls = nullptr;
@@ -360,9 +356,9 @@ struct parallel_job {
       if (i >= count) return;
       try {
         (*fn)(i);
-      } catch (abi::__forced_unwind&) {
-        throw;
-      } catch (...) {
+      } catch (const std::exception&) {
+        // Only standard exceptions are kept; a thread's forced unwind (a
+        // fatal report ending a worker) must pass through untouched.
         std::lock_guard<std::mutex> g(error_lock);
         if (!first_error) first_error = std::current_exception();
       }
@@ -385,12 +381,19 @@ bool THREAD_parallel_for(int count, const std::function<void(int index)>& fn) {
     job.run();
   } else {
     int helpers = std::min(g_live_workers.load(), count - 1);
-    std::vector<THREAD_call*> calls;
-    calls.reserve(helpers);
-    for (int i = 0; i < helpers; ++i) calls.push_back(THREAD_post_call(parallel_job::run_on_worker, &job));
+    // The helpers use `job`, so they are waited for however this scope ends.
+    struct helper_calls {
+      std::vector<THREAD_call*> calls;
+      bool* ok;
+      ~helper_calls() {
+        for (THREAD_call* c : calls)
+          if (THREAD_wait_call(c) != 0) *ok = false;
+      }
+    } waiter{{}, &ok};
+    waiter.calls.reserve(helpers);
+    for (int i = 0; i < helpers; ++i)
+      waiter.calls.push_back(THREAD_post_call(parallel_job::run_on_worker, &job));
     job.run();
-    for (THREAD_call* c : calls)
-      if (THREAD_wait_call(c) != 0) ok = false;
   }
   if (job.first_error) std::rethrow_exception(job.first_error);
   return ok;
