@@ -82,6 +82,7 @@ void make_dir_error(const std::string& path, int err) {
 }
 
 void make_dirs() {
+  if (dest_dir_path.empty()) return;  // never create folders relative to the working folder
   // 1. The destination and its ancestors, top down; the part before the first
   // '/' (the root) is never created.
   const std::string dest =

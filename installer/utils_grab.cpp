@@ -107,6 +107,13 @@ void rename_installation_folder() {
   if (rename_file(just_path, dir_file, install_name) == 0) dest_dir_path = just_path + install_name + "/";
 }
 
+void abandon_stream_downloads() {
+  for (int s = 0; s < kStreamCount; ++s) {
+    delete http.down[s + 2];  // closes its socket and its partial file
+    http.down[s + 2] = nullptr;
+  }
+}
+
 }  // namespace
 
 int stream_count_for_rate(float rate) {
@@ -215,8 +222,14 @@ int grab_files() {
   }
 
   // A failed expansion ends the grab here: the install is not complete, so
-  // neither the clean-up nor the rename after the release may run.
-  if (stg.got_failed_install) return 1;
+  // neither the clean-up nor the rename after the release may run. Downloads
+  // other streams still have running are abandoned: left in their slots, the
+  // next install's first poll of a slot would take the old file for the
+  // archive of a different entry.
+  if (stg.got_failed_install) {
+    abandon_stream_downloads();
+    return 1;
+  }
 
   bool complete = true;
   for (int s = 0; s < kStreamCount; ++s) {

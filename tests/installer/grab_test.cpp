@@ -368,4 +368,8 @@ TEST_F(Install, AnArchiveThatCannotBeExpandedFailsTheInstall) {
   EXPECT_EQ(alerts[0].l4, "Destination: " + dest_dir_path + "data/same.txt");
   EXPECT_EQ(alerts[0].type, t_alert);
   EXPECT_EQ(alerts[0].line, 392);
+  for (int slot = 2; slot < http_class::kSlots; ++slot) {
+    EXPECT_EQ(http.down[slot], nullptr)
+        << "no download of the failed install stays in slot " << slot << " for the next install to mistake";
+  }
 }
