@@ -68,6 +68,9 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
 
   const bool proxied = http.UseProxy(mServerName.c_str(), inPort);
   const std::string contact = proxied ? http.ProxyHost : mServerName;
+  // A proxy port outside 1..65535 (a damaged preferences file) must not wrap
+  // round to some other port; the download fails like an unknown proxy.
+  const bool bad_proxy_port = proxied && (http.ProxyPort_int < 1 || http.ProxyPort_int > 65535);
   mConnectPort = proxied ? static_cast<uint16_t>(http.ProxyPort_int) : inPort;
 
   std::string req = inIsPost ? "POST " : "GET ";
@@ -94,7 +97,10 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   // a slow or absent name server never freezes the installer's pass; until the
   // answer comes the object reads as connecting.
   uint32_t ip = 0;
-  if (sock_parse_ipv4(contact, &ip)) {
+  if (bad_proxy_port) {
+    xer << "HTTP: proxy port " << http.ProxyPort_int << " is not a port\n";
+    LookupFailed();
+  } else if (sock_parse_ipv4(contact, &ip)) {
     StartConnection(ip);
   } else if (contact.empty()) {
     LookupFailed();

@@ -349,6 +349,18 @@ TEST(HttpProxy, UseProxyRules) {
   EXPECT_TRUE(http.UseProxy("mirror.EXAMPLE", 80)) << "the comparison is exact";
 }
 
+TEST(HttpProxy, ProxyPortOutOfRangeFailsInsteadOfWrapping) {
+  ProxyGuard guard;
+  nettest::LogCapture log;
+  FaultServer proxy({Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+  testsupport::TempDir out;
+  http.ProxyHost = "127.0.0.1";
+  http.ProxyPort_int = proxy.port() + 65536;  // would wrap round to the live proxy's port
+  EXPECT_EQ(fetch(1, "mirror.invalid", "/a.zip", out / "a.zip"), 2) << "a port that is no port must fail";
+  EXPECT_EQ(proxy.connections(), 0) << "nothing may be sent to a wrapped-round port";
+  EXPECT_NE(log.text().find("is not a port"), std::string::npos) << "the log says why";
+}
+
 TEST_F(HttpNginx, ExcludedHostBypassesTheProxy) {
   ProxyGuard guard;
   http.ProxyHost = "127.0.0.1";
