@@ -2,6 +2,7 @@
 // --fps_test, the recursive case, the drawn handler hand-off and the
 // message-box text.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <vector>
 
@@ -161,6 +162,25 @@ TEST_F(AlertTest, DrawnHandlerGetsLinesWhenGlIsUp) {
   EXPECT_EQ(g_drawn.size(), 1u) << "four empty lines show nothing";
   EXPECT_NE(log_text().find("\n\n\n\n\n(utils line 6)\n"), std::string::npos)
       << "but the empty lines are still logged";
+}
+
+TEST_F(AlertTest, WithoutGlTheMessageBoxPathIsTaken) {
+  // No display at all: the box cannot open, so the text goes to standard
+  // error instead of being lost (and nothing waits for a click).
+  alert_set_observer(nullptr);
+  std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+  std::string wayland = getenv("WAYLAND_DISPLAY") ? getenv("WAYLAND_DISPLAY") : "";
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  ::testing::internal::CaptureStderr();
+  MACIBM_alert(0, "one", "two", "", "four", t_alert, "hl_init", 3);
+  std::string err = ::testing::internal::GetCapturedStderr();
+  if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+  if (!wayland.empty()) setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
+  EXPECT_NE(err.find("Skyroot Message:\none\n\ntwo\n\n\n\nfour\n"), std::string::npos)
+      << "the box's title and text, lines joined by blank lines: " << err;
+  EXPECT_NE(log_text().find("one\ntwo\n\nfour\n(hl_init line 3)\n"), std::string::npos) << "and logged";
+  EXPECT_EQ(g_shutdowns, 0);
 }
 
 TEST(AlertText, MessageBoxTextAndLocation) {

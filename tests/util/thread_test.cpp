@@ -195,6 +195,50 @@ TEST_F(ThreadLayer, WarningsWaitForTheMainScreenAndComeAfterFatals) {
   EXPECT_EQ(seen.size(), 1u) << "reports of other types are dropped";
 }
 
+int report_from_thread(void*) {
+  exce_class("from a thread", "", "", "", "utl_src", 31, t_alert).Report();
+  return 2;
+}
+
+TEST_F(ThreadLayer, ReportOnAnotherThreadIsLoggedAndHandedToMain) {
+  std::vector<alert_record> seen;
+  alert_set_observer([&](const alert_record& r) { seen.push_back(r); });
+  UTL_thread_id t = 0;
+  ASSERT_EQ(THREAD_create(report_from_thread, nullptr, &t, nullptr, 0), 0);
+  EXPECT_EQ(UTL_thread_join(t, nullptr), 2) << "a warning report lets its thread go on";
+  EXPECT_NE(log_text().find("EXCEPTION REPORTED FROM THREAD!!  File: utl_src, line 31.\nfrom a thread\n"),
+            std::string::npos)
+      << log_text();
+  EXPECT_TRUE(seen.empty()) << "never shown off the main thread";
+  THREAD_check_exception(1);
+  ASSERT_EQ(seen.size(), 1u) << "the main thread shows it from the pump";
+  EXPECT_EQ(seen[0].line, 31);
+}
+
+int lock_and_init(void* p) {
+  // Affinity belongs to the calling thread, so this thread plays the main one.
+  THREAD_shutdown();
+  cmdline.options["--lock_main_thread"] = "";
+  THREAD_init();
+  *static_cast<bool*>(p) = THREAD_is_main_thread();
+  THREAD_shutdown();
+  cmdline.clear();
+  return 0;
+}
+
+TEST_F(ThreadLayer, LockMainThreadIsLogged) {
+  bool was_main = false;
+  UTL_thread_id t = 0;
+  ASSERT_EQ(UTL_thread_create(lock_and_init, &was_main, &t, nullptr), 0);
+  UTL_thread_join(t, nullptr);
+  EXPECT_TRUE(was_main) << "the thread that ran THREAD_init is the main thread";
+  const std::string log = log_text();
+  size_t p = log.find("Thread affinity was ");
+  ASSERT_NE(p, std::string::npos) << log;
+  EXPECT_NE(log.find(" is now 1.\n", p), std::string::npos) << log;
+  THREAD_init();  // for TearDown, on this thread
+}
+
 struct stuck_call {
   UTL_message_queue* release = nullptr;
   UTL_message_queue* finished = nullptr;
