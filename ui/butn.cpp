@@ -210,7 +210,10 @@ bool BTN_frame2_quads(int style, float x, float y, float dx, float dy, std::vect
   const float cb = std::min(corner_b, (y2 - y1) * corner_b / (corner_b + corner_t));
   const float ct = std::min(corner_t, (y2 - y1) * corner_t / (corner_b + corner_t));
 
-  std::vector<segment> cols, rows;
+  // Kept between calls so that drawing a frame does not allocate.
+  static thread_local std::vector<segment> cols, rows;
+  cols.clear();
+  rows.clear();
   cols.push_back({x1, x1 + cw, static_cast<float>(s.u), s.u + cw});
   tile(x1 + cw, x2 - cw, mid_u, mid_w, &cols);
   cols.push_back({x2 - cw, x2, s.u + cell - cw, s.u + cell});
@@ -281,33 +284,37 @@ int BTN_label_lines(std::string_view text, int mode, std::string_view lines[2]) 
   return 2;
 }
 
-void BTN_expand_label(std::string_view label, std::string* left, std::string* right, std::string* help) {
+namespace {
+
+// The label syntax on views into `label` (no copies: widgets split their
+// labels on every pass).
+struct label_views {
+  std::string_view left, right, help;
+};
+label_views split_label(std::string_view label) {
+  label_views v;
   const std::size_t bar = label.rfind('|');
   const std::size_t brace = label.rfind('{');
   const bool has_help = brace != std::string_view::npos && (bar == std::string_view::npos || brace > bar);
-  if (left) {
-    if (bar != std::string_view::npos) {
-      *left = std::string(label.substr(0, bar));
-    } else {
-      // Without a '|' the help part is still not shown as the label.
-      *left = std::string(has_help ? label.substr(0, brace) : label);
-    }
+  if (bar != std::string_view::npos) {
+    v.left = label.substr(0, bar);
+    const std::size_t end = has_help ? brace : label.size();
+    v.right = label.substr(bar + 1, end - bar - 1);
+  } else {
+    // Without a '|' the help part is still not shown as the label.
+    v.left = has_help ? label.substr(0, brace) : label;
   }
-  if (right) {
-    if (bar == std::string_view::npos) {
-      right->clear();
-    } else {
-      const std::size_t end = has_help ? brace : label.size();
-      *right = std::string(label.substr(bar + 1, end - bar - 1));
-    }
-  }
-  if (help) {
-    if (brace != std::string_view::npos && brace + 2 <= label.size()) {
-      *help = std::string(label.substr(brace + 2));
-    } else {
-      help->clear();
-    }
-  }
+  if (brace != std::string_view::npos && brace + 2 <= label.size()) v.help = label.substr(brace + 2);
+  return v;
+}
+
+}  // namespace
+
+void BTN_expand_label(std::string_view label, std::string* left, std::string* right, std::string* help) {
+  const label_views v = split_label(label);
+  if (left) left->assign(v.left);
+  if (right) right->assign(v.right);
+  if (help) help->assign(v.help);
 }
 
 // ---- Bars and frames --------------------------------------------------------
@@ -382,8 +389,7 @@ void BTN_util_draw_label(float x, float y, int mode, std::string_view text, int 
 
 int BTN_action(float x, float y, float width, int pressed, int flash, std::string_view label,
                std::string_view side_text) {
-  std::string left, right, help;
-  BTN_expand_label(label, &left, &right, &help);
+  const std::string_view left = split_label(label).left;
   width = BTN_action_width(width, label);
 
   auto draw = [&](int pressed_look) {
@@ -408,8 +414,7 @@ int BTN_action(float x, float y, float width, int pressed, int flash, std::strin
 // ---- Check boxes, radios and close boxes -----------------------------------
 
 int BTN_bool(float x, float y, int* value, std::string_view label, int radio) {
-  std::string left, right, help;
-  BTN_expand_label(label, &left, &right, &help);
+  const auto [left, right, help] = split_label(label);
   const float box_u = radio ? kRadioU : kCheckBoxU;
   const float box_v = radio ? kRadioV : kCheckBoxV;
   const float mark_v = radio ? kRadioDotV : kCheckTickV;
