@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdint>
 
-int round_half_away(float v) { return static_cast<int>(std::lround(v)); }
+int round_half_away(float v) {
+  return static_cast<int>(std::lround(v));
+}
 
 void set_size_str(float kilobytes, std::string& out) {
   float value = kilobytes * 0.001f;
@@ -34,7 +36,9 @@ std::string install_percent_str(float percent) {
   return w + "." + std::to_string(tenths % 10);
 }
 
-std::string trunc_str(float value) { return std::to_string(static_cast<long long>(value)); }
+std::string trunc_str(float value) {
+  return std::to_string(static_cast<long long>(value));
+}
 
 std::string time_left_str(float seconds) {
   if (seconds < 120.0f) return trunc_str(seconds) + " seconds";

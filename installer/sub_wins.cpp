@@ -1,0 +1,150 @@
+#include "installer/sub_wins.h"
+
+#include "installer/ui_hooks.h"
+#include "ui/butn.h"
+#include "ui/colr.h"
+#include "ui/hl_mnw.h"
+#include "ui/oglp.h"
+
+namespace {
+constexpr int kFontProportional = 100;
+constexpr float kAtlasScale = 1.0f / 1024.0f;  // atlas coordinates are pixels of a 1024 x 1024 sheet
+}  // namespace
+
+float interface_rect_t(float t1, float dt, bool highlighted, bool mouse_inside, bool button_held) {
+  if (!highlighted || !mouse_inside) return t1;
+  return t1 - (button_held ? 2.0f : 1.0f) * (dt + 1.0f);
+}
+
+bool interface_rect_contains(float x1, float y1, float ds, float dt, float mx, float my) {
+  return x1 <= mx && mx <= x1 + ds && y1 <= my && my <= y1 + dt;
+}
+
+void interface_icon_cell(int c, float* s, float* t) {
+  *s = static_cast<float>((c % 8) * 64);
+  *t = static_cast<float>((c / 8) * 64 + 66);
+}
+
+int interface_rect(float x1, float y1, float s1, float t1, float ds, float dt, int hi_lite, int col_code) {
+  switch (col_code) {
+    case 1:
+      colr.assign(103, 0.8f, 1.0f, 0.8f);
+      break;
+    case 2:
+      colr.assign(103, 1.0f, 0.8f, 0.8f);
+      break;
+    default:
+      colr.assign(103, 1.0f, 1.0f, 1.0f);
+  }
+  const float x2 = x1 + ds, y2 = y1 + dt;
+  const bool inside = interface_rect_contains(x1, y1, ds, dt, mnw.mx, mnw.my);
+  t1 = interface_rect_t(t1, dt, hi_lite != 0, inside, mnw.now_dragging != 0);
+  const float s2 = s1 + ds, t2 = t1 + dt;
+  OGL_2dquad(kTexAtlas, 103, 1.0f, x1, y1, s1 * kAtlasScale, t1 * kAtlasScale, x1, y2, s1 * kAtlasScale,
+             t2 * kAtlasScale, x2, y2, s2 * kAtlasScale, t2 * kAtlasScale, x2, y1, s2 * kAtlasScale,
+             t1 * kAtlasScale, 1, 5);
+  return mnw.mouse_clicked && inside ? 1 : 0;
+}
+
+int interface_icon(float x, float y, int c) {
+  float s, t;
+  interface_icon_cell(c, &s, &t);
+  return interface_rect(x, y, s, t, 64, 64, 0, 0);
+}
+
+const char* licence_text() {
+  return "SKYVANE 9 LICENCE AGREEMENT. Skyvane and its scenery, aircraft and documents are licensed, "
+         "not sold, to you for use on your own computers. You may install Skyvane on any computer you "
+         "use yourself and keep copies for backup. You may not sell, rent or redistribute Skyvane or any "
+         "part of it without written permission. Skyvane is a simulation for entertainment and training "
+         "practice: it is not for real-world navigation or flight planning. Skyvane is provided as is, "
+         "without any warranty; to the extent the law allows, we are not liable for any loss arising from "
+         "its use. Click Accept to agree to these terms and install, or Decline to leave your computer as "
+         "it is.";
+}
+
+int handle_EULA() {
+  int agreed = 0;
+  MACIBM_startwind(kWinEula, 0);
+  while (mnw.top_win_now == kWinEula) {
+    OGL_plot_back_col();
+    BTN_fillwin(1, 21);
+    BTN_subwin(0, 16, -1, 50, -1, -1, "", nullptr, nullptr);
+    // The licence text fills the panel above the two buttons.
+    OGL_string(47, 24, mnw.win_dy - 48, licence_text(), mnw.win_dx - 48, kFontProportional, 0);
+    if (interface_rect(300, 10, 832, 166, 85, 22, 1, 1)) {
+      agreed = 0;
+      MACIBM_startwind(kWinMain, 0);
+    }
+    if (mnw.top_win_now == kWinEula && interface_rect(400, 10, 918, 166, 59, 22, 1, 1)) {
+      agreed = 1;
+      MACIBM_startwind(kWinMain, 0);
+    }
+    MACIBM_event_proc();
+  }
+  return agreed;
+}
+
+int select_alert_drawn(const std::string& dest_path_exp, int is_gone) {
+  MACIBM_startwind(kWinFilePrompt, 0);
+  while (mnw.top_win_now == kWinFilePrompt) {
+    OGL_plot_back_col();
+    BTN_fillwin(1, 21);
+    const float w = mnw.win_dx - 40;
+    OGL_string(43, 20, 100, is_gone ? "I am about to DELETE:" : "I am about to install:", w,
+               kFontProportional, 0);
+    OGL_string(43, 20, 90, dest_path_exp, w, kFontProportional, 0);
+    OGL_string(43, 20, 80,
+               is_gone
+                   ? "because we no longer use this file, but it appears you have modified it. What to do?"
+                   : "but it appears you have modified this file. What to do?",
+               w, kFontProportional, 0);
+    int reply = 0;
+    if (BTN_action(96, 53, 160, 0, 1, is_gone ? "DELETE THE OLD FILE" : "OVERWRITE THE OLD FILE", "-"))
+      reply = 1;
+    else if (BTN_action(96, 28, 160, 0, 1, "KEEP THE OLD FILE", "-"))
+      reply = 2;
+    else if (BTN_action(308, 53, 260, 0, 1,
+                        is_gone ? "DELETE EVERY OLD FILE IN THIS DIRECTORY"
+                                : "OVERWRITE EVERY OLD FILE IN THIS DIRECTORY",
+                        "-"))
+      reply = 4;
+    else if (BTN_action(308, 28, 260, 0, 1, "KEEP EVERY OLD FILE IN THIS DIRECTORY", "-"))
+      reply = 5;
+    else if (BTN_action(584, 28, 200, 0, 1, "CANCEL THE WHOLE INSTALLATION!", "-"))
+      reply = 3;
+    if (reply != 0) {
+      MACIBM_startwind(kWinMain, 0);
+      return reply;
+    }
+    MACIBM_event_proc();
+  }
+  return 3;  // the question window was closed
+}
+
+void dir_progress_bar_drawn(float d1, float d, float d2, int call_type, const std::string& message1,
+                            const std::string& rel_path_exp) {
+  // Absolute client coordinates: this panel is drawn over whatever window is current.
+  const float ox = -mnw.win_x, oy = -mnw.win_y;
+  OGL_2dquad(kTexBackground, 49, 1.0f, ox, oy, 0, 0, ox, oy + 768, 0, 0.75f, ox + 1024, oy + 768, 1, 0.75f,
+             ox + 1024, oy, 1, 0, 1, 5);
+  const float pw = 512, ph = 138;
+  const float px = ox + (mnw.x_res_now - pw) * 0.5f, py = oy + (mnw.y_res_now - ph) * 0.5f;
+  BTN_frame2(20, px, py, pw, ph, "");
+  const float frac = dir_progress_fraction(d1, d, d2);
+  const float track_x1 = px + 30, track_w = pw - 60;
+  BTN_frame1(4, track_x1 + track_w * 0.5f, py + 20, track_w, 0);
+  BTN_frame1(5, track_x1 + track_w * frac * 0.5f, py + 20, track_w * frac, 0);
+  OGL_string(49, px + 30, py + 110, message1, pw - 60, kFontProportional, 0);
+  OGL_string(
+      49, px + 30, py + 90,
+      call_type == 0 ? "Currently SCANNING the directory text file." : "Currently EXAMINING the hard disk.",
+      pw - 60, kFontProportional, 0);
+  OGL_string(49, px + 30, py + 70, rel_path_exp, pw - 60, kFontProportional, 0);
+  OGL_sbuff();
+}
+
+void sub_wins_install_drawn_screens() {
+  set_select_alert_handler(select_alert_drawn);
+  set_dir_progress_bar_handler(dir_progress_bar_drawn);
+}
