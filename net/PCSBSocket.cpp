@@ -81,6 +81,7 @@ PCSB_Status PCSBSocket::GetStatus() {
 }
 
 int32_t PCSBSocket::ReadData(void* outBuf, int32_t inLength) {
+  if (mSocketStatus == pcsbstatus_Error) return -1;  // keep the first failure and its code
   if (inLength <= 0) return 0;
   int err = 0;
   long n = sock_recv(mWinSocket, outBuf, static_cast<size_t>(inLength), &err);
@@ -107,6 +108,7 @@ int32_t PCSBSocket::ReadData(void* outBuf, int32_t inLength) {
 }
 
 int32_t PCSBSocket::http_WriteData(const void* inBuf, int32_t inLength) {
+  if (mSocketStatus == pcsbstatus_Error) return -1;  // keep the first failure and its code
   if (inLength <= 0) return 0;
   int err = 0;
   long n = sock_send(mWinSocket, inBuf, static_cast<size_t>(inLength), &err);

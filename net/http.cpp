@@ -4,15 +4,13 @@
 #include "net/PCSBSocket.h"
 #include "ui/hl_alert.h"
 #include "util/log.h"
+#include "util/log_header.h"
 #include "util/xtim.h"
 
 http_class http;
 std::vector<std::string> gProxyExclude;
 
 namespace {
-
-// The product's version text; its last four characters end the agent text.
-constexpr char kProductVersionText[] = "Skyvane 9.00 Beta-25";
 
 bool inited_any = false;  // the slots were cleared by the first net_check
 bool soc_inited = false;  // StartupNetworking was called
@@ -44,8 +42,9 @@ void split_host_port(const std::string& server, std::string* host, uint16_t* por
 }  // namespace
 
 std::string http_agent_text() {
-  const std::string version = kProductVersionText;
-  return "Installer-LIN/" + version.substr(version.size() - 4);
+  // The product's version text ("Skyvane 9.00 Beta-25") ends the agent text.
+  const std::string version = kSkyvaneVersionString;
+  return "Installer-LIN/" + (version.size() > 4 ? version.substr(version.size() - 4) : version);
 }
 
 http_class::~http_class() {

@@ -130,6 +130,9 @@ TEST(PCSBSocket, FailedBindIsErrorAndDisconnectKeepsIt) {
   EXPECT_EQ(s.GetOSError(), code) << "Disconnect must keep the code";
   char buf[8];
   EXPECT_EQ(s.ReadData(buf, 8), -1) << "a failed socket fails reads harmlessly";
+  EXPECT_EQ(s.http_WriteData("x", 1), -1) << "and writes";
+  EXPECT_EQ(s.GetStatus(), pcsbstatus_Error) << "a failed read must not turn Error into Disconnected";
+  EXPECT_EQ(s.GetOSError(), code) << "nor replace the first failure's code";
 }
 
 TEST(PCSBSocket, ServerSeesPendingConnection) {
