@@ -395,7 +395,7 @@ int BTN_action(float x, float y, float width, int pressed, int flash, std::strin
   auto draw = [&](int pressed_look) {
     BTN_frame1(2, x, y, width, 0);
     if (pressed_look) BTN_frame1(3, x, y, width, 0);
-    BTN_util_draw_label(x, y - 3.0f, 1, left, flash == 2 && pressed_look);
+    BTN_util_draw_label(x, y - 3.0f, 1, left, flash == 2 && pressed);
   };
   draw(pressed);
   if (side_text != "-") {

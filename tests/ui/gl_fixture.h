@@ -23,14 +23,18 @@ namespace uitest {
 constexpr int kW = 1024, kH = 768;
 
 inline bool ensure_window(std::string* why) {
-  if (plat_win_exists() && !plat_win_headless()) return true;
-  plat_win_set_headless(false);
-  if (!plat_win_create("Skyroot", 0, 0, kW, kH, true, 32, why)) return false;
-  // A new context holds no textures and an unknown state.
-  tman.forget_all(false);
+  if (!plat_win_exists() || plat_win_headless()) {
+    plat_win_set_headless(false);
+    if (!plat_win_create("Skyroot", 0, 0, kW, kH, true, 32, why)) return false;
+  }
+  // Another test may have made a new context: its textures and state are
+  // not those the table remembers.
+  if (!glIsTexture(static_cast<GLuint>(tman.get_ref(kTexInterface).ogl_num))) {
+    tman.forget_all(false);
+    recall_ins_texes();
+  }
   tman.reset_bind();
   OGL_reset_state_cache();
-  recall_ins_texes();
   return true;
 }
 
