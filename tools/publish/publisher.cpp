@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <semaphore>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -26,6 +27,9 @@ namespace publish {
 namespace {
 
 constexpr size_t kMaxReportedNames = 20;
+
+// 7z archives compressed at the same time, at most.
+std::counting_semaphore<> g_seven_zip_slots(8);
 
 struct source_file {
   std::string path;    // manifest path
@@ -204,7 +208,15 @@ void work_on(source_file& f, const std::string& release_folder, const previous_r
     }
   }
   packed_file packed;
-  f.error = pack_file(f.source, member_name_of(f.path), f.executable, kind, archive, packed);
+  if (kind == archive_kind::seven_zip) {
+    // An LZMA2 encoder takes about 100 MB; on a machine with many cores the
+    // 7z jobs alone could otherwise exhaust memory.
+    g_seven_zip_slots.acquire();
+    f.error = pack_file(f.source, member_name_of(f.path), f.executable, kind, archive, packed);
+    g_seven_zip_slots.release();
+  } else {
+    f.error = pack_file(f.source, member_name_of(f.path), f.executable, kind, archive, packed);
+  }
   f.sig = packed.sig;
   f.archive_bytes = packed.archive_bytes;
   if (f.error.empty() && packed.file_bytes != f.size) f.error = f.source + " changed while it was published";
