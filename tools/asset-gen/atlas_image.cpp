@@ -201,7 +201,7 @@ canvas source_picture() {
 canvas panel_cell() {
   canvas c(41, 41);
   const box b{0, 0, 41, 41};
-  rounded(c, b, 6, solid(hex(0xffffff, 0.94f)));
+  rounded(c, b, 6, solid(hex(0xffffff)));
   rounded_border(c, b, 6, 1, hex(0xb9c7d5));
   return c;
 }

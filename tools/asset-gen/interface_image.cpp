@@ -133,7 +133,7 @@ canvas icon(int kind) {
       break;
     default: {  // close box, normal (4) or pressed (5)
       const bool pressed = kind == 5;
-      disc(c, 9, 9, 7, solid(pressed ? hex(0xe0484f) : hex(0xffffff, 0.16f)));
+      disc(c, 9, 9, 7, solid(pressed ? hex(0xe0484f) : hex(0x466c95)));
       const rgba x = hex(0xffffff, pressed ? 1.0f : 0.92f);
       line(c, 6.2f, 6.2f, 11.8f, 11.8f, 1.5f, x);
       line(c, 6.2f, 11.8f, 11.8f, 6.2f, 1.5f, x);
@@ -210,7 +210,7 @@ canvas make_interface_image(const fonts& f, float font_px, std::vector<std::stri
         part = card_frame(100, {7, 11, 93, 97}, 6, kCard, hex(0xcad4df), 0.10f);
         break;
       case 14:
-        part = card_frame(100, {7, 11, 93, 97}, 6, hex(0x223346, 0.97f), kDarkEdge, 0.35f);
+        part = card_frame(100, {7, 11, 93, 97}, 6, kDarkCard, kDarkEdge, 0.35f);
         break;
       case 15:
         part = card_frame(100, {7, 11, 93, 97}, 8, hex(0x1c2b3c), hex(0x35495f), 0.35f);
