@@ -207,6 +207,27 @@ TEST_F(PrefTest, OufOpenFailureRaisesTheSaveAlert) {
   EXPECT_EQ(alerts_.size(), 1u) << "the alert is raised once";
 }
 
+TEST_F(PrefTest, OufOpenPathLengthLimit) {
+  // 499 characters are accepted (the missing folders then fail normally);
+  // 500 end the program before anything is opened.
+  // Folder names stay under the 255-byte name limit: existing levels of 200
+  // characters, then one missing level that ouf_open makes.
+  std::string p499 = dir_ / "";
+  while (499 - p499.size() - 4 > 250) {
+    p499 += std::string(200, 'a') + "/";
+    testsupport::make_dirs(p499);
+  }
+  p499 += std::string(499 - p499.size() - 4, 'd') + "/f.x";
+  ASSERT_EQ(p499.size(), 499u);
+  EXPECT_EQ(ouf_open(p499, kOufText, 1, "no-copyright-string"), 1) << "one missing level is made";
+  ouf.close();
+  EXPECT_TRUE(alerts_.empty());
+  EXPECT_THROW(ouf_open(p499 + "x", kOufText, 1, "no-copyright-string"), testsupport::fatal_alert_exit)
+      << "a 500-character path is fatal";
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].type, t_exit);
+}
+
 TEST_F(PrefTest, OufOpenBadKindIsFatal) {
   try {
     ouf_open(dir_ / "f", 3, 1, "");
