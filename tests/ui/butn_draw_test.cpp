@@ -6,6 +6,8 @@
 #include "gl_fixture.h"
 #include "support/test_support.h"
 #include "ui/butn.h"
+#include "ui/font_table.h"
+#include "ui/oglp.h"
 #include "ui/texes.h"
 
 namespace {
@@ -72,6 +74,26 @@ TEST_F(Widgets, PressedLookDiffersFromNormalLook) {
   glClear(GL_COLOR_BUFFER_BIT);
   BTN_action(200, 300, 60, 1, 0, "Go", "-");
   EXPECT_TRUE(near(pixel(200, 300), 0, 0, 1)) << "the pressed look (style 3) is drawn over it";
+}
+
+TEST_F(Widgets, TextQuadsSampleTheirGlyphCells) {
+  // Fill the cells of 'O' and 'K' white, with a red bottom texel row in 'O'.
+  for (char c : {'O', 'K'}) {
+    const glyph_cell cell = font_cell(static_cast<unsigned char>(c));
+    const int u = cell.column * kGlyphCellW, v = cell.row * kGlyphCellH;
+    paint(img, u, v, u + kGlyphCellW, v + kGlyphCellH, 255, 255, 255);
+    if (c == 'O') paint(img, u, v, u + kGlyphCellW, v + 1, 255, 0, 0);
+  }
+  load_interface(img.data(), "scratch_array:test interface");
+  OGL_string(0, 210, 300, "OK", 0, kCharsetProportional, kJustCentre);
+  // Centred: starts at 210 - (9 + 7) / 2 = 202; quads 14 x 15 from y - 6.
+  EXPECT_TRUE(near(pixel(202, 295), 1, 1, 1)) << "the text's left edge is at 202";
+  EXPECT_TRUE(is_black(pixel(201, 300))) << "nothing left of the left edge";
+  EXPECT_TRUE(near(pixel(202, 294), 1, 0, 0)) << "the cell's first stored row is the glyph's bottom row";
+  EXPECT_TRUE(near(pixel(224, 308), 1, 1, 1)) << "K starts 9 px after O and is 14 px wide";
+  EXPECT_TRUE(is_black(pixel(225, 300)));
+  EXPECT_TRUE(is_black(pixel(215, 309))) << "glyphs are 15 px high";
+  EXPECT_TRUE(is_black(pixel(215, 293)));
 }
 
 TEST_F(Widgets, FrameLandsAroundTheRectangle) {
