@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/system.h"
 #include "util/log.h"
@@ -93,6 +94,9 @@ cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std
   if (plain.size() == 1) {
     std::string d = plain[0];
     if (d[0] != '/') d = cwd + d;
+    // "." and ".." are resolved here: the installer works with the folder's
+    // own last name (it renames the folder after the release).
+    d = std::filesystem::path(d).lexically_normal().string();
     if (d.back() != '/') d += '/';
     out.destination = d;
   }

@@ -81,6 +81,12 @@ TEST(CmdlineSplit, DestinationRules) {
   EXPECT_EQ(s.destination, "/home/me/games/Sky vane/")
       << "a relative folder is taken below the working folder";
 
+  s = cmdline_split_args({"../Sky//./vane/.."}, "/home/me/games/");
+  EXPECT_EQ(s.destination, "/home/me/Sky/") << "'.', '..' and doubled '/' are resolved to one folder name";
+
+  s = cmdline_split_args({"/"}, "/cwd/");
+  EXPECT_EQ(s.destination, "/") << "the root stays the root";
+
   s = cmdline_split_args({"--fps_test", "-h", "--pref:_dest_dir_path=/x y/"}, "/cwd/");
   EXPECT_EQ(s.destination, "") << "an option is never taken as the destination";
   ASSERT_EQ(s.options.size(), 3u);
