@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "ui/hl_alert.h"
 #include "ui/hl_mnw.h"  // app_path
+#include "ui/keys.h"    // cmnd, the command registry
 
 const error_msg_info kErrMsgs[] = {
     {0, "No error detected"},
@@ -183,7 +184,17 @@ int opensave_getitems(const std::string& wrk_path, int file_type, std::vector<st
                       std::vector<int32_t>& out_file_types) {
   out_files.clear();
   out_file_types.clear();
-  if (file_type == 20 || file_type == 21) return 0;
+  if (file_type == 20) return 0;
+  if (file_type == 21) {
+    // The command registry viewed as folders: "a/" is a folder of commands.
+    cmnd.get_cmds_in_path(wrk_path, out_files);
+    for (std::string& name : out_files) {
+      const bool folder = !name.empty() && name.back() == '/';
+      if (folder) name.pop_back();
+      out_file_types.push_back(folder ? 1 : 0);
+    }
+    return static_cast<int>(out_files.size());
+  }
 
   const std::string folder = app_path + wrk_path;
   if (folder.size() >= 4 && folder.back() != '/' && folder.back() != '\\') {

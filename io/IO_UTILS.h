@@ -67,8 +67,9 @@ int show_make_dir_err(int code);
 // opensave_takeit with `file_type` fill the two vectors in parallel, sorted
 // by name compared byte by byte in lower case (a prefix first). Type codes:
 // 1 folder, 0 file, or the code of the name's ending. Returns the count; a
-// missing folder gives 0. Filters 20 and 21 do not read the disk and list
-// nothing here.
+// missing folder gives 0. Filters 20 and 21 do not read the disk: 20 lists
+// nothing, 21 the command registry's names below `wrk_path` (sub-paths
+// without their trailing '/', type 1).
 int opensave_getitems(const std::string& wrk_path, int file_type, std::vector<std::string>& out_files,
                       std::vector<int32_t>& out_file_types);
 

@@ -97,6 +97,17 @@ TEST_F(IoUtilsTest, ListingSortDetails) {
   EXPECT_TRUE(alerts.empty());
 }
 
+TEST_F(IoUtilsTest, CommandRegistryListing) {
+  std::vector<std::string> names;
+  std::vector<int32_t> types;
+  ASSERT_EQ(opensave_getitems("", 21, names, types), 1) << "the registry's one command lives below sim/";
+  EXPECT_EQ(names[0], "sim") << "a sub-path loses its separator";
+  EXPECT_EQ(types[0], 1) << "and is listed as a folder";
+  ASSERT_EQ(opensave_getitems("sim/operation/", 21, names, types), 1);
+  EXPECT_EQ(names[0], "none");
+  EXPECT_EQ(types[0], 0) << "a command is a leaf";
+}
+
 TEST_F(IoUtilsTest, ListingSymlinkedFolderIsNoFolder) {
   make_dirs(dir / "real");
   ASSERT_EQ(testsupport::run("ln -s real " + testsupport::shell_quote(dir / "link")), 0);
