@@ -77,6 +77,41 @@ TEST(MessageQueue, TwoWritersKeepTheirOrder) {
   UTL_thread_join(tb, nullptr);
 }
 
+struct reader_arg {
+  UTL_message_queue* q;
+  std::vector<UTL_message> got;
+};
+
+int read_until_stop(void* p) {
+  auto* a = static_cast<reader_arg*>(p);
+  for (;;) {
+    UTL_message v = UTL_message_queue_read(a->q, -1);
+    if (v == -1) return 0;
+    a->got.push_back(v);
+  }
+}
+
+TEST(MessageQueue, EachMessageWakesExactlyOneReader) {
+  queue_holder h;
+  reader_arg r1{h.q, {}}, r2{h.q, {}};
+  UTL_thread_id t1 = 0, t2 = 0;
+  ASSERT_EQ(UTL_thread_create(read_until_stop, &r1, &t1, nullptr), 0);
+  ASSERT_EQ(UTL_thread_create(read_until_stop, &r2, &t2, nullptr), 0);
+  const int n = 5000;
+  for (int i = 1; i <= n; ++i) UTL_message_queue_write(h.q, i);
+  UTL_message_queue_write(h.q, -1);
+  UTL_message_queue_write(h.q, -1);
+  UTL_thread_join(t1, nullptr, -1);
+  UTL_thread_join(t2, nullptr, -1);
+  std::vector<int> seen(n + 1, 0);
+  for (auto* r : {&r1, &r2}) {
+    for (size_t k = 1; k < r->got.size(); ++k)
+      EXPECT_LT(r->got[k - 1], r->got[k]) << "one reader sees the values in the order written";
+    for (UTL_message v : r->got) seen[v]++;
+  }
+  for (int i = 1; i <= n; ++i) ASSERT_EQ(seen[i], 1) << "value " << i << " is read exactly once";
+}
+
 class ThreadLayer : public ::testing::Test {
  protected:
   void SetUp() override {
