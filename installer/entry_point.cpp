@@ -1,11 +1,5 @@
-// The program's entry point.
-#include <cstdio>
+// The program's entry point: the installer's start-up, its pump loop and its
+// shut-down live in installer_main.
+#include "installer/main.h"
 
-#include "util/UTL_cmdline.h"
-
-int main(int argc, char** argv) {
-  // -h/--help and --version print and end the program inside init_args.
-  cmdline.init_args(argc, argv);
-  std::fputs(cmdline_usage_text().c_str(), stdout);
-  return 0;
-}
+int main(int argc, char** argv) { return installer_main(argc, argv); }

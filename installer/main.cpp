@@ -93,6 +93,8 @@ void install_slice() {
     if (stg.step == 1 && grab_files() != 0) {
       stg.step = 2;
       reset_streams();
+      xer << (stg.got_failed_install ? "Install failed.\n" : "Install finished.\n");
+      xer.flush();
     }
   } while (elapsed() < start + 0.01);
 }
@@ -253,6 +255,9 @@ void APP_update() {
   if (stg.dir_scan == 1) {
     std::string path = d.dir_path;
     stg.dir_scan = read_directory(path, kScanMessage);
+    xer << "Directory read: result=" << stg.dir_scan << ", files=" << sim_info.files.size()
+        << ", down_req=" << stg.down_req << " kB, disk_req=" << stg.disk_req << " kB\n";
+    xer.flush();
   }
   // 7. Globe.
   if (stg.step == 1) {
@@ -284,8 +289,11 @@ void APP_update() {
       reset_streams();
       stg.got_failed_install = 0;
       make_dirs();
-      if (handle_EULA() == 1) stg.step = 1;
+      const int agreed = handle_EULA();
+      if (agreed == 1) stg.step = 1;
       if (choose_files() == 0) stg.step = 0;
+      xer << "Install: licence " << (agreed ? "accepted" : "declined") << ", step=" << stg.step << "\n";
+      xer.flush();
     }
   }
   // 11. Quit.
