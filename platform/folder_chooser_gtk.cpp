@@ -5,9 +5,14 @@
 #include <memory>
 
 namespace {
-// gtk_init_check once; a failure (no display) is remembered.
+// gtk_init_check once; a failure (no display) is remembered. GTK must not
+// switch the process to the user's locale: the program's number formatting
+// and parsing (preferences, manifest, log) rely on the "C" locale.
 bool gtk_ready() {
-  static const bool ok = gtk_init_check(nullptr, nullptr) != FALSE;
+  static const bool ok = [] {
+    gtk_disable_setlocale();
+    return gtk_init_check(nullptr, nullptr) != FALSE;
+  }();
   return ok;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -82,15 +83,20 @@ TEST_F(FolderChooserDialog, ChoosingAFolderGivesTheProductForm) {
   Script s;
   s.choose = target;
   g_timeout_add(50, answer_dialog, &s);
+  setenv("LC_ALL", "C.UTF-8", 1);  // a user locale GTK would otherwise adopt
+  const std::string locale_before = std::setlocale(LC_ALL, nullptr);
   char buf[2048] = "untouched";
   const std::string start = dir / "Games/Skyvane 9/";
   const int rc =
       GetFilePathFromUser(kChooseFolder, "Pick a folder", "label", 1, start.c_str(), buf, sizeof buf);
+  unsetenv("LC_ALL");
   ASSERT_TRUE(s.answered) << "the dialog must have been shown";
   EXPECT_EQ(s.title, "Pick a folder") << "the prompt is the dialog's title";
   EXPECT_EQ(s.opened_in, std::filesystem::canonical(dir / "Games").string())
       << "a start folder not made yet opens at its parent";
   EXPECT_EQ(rc, 1) << "the user chose a folder";
+  EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), locale_before.c_str())
+      << "starting GTK must not switch the program to the user's locale (number formats)";
   EXPECT_EQ(std::string(buf), target + "/") << "absolute, '/'-separated, ending in '/'";
 }
 
