@@ -289,9 +289,15 @@ int tman_class::load_texture(const tex_load_vars& v, tex_load_time /*load_time*/
       } else {
         // The padding outside the picture is transparent black, so linear
         // sampling at the picture's edge never picks up stray texels.
-        std::vector<std::uint8_t> zero(static_cast<std::size_t>(tw) * th * 4, 0);
-        glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, zero.data());
+        glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, cw, ch, GL_RGBA, GL_UNSIGNED_BYTE, src);
+        const std::size_t right = static_cast<std::size_t>(tw - cw) * th;
+        const std::size_t top = static_cast<std::size_t>(cw) * (th - ch);
+        std::vector<std::uint8_t> zero(std::max(right, top) * 4, 0);
+        if (right)
+          glTexSubImage2D(GL_TEXTURE_2D, 0, cw, 0, tw - cw, th, GL_RGBA, GL_UNSIGNED_BYTE, zero.data());
+        if (top)
+          glTexSubImage2D(GL_TEXTURE_2D, 0, 0, ch, cw, th - ch, GL_RGBA, GL_UNSIGNED_BYTE, zero.data());
       }
 
       const bool automatic = v.manual_ref == 0;

@@ -142,6 +142,16 @@ TEST_F(Tman, TexturedQuadSamplesTheRightTexels) {
   }
   EXPECT_EQ(wrong, 0) << "each pixel shows its own texel; the first stored row is at the bottom";
   EXPECT_TRUE(is_black(pixel(110, 53))) << "nothing right of the quad";
+  std::vector<uint8_t> all(16 * 8 * 4, 0xAB);
+  glBindTexture(GL_TEXTURE_2D, e.ogl_num);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, all.data());
+  glBindTexture(GL_TEXTURE_2D, 0);
+  tman.reset_bind();
+  int stray = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x)
+      if ((x >= 10 || y >= 6) && (all[(y * 16 + x) * 4] | all[(y * 16 + x) * 4 + 3])) ++stray;
+  EXPECT_EQ(stray, 0) << "the texture outside the picture is transparent black";
 }
 
 TEST_F(Tman, SizeFailureWarnsAndSetsTheFlagOnce) {
