@@ -40,8 +40,8 @@ class down_class {
   void DoProcessing();
 
   // State code, tested in this order: 0 no socket (server did not resolve),
-  // 1 connecting, 2 socket error, 3 transfer over (disconnected), 4 request
-  // still being sent, 5 header complete and body arriving, 6 waiting for the header.
+  // 1 connecting (or still looking up the server's name), 2 socket error, 3 transfer over (disconnected), 4
+  // request still being sent, 5 header complete and body arriving, 6 waiting for the header.
   int32_t GetStat();
   std::string GetResponseName() const { return mResponseName; }
   bool IsDone() { return GetStat() == 3; }
@@ -50,13 +50,14 @@ class down_class {
   bool IsErr();
   // mFileErr if set; else the socket's OS error; else 20009 when there is no socket.
   int32_t GetOSErr() const;
-  // -1 while the length is unknown, else percent of the announced body received.
+  // -1 while the length is unknown (also for a chunked body, until its end),
+  // else percent of the announced body received.
   float GetPercentDone() const;
 
   // The fields below are read by the manager and the installer screens.
-  std::unique_ptr<PCSBSocket> mSocket;         // null when the server name did not resolve
+  std::unique_ptr<PCSBSocket> mSocket;         // null until the name is resolved; stays null if it is not
   std::vector<char> mOutBuf;                   // request bytes not yet accepted by the socket
-  std::vector<char> mInBuf;                    // received bytes not yet consumed
+  std::vector<char> mInBuf;                    // unparsed header text (the body without a destination)
   bool mGotWholeHeader = false;                // the final (>= 200) response header is consumed
   int32_t mResponseNum = 0;                    // 0 new, -1 connecting, then the last status code parsed
   std::string mResponseName;                   // reason phrase of the last status line
@@ -67,7 +68,7 @@ class down_class {
   // Body length announced by the server, -1 until known. 64-bit so that files
   // beyond 2 GiB are counted correctly.
   int64_t mIncomingLength = -1;
-  int64_t mReceivedPayload = 0;  // body bytes handed to the destination file
+  int64_t mReceivedPayload = 0;  // body bytes written to the destination file
   float last_read_time = 0.0f;   // frame clock at construction and at each arrival of body data
 
  private:

@@ -263,6 +263,19 @@ TEST_F(DownClass, DestinationThatCannotBeOpened) {
   EXPECT_EQ(d->GetOSErr(), ENOENT) << "the C library's code is reported";
 }
 
+TEST_F(DownClass, WithoutDestinationTheBodyStaysInMemory) {
+  FaultServer srv({Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhel"), Gate(), Send("lo"), Hold()});
+  down_class d("127.0.0.1", static_cast<uint16_t>(srv.port()), "/f", false, {}, nullptr, 0, nullptr);
+  ASSERT_TRUE(nettest::poll_until([&] {
+    d.DoProcessing();
+    return d.mInBuf.size() == 3;
+  }));
+  srv.open_gate();
+  ASSERT_TRUE(Run(d));
+  EXPECT_EQ(std::string(d.mInBuf.begin(), d.mInBuf.end()), "hello") << "the body is kept whole, in order";
+  EXPECT_EQ(d.mReceivedPayload, 0) << "nothing was written to a file";
+}
+
 TEST_F(DownClass, UnresolvableServer) {
   down_class d("no-such-host.invalid", 80, "/f", false, {{"Host", "no-such-host.invalid"}}, nullptr, 0,
                dest.c_str());
