@@ -507,8 +507,13 @@ bool plat_win_poll(plat_event* ev) {
   }
   if (g_headless || !g_video_up) return false;
   SDL_Event e;
-  while (SDL_PollEvent(&e))
-    if (translate(e, ev)) return true;
+  plat_event out;
+  while (SDL_PollEvent(&e)) {
+    if (translate(e, &out)) {
+      *ev = out;
+      return true;
+    }
+  }
   return false;
 }
 

@@ -285,15 +285,22 @@ bool drain() {
 // ---------------------------------------------------------------------------
 // Hover help and pointer
 
+bool help_box_place(const std::string& help, float still_seconds, float mx, float my, float win_x,
+                    float win_y, int x_res, int y_res, help_box* out) {
+  if (help.empty() || still_seconds < 1.0f) return false;
+  out->h = std::clamp(static_cast<int>(help.size()) / 50 * 10 + 20, 60, 300);
+  // Kept inside the client area; the low bound wins when the area is tiny.
+  out->x = std::max(10 - win_x, std::min(mx - 415, x_res - 410 - win_x));
+  out->y = std::max(10 - win_y, std::min(my + 15, y_res - 20 - win_y - out->h));
+  return true;
+}
+
 void mouse_help_per_wind(int code) {
-  const std::string& help = stls.help_message;
-  if (!help.empty() && xtim.real_time - mnw.m_move_time >= 1.0f) {
-    const int h = std::clamp(static_cast<int>(help.size()) / 50 * 10 + 20, 60, 300);
-    // Kept inside the client area; the low bound wins when the area is tiny.
-    const float x = std::max(10 - mnw.win_x, std::min(mnw.mx - 415, mnw.x_res_now - 410 - mnw.win_x));
-    const float y = std::max(10 - mnw.win_y, std::min(mnw.my + 15, mnw.y_res_now - 20 - mnw.win_y - h));
-    BTN_frame2(14, x - 10, y - 10, 420, static_cast<float>(h + 20), "");
-    OGL_string(47, x + 3, y + h - 10, help, 394, kCharsetProportional, kJustLeft);
+  help_box b;
+  if (help_box_place(stls.help_message, xtim.real_time - mnw.m_move_time, mnw.mx, mnw.my, mnw.win_x,
+                     mnw.win_y, mnw.x_res_now, mnw.y_res_now, &b)) {
+    BTN_frame2(14, b.x - 10, b.y - 10, 420, static_cast<float>(b.h + 20), "");
+    OGL_string(47, b.x + 3, b.y + b.h - 10, stls.help_message, 394, kCharsetProportional, kJustLeft);
   }
   stls.help_message.clear();
 

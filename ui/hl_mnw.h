@@ -128,6 +128,16 @@ void MACIBM_event_proc();
 // Hover help box and pointer hiding for window `code`, once per pass.
 void mouse_help_per_wind(int code);
 
+// Where the hover help box goes: the text's origin (x, y) and the text
+// area's height h (the frame is drawn 10 px around it, 420 px wide). False
+// while the mouse has rested less than 1 s or there is no help text.
+struct help_box {
+  float x = 0, y = 0;
+  int h = 0;
+};
+bool help_box_place(const std::string& help, float still_seconds, float mx, float my, float win_x,
+                    float win_y, int x_res, int y_res, help_box* out);
+
 // Empties the menu table and refills it with 1520 empty top-level menus when
 // `reset` is 1.
 void MACIBM_clear_menus(int reset);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "installer/model.h"
@@ -11,6 +12,7 @@
 #include "ui/hl_init.h"
 #include "ui/hl_mnw.h"
 #include "ui/tman.h"
+#include "util/HL_THREAD.h"
 #include "util/xtim.h"
 
 namespace {
@@ -144,6 +146,32 @@ TEST(WindowLayout, StatusFraction) {
   EXPECT_FLOAT_EQ(MACIBM_show_init_fraction(nullptr, 40), 0.4f) << "counter/100 without a fraction";
   f = 3.0f;
   EXPECT_FLOAT_EQ(MACIBM_show_init_fraction(&f, 0), 1.0f) << "clamped to 1";
+}
+
+TEST(HoverHelp, ShownAfterOneStillSecondAndKeptOnScreen) {
+  help_box b;
+  EXPECT_FALSE(help_box_place("Help", 0.99f, 500, 400, 0, 0, 1024, 768, &b))
+      << "not before the mouse rested 1 s";
+  EXPECT_FALSE(help_box_place("", 5.0f, 500, 400, 0, 0, 1024, 768, &b)) << "nothing without a help text";
+  ASSERT_TRUE(help_box_place("Help", 1.0f, 500, 400, 0, 0, 1024, 768, &b)) << "after 1 s it is shown";
+  EXPECT_FLOAT_EQ(b.x, 85) << "415 px left of the mouse";
+  EXPECT_FLOAT_EQ(b.y, 415) << "15 px above it";
+  EXPECT_EQ(b.h, 60) << "short texts get the smallest box";
+  ASSERT_TRUE(help_box_place(std::string(170, 'x'), 2.0f, 500, 400, 0, 0, 1024, 768, &b));
+  EXPECT_EQ(b.h, 60) << "170 characters: 3*10+20 = 50, raised to 60";
+  ASSERT_TRUE(help_box_place(std::string(1000, 'x'), 2.0f, 500, 400, 0, 0, 1024, 768, &b));
+  EXPECT_EQ(b.h, 220) << "1000 characters: 20*10+20";
+  ASSERT_TRUE(help_box_place(std::string(5000, 'x'), 2.0f, 500, 400, 0, 0, 1024, 768, &b));
+  EXPECT_EQ(b.h, 300) << "at most 300";
+  ASSERT_TRUE(help_box_place("Help", 2.0f, 100, 760, 0, 0, 1024, 768, &b));
+  EXPECT_FLOAT_EQ(b.x, 10) << "never off the left edge";
+  EXPECT_FLOAT_EQ(b.y, 768 - 20 - 60) << "never off the top";
+  ASSERT_TRUE(help_box_place("Help", 2.0f, 480, 100, 262, 234, 1024, 768, &b));
+  EXPECT_FLOAT_EQ(b.x, 65) << "in a sub-window, relative to its origin";
+  EXPECT_FLOAT_EQ(b.y, 115);
+  ASSERT_TRUE(help_box_place("Help", 2.0f, 10, -300, 262, 234, 1024, 768, &b));
+  EXPECT_FLOAT_EQ(b.x, 10 - 262) << "the client area's left edge in sub-window coordinates";
+  EXPECT_FLOAT_EQ(b.y, 10 - 234) << "and its bottom";
 }
 
 class DisplayModeTest : public ::testing::Test {
@@ -337,6 +365,23 @@ TEST_F(PumpTest, TextureFailureAlertsShowOnce) {
   EXPECT_EQ(seen[0].l3, "Please see the log.txt file for a detailed list of missing files.");
   EXPECT_EQ(seen[0].type, t_alert) << "a warning, the program goes on";
   tman.instl_load_fail = status_okay;
+}
+
+TEST_F(PumpTest, ThreadWarningWaitsForTheMainScreen) {
+  THREAD_init();
+  std::vector<alert_record> seen;
+  alert_set_observer([&seen](const alert_record& r) { seen.push_back(r); });
+  MACIBM_event_proc();
+  MACIBM_startwind(1, 0);
+  std::thread([] { MACIBM_alert(0, "From a worker.", "", "", "", t_alert, "mnw_test", 1); }).join();
+  MACIBM_event_proc();
+  EXPECT_TRUE(seen.empty()) << "a report from another thread is not shown over the licence window";
+  MACIBM_startwind(0, 0);
+  MACIBM_event_proc();
+  alert_set_observer(nullptr);
+  ASSERT_EQ(seen.size(), 1u) << "it is shown once the main screen is current again";
+  EXPECT_EQ(seen[0].l1, "From a worker.");
+  THREAD_shutdown();
 }
 
 }  // namespace
