@@ -7,6 +7,7 @@
 
 #include "installer/xmap.h"
 #include "io/IO_UTILS.h"
+#include "platform/files.h"
 
 MD5_CTX::~MD5_CTX() {
   EVP_MD_CTX_free(evp);
@@ -66,6 +67,27 @@ std::string md5_sign_bytes(const void* data, size_t len) {
   return md5_text(ctx.digest);
 }
 
+int md5_sign_mapped(const unsigned char* data, size_t len, std::string& outSig) {
+  struct job {
+    MD5_CTX* ctx;
+    const unsigned char* data;
+    size_t len;
+  };
+  MD5_CTX ctx;
+  MD5Init(&ctx);
+  job j{&ctx, data, len};
+  const bool read_all = platform_guard_mapped_reads(
+      [](void* v) {
+        auto* jb = static_cast<job*>(v);
+        md5_update_pieces(jb->ctx, jb->data, jb->len, UINT32_MAX);
+      },
+      &j);
+  if (!read_all) return kErrOpenRead;  // the file shrank while it was read
+  MD5Final(&ctx);
+  outSig = md5_text(ctx.digest);
+  return 0;
+}
+
 int calc_file_md5(const std::string& inFileName, std::string& outSig) {
   xmap_class file(inFileName);
   if (!file.mBegin) {
@@ -77,6 +99,5 @@ int calc_file_md5(const std::string& inFileName, std::string& outSig) {
   }
   // One pass straight over the mapping. Files wider than a 32-bit count are
   // fed in consecutive pieces so that every byte is signed.
-  outSig = md5_sign_bytes(file.mBegin, static_cast<size_t>(file.size()));
-  return 0;
+  return md5_sign_mapped(file.mBegin, static_cast<size_t>(file.size()), outSig);
 }

@@ -45,6 +45,11 @@ std::string md5_sign_bytes(const void* data, size_t len);
 // `outSig` unchanged. Shows nothing.
 int calc_file_md5(const std::string& inFileName, std::string& outSig);
 
+// Signs `len` bytes of a file mapping into `outSig`. Returns 0, or 20006
+// (outSig unchanged) when the file was shortened by another program while it
+// was read, so that the lost pages could not be read.
+int md5_sign_mapped(const unsigned char* data, size_t len, std::string& outSig);
+
 // Signs `len` bytes by MD5UpdateWide calls of at most `piece` bytes each.
 // Exposed so that the splitting of inputs wider than 32 bits can be tested
 // with small pieces.

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -51,6 +53,36 @@ int platform_map_read(int fd, uint64_t size, const unsigned char** data) {
 
 void platform_unmap(const unsigned char* data, uint64_t size) {
   if (data) ::munmap(const_cast<unsigned char*>(data), static_cast<size_t>(size));
+}
+
+namespace {
+sigjmp_buf* g_guard_jump = nullptr;  // set while a guarded read runs
+struct sigaction g_guard_previous {};
+
+void on_sigbus(int sig, siginfo_t* info, void* uctx) {
+  if (g_guard_jump) siglongjmp(*g_guard_jump, 1);
+  // Not ours: put the earlier handling back; the faulting access repeats.
+  ::sigaction(SIGBUS, &g_guard_previous, nullptr);
+  (void)sig, (void)info, (void)uctx;
+}
+}  // namespace
+
+bool platform_guard_mapped_reads(void (*fn)(void* ctx), void* ctx) {
+  struct sigaction mine {};
+  mine.sa_sigaction = on_sigbus;
+  mine.sa_flags = SA_SIGINFO | SA_NODEFER;
+  sigemptyset(&mine.sa_mask);
+  ::sigaction(SIGBUS, &mine, &g_guard_previous);
+  sigjmp_buf jump;
+  volatile bool completed = false;
+  if (sigsetjmp(jump, 1) == 0) {
+    g_guard_jump = &jump;
+    fn(ctx);
+    completed = true;
+  }
+  g_guard_jump = nullptr;
+  ::sigaction(SIGBUS, &g_guard_previous, nullptr);
+  return completed;
 }
 
 int platform_unlink(const std::string& path) {

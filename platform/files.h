@@ -23,6 +23,14 @@ void platform_close(int fd);
 int platform_map_read(int fd, uint64_t size, const unsigned char** data);
 void platform_unmap(const unsigned char* data, uint64_t size);
 
+// Runs `fn(ctx)`, which reads mapped file data. Unlike a mapping on the
+// original platform, a mapped file here can be shortened by another program
+// while it is read, and touching the lost pages raises SIGBUS. Inside this
+// guard that fault ends `fn` early and the call returns false instead of the
+// process dying. `fn` must hold nothing that needs destroying when it is cut
+// short (plain loops over the bytes). Main thread only; not reentrant.
+bool platform_guard_mapped_reads(void (*fn)(void* ctx), void* ctx);
+
 // Removes a file (not a folder) / an empty folder.
 int platform_unlink(const std::string& path);
 int platform_rmdir(const std::string& path);

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 
+#include "installer/xmap.h"
 #include "io/IO_UTILS.h"
 #include "support/test_support.h"
 #include "ui/hl_alert.h"
@@ -99,6 +101,20 @@ TEST_F(Md5Test, UnreadableFilesReturn20006AndKeepTheSignature) {
     EXPECT_EQ(sig, "NONE");
   }  // else running as root: every file is readable
   EXPECT_EQ(alerts, 0) << "signing shows nothing";
+}
+
+TEST_F(Md5Test, FileShortenedWhileMappedFailsInsteadOfCrashing) {
+  const std::string path = dir / "shrinking";
+  write_file(path, testsupport::random_bytes(1 << 20, 3));
+  xmap_class x(path);
+  ASSERT_NE(x.mBegin, nullptr);
+  std::filesystem::resize_file(path, 100);  // another program cuts the file
+  std::string sig = "NONE";
+  EXPECT_EQ(md5_sign_mapped(x.mBegin, static_cast<size_t>(x.size()), sig), kErrOpenRead)
+      << "reading the lost pages must fail, not end the process";
+  EXPECT_EQ(sig, "NONE") << "no signature for a file that changed under us";
+  EXPECT_EQ(calc_file_md5(path, sig), 0) << "the file as it is now still signs";
+  EXPECT_EQ(sig, testsupport::md5sum_of(path));
 }
 
 }  // namespace
