@@ -2,4 +2,6 @@
 // shut-down live in installer_main.
 #include "installer/main.h"
 
-int main(int argc, char** argv) { return installer_main(argc, argv); }
+int main(int argc, char** argv) {
+  return installer_main(argc, argv);
+}

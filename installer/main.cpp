@@ -194,15 +194,10 @@ std::string vendor_host() {
 }
 
 std::string default_dest_dir(const std::string& default_apps_folder) {
+  // The "drive root" of this platform's default destination is the user's
+  // home folder itself (kind 2), so nothing is cut off it.
   std::string root = default_apps_folder;
-  for (int i = 0; i < 10 && root.size() > 3; ++i) {
-    // Cut the last component, keeping the separator before it.
-    std::string s = root;
-    if (!s.empty() && s.back() == '/') s.pop_back();
-    const size_t slash = s.find_last_of('/');
-    if (slash == std::string::npos) break;
-    root = s.substr(0, slash + 1);
-  }
+  if (root.empty() || root.back() != '/') root += '/';
   return root + "Skyvane 9" + "/";
 }
 

@@ -14,8 +14,8 @@ void APP_handlemenu(int item_code);
 // The vendor host in use: --vendor_host when given, else the built-in one.
 std::string vendor_host();
 
-// The default destination below a folder of kind 2: that folder cut back to
-// its root (at most ten components), then "Skyvane 9/".
+// The default destination: "Skyvane 9/" in the folder of kind 2 (the home
+// folder on this platform).
 std::string default_dest_dir(const std::string& default_apps_folder);
 
 // Status line of the main screen (text and colour) for the current state.

@@ -71,7 +71,7 @@ int handle_EULA() {
     BTN_fillwin(1, 21);
     BTN_subwin(0, 16, -1, 50, -1, -1, "", nullptr, nullptr);
     // The licence text fills the panel above the two buttons.
-    OGL_string(47, 24, mnw.win_dy - 48, licence_text(), mnw.win_dx - 48, kFontProportional, 0);
+    OGL_string(46, 24, mnw.win_dy - 48, licence_text(), mnw.win_dx - 48, kFontProportional, 0);
     if (interface_rect(300, 10, 832, 166, 85, 22, 1, 1)) {
       agreed = 0;
       MACIBM_startwind(kWinMain, 0);

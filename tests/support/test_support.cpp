@@ -20,7 +20,9 @@ namespace testsupport {
 
 TempDir::TempDir() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sv-test-XXXXXX";
+  std::string base = tmp && *tmp ? tmp : "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string tmpl = base + "/sv-test-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
@@ -57,7 +59,9 @@ bool file_exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-void make_dirs(const std::string& path) { std::filesystem::create_directories(path); }
+void make_dirs(const std::string& path) {
+  std::filesystem::create_directories(path);
+}
 
 std::string shell_quote(const std::string& s) {
   std::string q = "'";
@@ -180,6 +184,8 @@ Nginx::~Nginx() {
   }
 }
 
-std::string Nginx::host() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string Nginx::host() const {
+  return "127.0.0.1:" + std::to_string(port_);
+}
 
 }  // namespace testsupport

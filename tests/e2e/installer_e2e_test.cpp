@@ -1,0 +1,234 @@
+// The real program in a real window, against a real nginx serving a release
+// published by the real publisher; clicks by xdotool at the screen positions
+// of the main screen, the licence window and the question window.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "installer/utils.h"
+#include "installer_process.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+// Main screen (window coordinates, lower-left corners and sizes).
+constexpr float kInstall[4] = {450, 78, 83, 22};
+constexpr float kQuit[4] = {960, 78, 51, 22};
+// Licence window 1 (500 x 300) centred in 1024 x 768: origin (262, 234).
+constexpr float kAccept[4] = {262 + 400, 234 + 10, 59, 22};
+constexpr float kDecline[4] = {262 + 300, 234 + 10, 85, 22};
+// Question window 997 (700 x 146) centred: origin (162, 311); buttons centred.
+constexpr float kQOrigin[2] = {162, 311};
+enum QuestionButton { kOverwrite, kKeep, kOverwriteEvery, kKeepEvery, kCancel };
+constexpr float kQButton[5][2] = {{96, 53}, {96, 28}, {308, 53}, {308, 28}, {584, 28}};
+
+const char* const kRelease = "Skyvane 9.00";
+
+// Relative path below the destination -> MD5, for the files this platform
+// takes (master folders "Skyvane 9" and "Skyvane 9 Linux").
+std::map<std::string, std::string> expected_files(const std::string& product) {
+  std::map<std::string, std::string> out;
+  for (const char* master : {"Skyvane 9", "Skyvane 9 Linux"}) {
+    const fs::path base = fs::path(product) / master;
+    for (const auto& e : fs::recursive_directory_iterator(base)) {
+      if (!e.is_regular_file()) continue;
+      out[fs::relative(e.path(), base).string()] = md5sum_of(e.path().string());
+    }
+  }
+  return out;
+}
+
+class InstallerE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (the test script runs under Xvfb)";
+    make_dirs(root_ / "demo/www");
+    server_ = std::make_unique<Nginx>(root_ / "demo/www");
+    publish_demo(root_ / "demo", server_->host());
+  }
+
+  std::unique_ptr<InstallerProcess> start(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--vendor_host=" + server_->host()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto p = std::make_unique<InstallerProcess>(root_, args);
+    EXPECT_TRUE(p->wait_window()) << "the program must open its window; log:\n" << p->log_text();
+    return p;
+  }
+
+  static bool wait_log(InstallerProcess& p, const std::string& text, double seconds = 60) {
+    return InstallerProcess::wait_for([&] { return p.log_text().find(text) != std::string::npos; }, seconds);
+  }
+
+  static void click_question(InstallerProcess& p, QuestionButton b) {
+    p.click(kQOrigin[0] + kQButton[b][0], kQOrigin[1] + kQButton[b][1]);
+  }
+
+  std::string product() { return root_ / "demo/product"; }
+
+  TempDir root_;
+  std::unique_ptr<Nginx> server_;
+};
+
+TEST_F(InstallerE2E, FreshInstallIntoAnEmptyDestination) {
+  auto p = start();
+  ASSERT_TRUE(wait_log(*p, "Directory read: result=3")) << p->log_text();
+  p->screenshot("main-ready");
+  p->click_rect(kInstall[0], kInstall[1], kInstall[2], kInstall[3]);
+  p->screenshot("licence");
+  p->click_rect(kAccept[0], kAccept[1], kAccept[2], kAccept[3]);
+  ASSERT_TRUE(wait_log(*p, "Install finished.", 120)) << p->log_text();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the finished screen draw
+  p->screenshot("install-complete");
+  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  EXPECT_EQ(p->wait_exit(), 0) << "Quit ends the program normally";
+
+  const std::string dest = p->home() + kRelease + "/";
+  EXPECT_FALSE(file_exists(p->home() + "Skyvane 9")) << "the folder is renamed after the release";
+  ASSERT_TRUE(file_exists(dest)) << p->log_text();
+  for (const auto& [rel, md5] : expected_files(product())) {
+    EXPECT_EQ(md5sum_of(dest + rel), md5) << rel << " must be installed with the published content";
+  }
+  EXPECT_FALSE(file_exists(dest + "Skyvane.exe")) << "another platform's program is never installed";
+  EXPECT_FALSE(file_exists(dest + "Resources/plugins/weather.dll"));
+  for (const char* folder : kFixedFolders) EXPECT_TRUE(file_exists(dest + folder)) << folder;
+  const std::string prefs = read_file(p->prefs_path());
+  EXPECT_NE(prefs.find("_dest_dir_path " + dest), std::string::npos)
+      << "the preferences remember the renamed destination:\n"
+      << prefs;
+}
+
+TEST_F(InstallerE2E, DecliningTheLicenceFetchesNothing) {
+  const std::string dest = root_ / "dest/";
+  make_dirs(dest);
+  auto p = start({dest});
+  ASSERT_TRUE(wait_log(*p, "Directory read: result=3")) << p->log_text();
+  p->click_rect(kInstall[0], kInstall[1], kInstall[2], kInstall[3]);
+  p->click_rect(kDecline[0], kDecline[1], kDecline[2], kDecline[3]);
+  ASSERT_TRUE(wait_log(*p, "Install: licence declined, step=0", 20)) << p->log_text();
+  p->screenshot("declined");
+  // Give a would-be install time to start, then check nothing came.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_TRUE(p->running()) << "the program keeps running after a decline";
+  for (const auto& [rel, md5] : expected_files(product()))
+    EXPECT_FALSE(file_exists(dest + rel)) << rel << " must not be fetched without consent";
+  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  EXPECT_EQ(p->wait_exit(), 0);
+}
+
+// An older installation in which the user changed two files of one folder:
+// the question comes for the first; a folder answer covers the second.
+class UpdateAnswers : public InstallerE2E, public ::testing::WithParamInterface<QuestionButton> {};
+
+TEST_P(UpdateAnswers, ChangedFilesFollowTheAnswer) {
+  const std::string dest = root_ / "dest/";
+  for (const char* master : {"Skyvane 9/", "Skyvane 9 Linux/"}) {
+    fs::copy(product() + "/" + master, dest,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
+  const std::string read_me = dest + "Instructions/Read Me First.txt";
+  const std::string keys = dest + "Instructions/Keyboard Shortcuts.txt";
+  const std::string missing = dest + "Airfoils/NACA 2400.afl";
+  write_file(read_me, "my own notes\n");
+  write_file(keys, "my own keys\n");
+  fs::remove(missing);
+
+  const QuestionButton answer = GetParam();
+  auto p = start({dest, "--pref:_rename_folder=0"});
+  ASSERT_TRUE(wait_log(*p, "Directory read: result=3")) << p->log_text();
+  p->click_rect(kInstall[0], kInstall[1], kInstall[2], kInstall[3]);
+  p->click_rect(kAccept[0], kAccept[1], kAccept[2], kAccept[3]);
+  ASSERT_TRUE(wait_log(*p, "sig_have=", 20)) << "the question is logged when it is asked\n" << p->log_text();
+  p->screenshot("question-" + std::to_string(answer));
+  click_question(*p, answer);
+
+  const bool folder_answer = answer == kOverwriteEvery || answer == kKeepEvery;
+  const bool single_answer = answer == kOverwrite || answer == kKeep;
+  if (single_answer) {
+    // The second changed file of the folder is asked about too; keep it.
+    InstallerProcess::wait_for(
+        [&] {
+          const std::string log = p->log_text();
+          return log.find("sig_have=") != log.rfind("sig_have=");
+        },
+        20);
+    click_question(*p, kKeep);
+  }
+  if (answer == kCancel) {
+    ASSERT_TRUE(wait_log(*p, "Install: licence accepted, step=0", 20)) << p->log_text();
+  } else {
+    ASSERT_TRUE(wait_log(*p, "Install finished.", 120)) << p->log_text();
+  }
+  const std::string log = p->log_text();
+  // The manifest's order decides which changed file is asked about first.
+  const size_t first = log.find("File: ");
+  ASSERT_NE(first, std::string::npos);
+  const bool read_me_first = log.compare(first + 6, read_me.size(), read_me) == 0;
+  const std::string a = read_me_first ? read_me : keys;
+  const std::string b = read_me_first ? keys : read_me;
+  const std::string a_rel =
+      read_me_first ? "Instructions/Read Me First.txt" : "Instructions/Keyboard Shortcuts.txt";
+  const std::string b_rel =
+      read_me_first ? "Instructions/Keyboard Shortcuts.txt" : "Instructions/Read Me First.txt";
+  const std::string b_own = read_me_first ? "my own keys\n" : "my own notes\n";
+  if (folder_answer) {
+    EXPECT_EQ(log.find("sig_have="), log.rfind("sig_have="))
+        << "after a folder answer the second changed file is not asked about";
+  }
+  const auto expected = expected_files(product());
+  const bool overwritten = answer == kOverwrite || answer == kOverwriteEvery;
+  EXPECT_EQ(md5sum_of(a) == expected.at(a_rel), overwritten) << "the first changed file follows the answer";
+  if (answer == kOverwriteEvery)
+    EXPECT_EQ(md5sum_of(b), expected.at(b_rel)) << "a folder answer overwrites the second file unasked";
+  else
+    EXPECT_EQ(read_file(b), b_own) << "the second changed file is kept";
+  EXPECT_EQ(file_exists(missing), answer != kCancel) << "a missing file is fetched unless cancelled";
+  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  EXPECT_EQ(p->wait_exit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachAnswer, UpdateAnswers,
+                         ::testing::Values(kOverwrite, kKeep, kOverwriteEvery, kKeepEvery, kCancel));
+
+TEST_F(InstallerE2E, MirrorFailOverCompletesTheInstall) {
+  // The first mirror's files vanish: every download from it answers 404.
+  fs::remove_all(root_ / "demo/www/files");
+  auto p = start({root_ / "dest/", "--pref:_rename_folder=0"});
+  ASSERT_TRUE(wait_log(*p, "Directory read: result=3", 90)) << p->log_text();
+  p->click_rect(kInstall[0], kInstall[1], kInstall[2], kInstall[3]);
+  p->click_rect(kAccept[0], kAccept[1], kAccept[2], kAccept[3]);
+  ASSERT_TRUE(wait_log(*p, "Install finished.", 180)) << p->log_text();
+  for (const auto& [rel, md5] : expected_files(product()))
+    EXPECT_EQ(md5sum_of(root_ / "dest/" + rel), md5) << rel;
+  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  EXPECT_EQ(p->wait_exit(), 0);
+}
+
+TEST_F(InstallerE2E, UnacceptedServerListEndsTheProgram) {
+  write_file(root_ / "demo/www/serverlist9.txt", "I\n700 an older format\nSERVERS\n");
+  auto p = std::make_unique<InstallerProcess>(
+      root_, std::vector<std::string>{"--vendor_host=" + server_->host(), "--fps_test", root_ / "dest/"});
+  const int code = p->wait_exit(60);
+  EXPECT_NE(code, -1) << "the program must end by itself; log:\n" << p->log_text();
+  EXPECT_FALSE(file_exists(p->prefs_path())) << "--fps_test saves no preferences";
+}
+
+TEST_F(InstallerE2E, UnreadableManifestIsReportedAndInstallStaysOff) {
+  for (const char* mirror : {"files", "mirror"})
+    write_file(root_ / "demo/www/" + mirror + "/" + kRelease + "/directory.txt.zip",
+               "this is not a zip file");
+  auto p = start({root_ / "dest/", "--fps_test"});
+  ASSERT_TRUE(wait_log(*p, "DIR-scan: The installer cannot extract a file.", 30)) << p->log_text();
+  p->screenshot("manifest-unreadable");
+  EXPECT_TRUE(p->running()) << "a manifest that cannot be expanded is fetched again, not fatal";
+  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  EXPECT_EQ(p->wait_exit(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+#include "installer_process.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+using namespace testsupport;
+
+std::string build_dir() {
+  return SKYVANE_BINARY_DIR;
+}
+
+std::string artefact_dir() {
+  const std::string dir = build_dir() + "/e2e-artefacts/";
+  make_dirs(dir);
+  return dir;
+}
+
+void publish_demo(const std::string& dir, const std::string& host) {
+  std::string out;
+  const std::string cmd = "SKYVANE_PUBLISH=" + shell_quote(build_dir() + "/tools/skyvane-publish") +
+                          " bash " + shell_quote(std::string(SKYVANE_SOURCE_DIR) + "/scripts/make-demo.sh") +
+                          " " + shell_quote(dir) + " " + shell_quote(host);
+  if (run(cmd, &out) != 0) throw std::runtime_error("make-demo failed: " + out);
+}
+
+InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args) {
+  home_ = root.path() + "home/";
+  bin_dir_ = root.path() + "bin/";
+  make_dirs(home_ + ".config");
+  make_dirs(root.path() + "tmp");
+  make_dirs(bin_dir_);
+  const std::string exe = bin_dir_ + "skyvane-installer";
+  std::filesystem::copy_file(build_dir() + "/skyvane-installer", exe,
+                             std::filesystem::copy_options::overwrite_existing);
+  const std::string tmp = root.path() + "tmp";
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::setenv("HOME", home_.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home_ + ".config").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (home_ + ".local/state").c_str(), 1);
+    ::setenv("XDG_DESKTOP_DIR", (home_ + "Desktop").c_str(), 1);
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(exe.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(exe.c_str(), argv.data());
+    ::_exit(127);
+  }
+}
+
+InstallerProcess::~InstallerProcess() {
+  if (running()) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string InstallerProcess::log_text() const {
+  return file_exists(bin_dir_ + "Log.txt") ? read_file(bin_dir_ + "Log.txt") : std::string();
+}
+
+bool InstallerProcess::wait_for(const std::function<bool()>& done, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+bool InstallerProcess::running() {
+  if (exited_) return false;
+  int st = 0;
+  if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+    exited_ = true;
+    exit_code_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return false;
+  }
+  return true;
+}
+
+int InstallerProcess::wait_exit(double seconds) {
+  wait_for([this] { return !running(); }, seconds);
+  return exited_ ? exit_code_ : -1;
+}
+
+bool InstallerProcess::wait_window(double seconds) {
+  const std::string search =
+      "xdotool search --onlyvisible --pid " + std::to_string(pid_) + " --name '^Skyroot$'";
+  const bool found = wait_for(
+      [&] {
+        if (!running()) return true;
+        std::string out;
+        if (run(search, &out) != 0) return false;
+        window_id_ = out.substr(0, out.find('\n'));
+        return !window_id_.empty();
+      },
+      seconds);
+  if (!found || !running()) return false;
+  std::string geo;
+  run("xdotool getwindowgeometry --shell " + window_id_, &geo);
+  auto field = [&](const std::string& name) {
+    const size_t p = geo.find(name + "=");
+    return p == std::string::npos ? 0 : std::atoi(geo.c_str() + p + name.size() + 1);
+  };
+  win_x_ = field("X");
+  win_y_ = field("Y");
+  // Let the first passes draw before anything is clicked.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  return true;
+}
+
+void InstallerProcess::click(float x, float y) {
+  const int sx = win_x_ + static_cast<int>(x);
+  const int sy = win_y_ + 768 - static_cast<int>(y);
+  run("xdotool mousemove " + std::to_string(sx) + " " + std::to_string(sy) + " sleep 0.1 click 1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+}
+
+void InstallerProcess::key(const std::string& keysym) {
+  run("xdotool key --window " + window_id_ + " " + keysym);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+}
+
+void InstallerProcess::screenshot(const std::string& name) const {
+  run("import -window root -crop 1024x768+" + std::to_string(win_x_) + "+" + std::to_string(win_y_) + " " +
+      shell_quote(artefact_dir() + name + ".png"));
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Drives the real installer program: a private copy of the executable (so its
+// Log.txt lands in a private folder), private HOME/config/temp folders, a
+// real window on the test's X display, clicks by xdotool at positions given
+// in the program's own coordinates (origin bottom-left of the 1024 x 768
+// client area), screenshots saved as test artefacts.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+class InstallerProcess {
+ public:
+  // `args` go to the program after the program name.
+  InstallerProcess(const testsupport::TempDir& root, const std::vector<std::string>& args);
+  ~InstallerProcess();
+  InstallerProcess(const InstallerProcess&) = delete;
+  InstallerProcess& operator=(const InstallerProcess&) = delete;
+
+  const std::string& home() const { return home_; }
+  std::string log_text() const;  // Log.txt so far
+  std::string prefs_path() const { return home_ + ".config/Skyvane Installer.prf"; }
+
+  // Waits for the window titled "Skyroot"; false on time-out or early exit.
+  bool wait_window(double seconds = 30);
+  // Clicks at (x, y) of the main window's coordinates (y up).
+  void click(float x, float y);
+  // Clicks the centre of a rectangle whose lower-left corner is (x, y).
+  void click_rect(float x, float y, float w, float h) { click(x + w * 0.5f, y + h * 0.5f); }
+  void key(const std::string& keysym);
+  void screenshot(const std::string& name) const;
+
+  // Polls `done` every 50 ms until it holds or the time runs out.
+  static bool wait_for(const std::function<bool()>& done, double seconds);
+  bool running();
+  // Waits for the program to end; its exit code, or -1 on time-out/signal.
+  int wait_exit(double seconds = 30);
+
+ private:
+  std::string home_;
+  std::string bin_dir_;
+  int pid_ = -1;
+  int exit_code_ = -1;
+  bool exited_ = false;
+  std::string window_id_;
+  int win_x_ = 0, win_y_ = 0;
+};
+
+// The release of the demo product, published for a server at `host` into
+// `dir` (www/ and product/ below it).
+void publish_demo(const std::string& dir, const std::string& host);
+std::string build_dir();
+std::string artefact_dir();
