@@ -336,6 +336,9 @@ TEST_F(PublishProgram, RefusesWhatItCannotPublish) {
   EXPECT_NE(output.find("line 1"), std::string::npos) << output;
 
   write_file(rules(), "");
+  EXPECT_EQ(publish(product(), "R1", product() + "www"), 1)
+      << "an output folder inside the product is refused";
+  EXPECT_NE(output.find("lies inside the product folder"), std::string::npos) << output;
   EXPECT_EQ(publish(product(), "bad/name", out), 2) << "a release name with a separator is a usage error";
   EXPECT_EQ(run(shell_quote(tool()) + " --product " + shell_quote(product()) + " --release R --out " +
                 shell_quote(out) + " --mirror 'host|files|desc'"),

@@ -258,6 +258,18 @@ std::string write_atomically(const std::string& path, const std::string& bytes) 
 
 std::string publish_release(const options& o, publish_report& report, std::ostream& log) {
   const auto start = std::chrono::steady_clock::now();
+  {
+    // An output folder inside the product would be published with the next release.
+    auto folder_key = [](const std::string& p) {
+      std::error_code ec;
+      std::string s = fs::weakly_canonical(p, ec).string();
+      while (s.size() > 1 && s.back() == '/') s.pop_back();
+      return s + "/";
+    };
+    const std::string product = folder_key(o.product);
+    const std::string out = folder_key(o.out);
+    if (out.rfind(product, 0) == 0) return "the --out folder " + o.out + " lies inside the product folder";
+  }
   std::vector<source_file> files;
   if (std::string why = scan_product(o.product, files); !why.empty()) return why;
   report.files = files.size();
