@@ -11,6 +11,7 @@
 
 #include "support/test_support.h"
 #include "ui/hl_alert.h"
+#include "ui/hl_mnw.h"  // app_path
 
 using testsupport::fatal_alert_exit;
 using testsupport::TempDir;
@@ -191,6 +192,20 @@ TEST_F(XmapTest, BadDircharIsFatalColonIsNot) {
   EXPECT_EQ(alerts[0].file, "xmap");
   EXPECT_EQ(alerts[0].line, 128);
   EXPECT_EQ(alerts[0].type, t_exit);
+}
+
+TEST_F(XmapTest, ProgramFolderPrefix) {
+  make("inside.txt", "I\n820\nSERVERS\n");
+  app_path = dir.path();  // a program that keeps its paths relative to its folder
+  xmap_class rel("inside.txt");
+  EXPECT_NE(rel.mBegin, nullptr) << "relative paths are opened below the program folder";
+  EXPECT_THROW(xmap_class{dir / "inside.txt"}, fatal_alert_exit)
+      << "a path that holds the program folder is illegal";
+  app_path.clear();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0].l1, "retry: We are getting a file string that is not Skyroot relative!");
+  EXPECT_EQ(alerts[0].l4, dir / "inside.txt");
+  EXPECT_EQ(alerts[0].line, 122);
 }
 
 TEST_F(XmapTest, BadCheckTypeIsFatal) {
