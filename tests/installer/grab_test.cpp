@@ -244,12 +244,14 @@ TEST_F(Install, NothingIsLoggedWithoutThePreference) {
   dest_dir_path = dir_ / "dest/";
   stg.log_actions = 0;
   stg.rename_folder = 0;
+  stg.stream_count = -2;  // a broken preference must not idle every stream
   fetch_and_read(web.host());
   const size_t before = log_text().size();
   ASSERT_EQ(install(), 1);
   EXPECT_EQ(log_text().size(), before) << "with log_actions off the engine writes nothing";
   EXPECT_EQ(dest_dir_path, dir_ / "dest/") << "rename_folder off keeps the folder's name";
   expect_installed(release_one(), "R1", dest_dir_path);
+  EXPECT_EQ(next.dir_done, 1);
 }
 
 // An update from R1 to R2 for each answer to the question about the file the
