@@ -333,7 +333,6 @@ int installer_main(int argc, const char* const* argv) {
   MACIBM_init(argc, argv);
   MACIBM_set_app_update(APP_update);
   MACIBM_set_app_handlemenu(APP_handlemenu);
-  sub_wins_install_drawn_screens();
 
   static const char* const kKinds[5] = {
       "os_dir_this_app\t\t=", "os_dir_desktop\t\t=", "os_dir_default_apps\t=", "os_dir_temp\t\t\t=",

@@ -1,6 +1,5 @@
 #include "installer/sub_wins.h"
 
-#include "installer/ui_hooks.h"
 #include "ui/butn.h"
 #include "ui/colr.h"
 #include "ui/hl_mnw.h"
@@ -83,68 +82,4 @@ int handle_EULA() {
     MACIBM_event_proc();
   }
   return agreed;
-}
-
-int select_alert_drawn(const std::string& dest_path_exp, int is_gone) {
-  MACIBM_startwind(kWinFilePrompt, 0);
-  while (mnw.top_win_now == kWinFilePrompt) {
-    OGL_plot_back_col();
-    BTN_fillwin(1, 21);
-    const float w = mnw.win_dx - 40;
-    OGL_string(43, 20, 100, is_gone ? "I am about to DELETE:" : "I am about to install:", w,
-               kFontProportional, 0);
-    OGL_string(43, 20, 90, dest_path_exp, w, kFontProportional, 0);
-    OGL_string(43, 20, 80,
-               is_gone
-                   ? "because we no longer use this file, but it appears you have modified it. What to do?"
-                   : "but it appears you have modified this file. What to do?",
-               w, kFontProportional, 0);
-    int reply = 0;
-    if (BTN_action(96, 53, 160, 0, 1, is_gone ? "DELETE THE OLD FILE" : "OVERWRITE THE OLD FILE", "-"))
-      reply = 1;
-    else if (BTN_action(96, 28, 160, 0, 1, "KEEP THE OLD FILE", "-"))
-      reply = 2;
-    else if (BTN_action(308, 53, 260, 0, 1,
-                        is_gone ? "DELETE EVERY OLD FILE IN THIS DIRECTORY"
-                                : "OVERWRITE EVERY OLD FILE IN THIS DIRECTORY",
-                        "-"))
-      reply = 4;
-    else if (BTN_action(308, 28, 260, 0, 1, "KEEP EVERY OLD FILE IN THIS DIRECTORY", "-"))
-      reply = 5;
-    else if (BTN_action(584, 28, 200, 0, 1, "CANCEL THE WHOLE INSTALLATION!", "-"))
-      reply = 3;
-    if (reply != 0) {
-      MACIBM_startwind(kWinMain, 0);
-      return reply;
-    }
-    MACIBM_event_proc();
-  }
-  return 3;  // the question window was closed
-}
-
-void dir_progress_bar_drawn(float d1, float d, float d2, int call_type, const std::string& message1,
-                            const std::string& rel_path_exp) {
-  // Absolute client coordinates: this panel is drawn over whatever window is current.
-  const float ox = -mnw.win_x, oy = -mnw.win_y;
-  OGL_2dquad(kTexBackground, 49, 1.0f, ox, oy, 0, 0, ox, oy + 768, 0, 0.75f, ox + 1024, oy + 768, 1, 0.75f,
-             ox + 1024, oy, 1, 0, 1, 5);
-  const float pw = 512, ph = 138;
-  const float px = ox + (mnw.x_res_now - pw) * 0.5f, py = oy + (mnw.y_res_now - ph) * 0.5f;
-  BTN_frame2(20, px, py, pw, ph, "");
-  const float frac = dir_progress_fraction(d1, d, d2);
-  const float track_x1 = px + 30, track_w = pw - 60;
-  BTN_frame1(4, track_x1 + track_w * 0.5f, py + 20, track_w, 0);
-  BTN_frame1(5, track_x1 + track_w * frac * 0.5f, py + 20, track_w * frac, 0);
-  OGL_string(49, px + 30, py + 110, message1, pw - 60, kFontProportional, 0);
-  OGL_string(
-      49, px + 30, py + 90,
-      call_type == 0 ? "Currently SCANNING the directory text file." : "Currently EXAMINING the hard disk.",
-      pw - 60, kFontProportional, 0);
-  OGL_string(49, px + 30, py + 70, rel_path_exp, pw - 60, kFontProportional, 0);
-  OGL_sbuff();
-}
-
-void sub_wins_install_drawn_screens() {
-  set_select_alert_handler(select_alert_drawn);
-  set_dir_progress_bar_handler(dir_progress_bar_drawn);
 }

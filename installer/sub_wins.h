@@ -1,7 +1,6 @@
 #pragma once
 // The installer's own screens and widgets on top of the UI framework: image
-// buttons and icons cut out of the installer atlas, the licence screen, the
-// modified-file question and the scan progress panel.
+// buttons and icons cut out of the installer atlas, and the licence screen.
 #include <string>
 
 constexpr int kTexInterface = 392;
@@ -27,9 +26,3 @@ int interface_icon(float x, float y, int c);
 int handle_EULA();
 // The licence text shown on the licence screen.
 const char* licence_text();
-
-// Drawn versions of the core's interactive moments, installed at start-up.
-void sub_wins_install_drawn_screens();
-int select_alert_drawn(const std::string& dest_path_exp, int is_gone);
-void dir_progress_bar_drawn(float d1, float d, float d2, int call_type, const std::string& message1,
-                            const std::string& rel_path_exp);
