@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 const unsigned kPlatformOwnerWriteBit = S_IWUSR;
 
@@ -56,32 +57,45 @@ void platform_unmap(const unsigned char* data, uint64_t size) {
 }
 
 namespace {
-sigjmp_buf* g_guard_jump = nullptr;  // set while a guarded read runs
-struct sigaction g_guard_previous {};
+// The guarded read running on this thread, if any. SIGBUS from a mapping is
+// delivered to the thread that touched it, so each thread has its own.
+thread_local sigjmp_buf* t_guard_jump = nullptr;
+struct sigaction g_previous_sigbus {};
 
-void on_sigbus(int sig, siginfo_t* info, void* uctx) {
-  if (g_guard_jump) siglongjmp(*g_guard_jump, 1);
-  // Not ours: put the earlier handling back; the faulting access repeats.
-  ::sigaction(SIGBUS, &g_guard_previous, nullptr);
-  (void)sig, (void)info, (void)uctx;
+void on_sigbus(int, siginfo_t*, void*) {
+  if (t_guard_jump) siglongjmp(*t_guard_jump, 1);
+  // A fault outside any guard: hand it to the earlier handling (by default
+  // the process ends); the faulting access repeats under it.
+  ::sigaction(SIGBUS, &g_previous_sigbus, nullptr);
 }
-}  // namespace
 
-bool platform_guard_mapped_reads(void (*fn)(void* ctx), void* ctx) {
+// Installed on first use, and again whenever other code has replaced it
+// since (the replaced handling becomes the one faults outside guards go to).
+void install_sigbus_handler() {
+  static std::mutex lock;
+  std::lock_guard<std::mutex> hold(lock);
+  struct sigaction current {};
+  ::sigaction(SIGBUS, nullptr, &current);
+  if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == on_sigbus) return;
   struct sigaction mine {};
   mine.sa_sigaction = on_sigbus;
   mine.sa_flags = SA_SIGINFO | SA_NODEFER;
   sigemptyset(&mine.sa_mask);
-  ::sigaction(SIGBUS, &mine, &g_guard_previous);
+  ::sigaction(SIGBUS, &mine, &g_previous_sigbus);
+}
+}  // namespace
+
+bool platform_guard_mapped_reads(void (*fn)(void* ctx), void* ctx) {
+  install_sigbus_handler();
+  sigjmp_buf* const outer = t_guard_jump;
   sigjmp_buf jump;
   volatile bool completed = false;
   if (sigsetjmp(jump, 1) == 0) {
-    g_guard_jump = &jump;
+    t_guard_jump = &jump;
     fn(ctx);
     completed = true;
   }
-  g_guard_jump = nullptr;
-  ::sigaction(SIGBUS, &g_guard_previous, nullptr);
+  t_guard_jump = outer;
   return completed;
 }
 

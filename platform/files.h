@@ -28,7 +28,7 @@ void platform_unmap(const unsigned char* data, uint64_t size);
 // while it is read, and touching the lost pages raises SIGBUS. Inside this
 // guard that fault ends `fn` early and the call returns false instead of the
 // process dying. `fn` must hold nothing that needs destroying when it is cut
-// short (plain loops over the bytes). Main thread only; not reentrant.
+// short (plain loops over the bytes). Any thread; guards may nest.
 bool platform_guard_mapped_reads(void (*fn)(void* ctx), void* ctx);
 
 // Removes a file (not a folder) / an empty folder.
