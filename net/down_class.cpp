@@ -54,6 +54,13 @@ bool parse_length(const std::string& v, int64_t* out) {
   return true;
 }
 
+// A field value with CR and LF turned into spaces, so that it stays one line.
+std::string without_line_breaks(std::string v) {
+  for (char& c : v)
+    if (c == '\r' || c == '\n') c = ' ';
+  return v;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -79,14 +86,22 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
     req += "http://";
     if (host != inExtraFields.end()) req += host->second;
   }
+  // Spaces become %20. Control bytes (CR and LF above all) are escaped too:
+  // sent raw they would end the request line and let a path add header
+  // lines. Every other byte goes as it is.
+  static const char kHex[] = "0123456789ABCDEF";
   for (const char* p = inURL ? inURL : ""; *p; ++p) {
-    if (*p == ' ')
-      req += "%20";
-    else
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c <= ' ' || c == 0x7F) {
+      req += '%';
+      req += kHex[c >> 4];
+      req += kHex[c & 15];
+    } else {
       req += *p;
+    }
   }
   req += " HTTP/1.1\r\n";
-  for (const auto& [name, value] : inExtraFields) req += name + ": " + value + "\r\n";
+  for (const auto& [name, value] : inExtraFields) req += name + ": " + without_line_breaks(value) + "\r\n";
   if (inContentBuffer) req += "Content-Length: " + std::to_string(inContentBufferLength) + "\r\n";
   req += "\r\n";
   mOutBuf.assign(req.begin(), req.end());

@@ -58,6 +58,16 @@ TEST_F(DownClass, PostRequestBytesAndStatusLine) {
   EXPECT_FLOAT_EQ(d.GetPercentDone(), 100.0f);
 }
 
+TEST_F(DownClass, LineBreaksCannotSplitTheRequest) {
+  FaultServer srv({Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")});
+  down_class d("127.0.0.1", static_cast<uint16_t>(srv.port()), "/a\r\nX-Evil: 1\tb", false,
+               {{"Host", "h\r\nX-Evil: 2"}}, nullptr, 0, dest.c_str());
+  ASSERT_TRUE(Run(d));
+  ASSERT_EQ(srv.requests().size(), 1u);
+  EXPECT_EQ(srv.requests()[0], "GET /a%0D%0AX-Evil:%201%09b HTTP/1.1\r\nHost: h  X-Evil: 2\r\n\r\n")
+      << "control bytes in the path are escaped and field values stay on one line";
+}
+
 TEST_F(DownClass, InterimResponseInTheSameReadIsSkipped) {
   // 100 Continue, then the final response, all in one packet and then the
   // close: nothing more arrives to restart a stopped scan.
