@@ -222,20 +222,42 @@ void work_on(source_file& f, const std::string& release_folder, const previous_r
   if (f.error.empty() && packed.file_bytes != f.size) f.error = f.source + " changed while it was published";
 }
 
+// Works through the files on `threads` threads. The calling thread works too
+// and reports progress to `log` every few seconds. After the first failure no
+// new file is started.
 void run_on_all_cores(std::vector<source_file>& files, const std::string& release_folder,
-                      const previous_release& prev, unsigned threads) {
+                      const previous_release& prev, unsigned threads, std::ostream& log) {
   std::vector<source_file*> order;
   order.reserve(files.size());
-  for (source_file& f : files) order.push_back(&f);
+  uint64_t total_bytes = 0;
+  for (source_file& f : files) {
+    order.push_back(&f);
+    total_bytes += f.size;
+  }
   // Largest first, so one big file does not start last and run alone.
   std::stable_sort(order.begin(), order.end(), [](auto* a, auto* b) { return a->size > b->size; });
   std::atomic<size_t> next{0};
-  auto worker = [&] {
-    for (size_t i; (i = next.fetch_add(1)) < order.size();) work_on(*order[i], release_folder, prev);
+  std::atomic<size_t> done{0};
+  std::atomic<uint64_t> done_bytes{0};
+  std::atomic<bool> failed{false};
+  using clock = std::chrono::steady_clock;
+  auto last_report = clock::now();
+  auto worker = [&](bool reporter) {
+    for (size_t i; !failed && (i = next.fetch_add(1)) < order.size();) {
+      work_on(*order[i], release_folder, prev);
+      if (!order[i]->error.empty()) failed = true;
+      ++done;
+      done_bytes += order[i]->size;
+      if (reporter && clock::now() - last_report > std::chrono::seconds(2)) {
+        last_report = clock::now();
+        log << "  " << done << " of " << order.size() << " files, " << done_bytes / 1000000 << " of "
+            << total_bytes / 1000000 << " MB\n";
+      }
+    }
   };
   std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
-  worker();
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker, false);
+  worker(true);
   for (std::thread& t : pool) t.join();
 }
 
@@ -325,7 +347,7 @@ std::string publish_release(const options& o, publish_report& report, std::ostre
     return why;
   };
   report.threads = std::max(1u, std::thread::hardware_concurrency());
-  run_on_all_cores(files, primary, prev, report.threads);
+  run_on_all_cores(files, primary, prev, report.threads, log);
   for (const source_file& f : files) {
     if (!f.error.empty()) return fail_and_clean(f.error);
   }
