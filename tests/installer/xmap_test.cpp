@@ -3,6 +3,9 @@
 #include "installer/xmap.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -206,6 +209,38 @@ TEST_F(XmapTest, ProgramFolderPrefix) {
   EXPECT_EQ(alerts[0].l1, "retry: We are getting a file string that is not Skyroot relative!");
   EXPECT_EQ(alerts[0].l4, dir / "inside.txt");
   EXPECT_EQ(alerts[0].line, 122);
+}
+
+TEST_F(XmapTest, OutOfAddressSpaceAlerts) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves the address space this test limits";
+#else
+  const std::string big = dir / "big.bin";
+  write_file(big, "x");
+  std::filesystem::resize_file(big, 256u << 20);  // sparse: no disk needed
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Leave the child 32 MiB of address space beyond what it uses now.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    unsigned long long vm_kb = 0;
+    while (std::getline(status, line))
+      if (line.rfind("VmSize:", 0) == 0) vm_kb = std::stoull(line.substr(7));
+    const rlim_t limit = (vm_kb << 10) + (32u << 20);
+    const rlimit rl{limit, limit};
+    setrlimit(RLIMIT_AS, &rl);
+    xmap_class x(big);
+    const bool ok = x.mBegin == nullptr && x.mEnd == nullptr && alerts.size() == 1 &&
+                    alerts[0].l1 == "Xmapped file ran out of memory" && alerts[0].type == t_alert &&
+                    alerts[0].file == "xmap" && alerts[0].line == 197;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the reader must survive a mapping the address space cannot hold";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "no data and the out-of-memory alert (kind 1, xmap line 197)";
+#endif
 }
 
 TEST_F(XmapTest, BadCheckTypeIsFatal) {
