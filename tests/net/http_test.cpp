@@ -2,8 +2,11 @@
 // the scripted server, polled the way the installer polls.
 #include "net/http.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -261,36 +264,57 @@ TEST(HttpScripted, EarlyCloseFailsAtOnceWithTheDump) {
 class Tinyproxy {
  public:
   explicit Tinyproxy(const testsupport::TempDir& dir) : log_(dir / "tinyproxy.log") {
-    port_ = testsupport::free_port();
-    const std::string conf = dir / "tinyproxy.conf";
-    write_file(conf, "Port " + std::to_string(port_) +
-                         "\nListen 127.0.0.1\nTimeout 60\nMaxClients 20\nAllow 127.0.0.1\n"
-                         "LogLevel Info\nLogFile \"" +
-                         log_ + "\"\nPidFile \"" + (dir / "tinyproxy.pid") + "\"\n");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::execlp("tinyproxy", "tinyproxy", "-d", "-c", conf.c_str(), (char*)nullptr);
-      ::_exit(127);
+    for (int attempt = 0; attempt < 5 && !ready_; ++attempt) {  // a free port may be taken meanwhile
+      port_ = testsupport::free_port();
+      const std::string conf = dir / "tinyproxy.conf";
+      write_file(conf, "Port " + std::to_string(port_) +
+                           "\nListen 127.0.0.1\nTimeout 60\nMaxClients 20\nAllow 127.0.0.1\n"
+                           "LogLevel Info\nLogFile \"" +
+                           log_ + "\"\nPidFile \"" + (dir / "tinyproxy.pid") + "\"\n");
+      pid_ = ::fork();
+      if (pid_ == 0) {
+        ::execlp("tinyproxy", "tinyproxy", "-d", "-c", conf.c_str(), (char*)nullptr);
+        ::_exit(127);
+      }
+      for (int i = 0; i < 500 && !ready_; ++i) {
+        if (PortAccepts()) {
+          ready_ = true;
+        } else if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+          pid_ = -1;
+          break;
+        } else {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+      }
+      if (!ready_ && pid_ > 0) Stop();
     }
-    for (int i = 0; i < 500 && !PortAccepts(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!ready_) throw std::runtime_error("tinyproxy did not start; see " + log_);
   }
-  ~Tinyproxy() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  ~Tinyproxy() { Stop(); }
   int port() const { return port_; }
   std::string log() const { return read_file(log_); }
 
  private:
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
   bool PortAccepts() const {
-    // Probing with curl keeps this helper free of socket code.
-    return testsupport::run("curl -s -o /dev/null --max-time 1 http://127.0.0.1:" + std::to_string(port_) +
-                            "/") != 7 * 256;
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port_));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
   }
   std::string log_;
   int port_ = 0;
   pid_t pid_ = -1;
+  bool ready_ = false;
 };
 
 struct ProxyGuard {  // restores the proxy settings whatever a test does
