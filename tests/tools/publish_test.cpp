@@ -351,3 +351,29 @@ TEST_F(PublishProgram, RefusesWhatItCannotPublish) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PublishProgram, SymbolicLinksAndSharedMirrorFolders) {
+  const std::string out = tmp / "www/";
+  write_file(rules(), "");
+  make_dirs(product() + "M/data");
+  write_file(tmp / "outside.txt", "linked contents");
+  fs::create_symlink(tmp / "outside.txt", product() + "M/data/linked.txt");
+  const std::string two_hosts_one_folder =
+      shell_quote(tool()) + " --product " + shell_quote(product()) + " --release R1 --out " +
+      shell_quote(out) + " --mirror 'a.example|/files/|First' --mirror 'b.example:8080|/files/|Second' 2>&1";
+  ASSERT_EQ(run(two_hosts_one_folder, &output), 0) << output;
+  auto manifest = read_release(out, "R1");
+  ASSERT_EQ(manifest.count("M/data/linked.txt"), 1u) << "a linked file is published with its contents";
+  EXPECT_EQ(manifest["M/data/linked.txt"][0].sig_want, md5sum_of(tmp / "outside.txt"));
+  EXPECT_EQ(server_name[1], "b.example:8080") << "both hosts are listed";
+  EXPECT_EQ(server_path[0], server_path[1]) << "and share the one release folder";
+
+  fs::create_directory_symlink(tmp.path(), product() + "M/loop");
+  EXPECT_EQ(publish(product(), "R2", out), 1) << "a linked folder is refused, not followed";
+  EXPECT_NE(output.find("M/loop: a symbolic link to something other than a file"), std::string::npos)
+      << output;
+}
+
+}  // namespace
