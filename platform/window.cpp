@@ -23,6 +23,7 @@ SDL_DisplayMode g_mode{};
 bool g_pointer_shown = true;
 plat_display_mode g_headless_desktop{1280, 1024, 32};
 plat_display_mode g_headless_set{};  // the stand-in's applied mode
+bool g_headless_create_fails = false;
 std::deque<plat_event> g_injected;
 
 // Colour depth of a mode; 24-bit colour is held in 32-bit pixels.
@@ -400,6 +401,10 @@ void plat_win_set_headless_desktop(int w, int h) {
   g_headless_desktop = {w, h, 32};
 }
 
+void plat_win_set_headless_create_fails(bool on) {
+  g_headless_create_fails = on;
+}
+
 void plat_restore_mode() {
   if (!g_mode_set) return;
   g_mode_set = false;
@@ -409,6 +414,10 @@ void plat_restore_mode() {
 bool plat_win_create(const char* title, int x, int y, int w, int h, bool captioned, int colour_bits,
                      std::string* error) {
   if (g_headless) {
+    if (g_headless_create_fails) {
+      if (error) *error = "window creation refused (headless test setting)";
+      return false;
+    }
     g_client_w = w;
     g_client_h = h;
     return true;

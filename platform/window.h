@@ -73,6 +73,8 @@ bool plat_mode_in_effect(plat_display_mode* out);
 // Headless only: the desktop the stand-in reports (default 1280 x 1024 at
 // 32 bits). It offers that mode, 800 x 600 and 1024 x 768 at 32 bits.
 void plat_win_set_headless_desktop(int w, int h);
+// Headless only: window creation fails while set (start-up failure tests).
+void plat_win_set_headless_create_fails(bool on);
 
 // Creates the window titled `title`, client area w x h at (x, y) of the
 // desktop, captioned (title bar only) or borderless, with a double-buffered

@@ -9,6 +9,7 @@
 
 #include "installer/model.h"
 #include "platform/window.h"
+#include "support/test_support.h"
 #include "ui/hl_init.h"
 #include "ui/hl_mnw.h"
 #include "ui/tman.h"
@@ -365,6 +366,36 @@ TEST_F(PumpTest, TextureFailureAlertsShowOnce) {
   EXPECT_EQ(seen[0].l3, "Please see the log.txt file for a detailed list of missing files.");
   EXPECT_EQ(seen[0].type, t_alert) << "a warning, the program goes on";
   tman.instl_load_fail = status_okay;
+}
+
+TEST(StartUp, GraphicsFailureIsAFatalAlertWithTheDesignedText) {
+  plat_win_set_headless(true);
+  plat_win_set_headless_create_fails(true);
+  MACIBM_reset_display_state();
+  std::vector<alert_record> seen;
+  alert_set_observer([&seen](const alert_record& r) { seen.push_back(r); });
+  const char* argv[] = {"skyvane-installer"};
+  EXPECT_THROW(MACIBM_init(1, argv), testsupport::fatal_alert_exit)
+      << "the program ends when GL cannot start";
+  alert_set_observer(nullptr);
+  plat_win_set_headless_create_fails(false);
+  ASSERT_EQ(seen.size(), 1u) << "one alert";
+  EXPECT_EQ(seen[0].type, t_exit) << "a fatal one";
+  EXPECT_EQ(seen[0].l1,
+            "I could not set up the graphics for Skyvane! I hope your monitor is at 1024x768 or higher! It "
+            "must be!");
+  EXPECT_EQ(seen[0].l2,
+            "You do not meet the system requirements or you do not have OpenGL drivers or you entered a bad "
+            "resolution in Skyvane!");
+  EXPECT_EQ(
+      seen[0].l3,
+      "You need at least 256 meg of RAM, 16 meg of VRAM, and OpenGl drivers for your 3-D accelerator card!");
+  EXPECT_EQ(
+      seen[0].l4,
+      "If you reset the resolution, you can try launching Skyvane again, since I am resetting Skyvane to "
+      "default resolution now.");
+  EXPECT_EQ(ogl_inited, 0) << "GL was never up, so the alert is a message box, not drawn";
+  EXPECT_FALSE(plat_win_exists()) << "nothing is left open";
 }
 
 TEST_F(PumpTest, ThreadWarningWaitsForTheMainScreen) {
