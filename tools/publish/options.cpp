@@ -54,14 +54,14 @@ std::string check_release_name(const std::string& name) {
   return "";
 }
 
-std::string parse_mirror(const std::string& spec, mirror_spec& out) {
-  const size_t a = spec.find('|');
-  const size_t b = a == std::string::npos ? a : spec.find('|', a + 1);
+std::string parse_mirror(const std::string& text, mirror_spec& out) {
+  const size_t a = text.find('|');
+  const size_t b = a == std::string::npos ? a : text.find('|', a + 1);
   if (b == std::string::npos) return "expected \"HOST[:PORT]|/DIRECTORY/|DESCRIPTION\"";
-  out.host = spec.substr(0, a);
-  out.directory = spec.substr(a + 1, b - a - 1);
-  out.description = trim_blanks(spec.substr(b + 1));
-  if (has_line_end(spec)) return "a mirror cannot hold a line end";
+  out.host = text.substr(0, a);
+  out.directory = text.substr(a + 1, b - a - 1);
+  out.description = trim_blanks(text.substr(b + 1));
+  if (has_line_end(text)) return "a mirror cannot hold a line end";
   if (out.host.empty()) return "the host is empty";
   if (has_blank(out.host) || out.host.find_first_of("/\\|") != std::string::npos)
     return "the host \"" + out.host + "\" holds a blank, \"/\" or \"\\\"";

@@ -32,7 +32,7 @@ bool parse_options(int argc, const char* const* argv, options& out, std::string&
 
 // Parses one --mirror value. Returns an empty string when it is usable, else
 // why not.
-std::string parse_mirror(const std::string& spec, mirror_spec& out);
+std::string parse_mirror(const std::string& text, mirror_spec& out);
 
 // Empty when `name` can be a release name (a folder on the servers and the
 // installation folder's new name, and the rest of a FINAL line), else why not.
