@@ -56,8 +56,10 @@ float MACIBM_show_init_fraction(const float* fraction, int counter) {
 
 namespace {
 
-bool g_finished = false;         // MACIBM_finishup has run
-bool g_mode_remembered = false;  // the first MACIBM_setres has stored the start-up mode
+bool g_finished = false;  // MACIBM_finishup has run
+bool g_mode_remembered = false;
+std::string
+    g_log_file;  // empty: the platform's place  // the first MACIBM_setres has stored the start-up mode
 
 void fill_tables() {
   std::srand(1);
@@ -157,7 +159,7 @@ void MACIBM_init(int argc, const char* const* argv) {
   app_path.clear();
   g_case_sensitive = 0;
 
-  log_open(platform_log_file_path());
+  log_open(g_log_file.empty() ? platform_log_file_path() : g_log_file);
   alert_set_shutdown(fatal_shutdown);
 
   fill_tables();
@@ -204,6 +206,10 @@ void MACIBM_init(int argc, const char* const* argv) {
 
 // ---------------------------------------------------------------------------
 // Display mode
+
+void MACIBM_set_log_file(const std::string& path) {
+  g_log_file = path;
+}
 
 void MACIBM_reset_display_state() {
   g_mode_remembered = false;

@@ -43,3 +43,8 @@ float MACIBM_show_init_fraction(const float* fraction, int counter);
 // Forgets the display mode remembered by the first MACIBM_setres, so the
 // next call starts afresh (tests).
 void MACIBM_reset_display_state();
+
+// Where MACIBM_init writes the log: `path`, or the platform's place for
+// Log.txt when empty (the default). Test programs that run in parallel give
+// each process its own file.
+void MACIBM_set_log_file(const std::string& path);

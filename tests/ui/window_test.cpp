@@ -93,6 +93,7 @@ class WindowTest : public ::testing::Test {
   void TearDown() override {
     MACIBM_set_app_update(nullptr);
     if (!finished_) MACIBM_finishup(0);
+    MACIBM_set_log_file("");
     cmdline.clear();
   }
   void start(std::vector<const char*> options) {
@@ -104,6 +105,7 @@ class WindowTest : public ::testing::Test {
     mnw = mnw_class{};
     stls.text[602] = "OK";
     MACIBM_reset_display_state();
+    MACIBM_set_log_file(log_dir_ / "Log.txt");
     MACIBM_init(static_cast<int>(argv.size()), argv.data());
     ASSERT_TRUE(plat_win_exists()) << "the window must open (run under xvfb-run)";
     g_seen.clear();
@@ -127,6 +129,7 @@ class WindowTest : public ::testing::Test {
     return false;
   }
   bool finished_ = false;
+  testsupport::TempDir log_dir_;
 };
 
 TEST_F(WindowTest, StartUpOpensTheCaptionedWindowAtTheTopLeft) {
@@ -157,7 +160,7 @@ TEST_F(WindowTest, StartUpOpensTheCaptionedWindowAtTheTopLeft) {
   EXPECT_EQ(depth_write, GL_FALSE) << "GL defaults: depth writes off";
 
   xer.flush();
-  const std::string log = testsupport::read_file(platform_log_file_path());
+  const std::string log = testsupport::read_file(log_dir_ / "Log.txt");
   EXPECT_EQ(log.rfind("log.txt for Skyvane 9.00 Beta-25 ", 0), 0u) << "the log starts with its header";
   EXPECT_NE(log.find("CPU count"), std::string::npos) << "the worker threads are started and logged";
 }
@@ -176,10 +179,13 @@ TEST(WindowFpsTest, FpsTestDoesNotWritePreferences) {
   const std::string prefs = pref_file_path();
   std::remove(prefs.c_str());
   const char* argv[] = {"skyvane-installer", "--fps_test"};
+  testsupport::TempDir log_dir;
+  MACIBM_set_log_file(log_dir / "Log.txt");
   MACIBM_reset_display_state();
   MACIBM_init(2, argv);
   ASSERT_TRUE(plat_win_exists());
   MACIBM_finishup(1);
+  MACIBM_set_log_file("");
   cmdline.clear();
   EXPECT_FALSE(testsupport::file_exists(prefs)) << "--fps_test suppresses saving the preferences";
 }
