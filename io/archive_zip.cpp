@@ -1,7 +1,8 @@
 // zip_to_file: expands a zip archive into a folder through minizip's unzip
-// calls. Each member is inflated whole into one buffer of its uncompressed
-// size (the largest member bounds the memory used), checked against its
-// stored CRC, and only then written, so a damaged member leaves no file.
+// calls. Each member is inflated in pieces into a temporary file next to its
+// final place, checked against its stored CRC, and only then renamed into
+// place, so a damaged member leaves no file and memory stays bounded however
+// large a member is (or claims to be).
 #include <unzip.h>
 
 #include <algorithm>
@@ -27,9 +28,8 @@ constexpr int kErrNoMemory = 12;
 constexpr unsigned long kUnixSymlinkBits = 0xA000;
 constexpr unsigned long kMadeByUnix = 3;
 
-// unzReadCurrentFile takes an unsigned count; large members are read in
-// pieces of this size into the one buffer.
-constexpr ZPOS64_T kReadPiece = 1u << 30;
+// Inflated bytes per read and write: memory used per member, whatever its size.
+constexpr size_t kReadPiece = 1u << 18;
 
 void log_unzip_failure(int code, int line, const std::string& path) {
   xer << "Zip to file failed with error " << code << ". file = " << kErrTag << " line = " << line
@@ -41,7 +41,11 @@ bool has_exec_bits(const unz_file_info64& info) {
   return (info.version >> 8) == kMadeByUnix && ((info.external_fa >> 16) & 0111) != 0;
 }
 
-// One member, already selected: inflate it whole, verify, write.
+// One member, already selected: inflated in pieces straight into its part
+// file, then verified. The stored CRC is checked when the member is closed,
+// after the last piece; on a mismatch the part file is discarded, so a damaged
+// member still leaves no file, and memory stays at one piece whatever size the
+// member's header claims.
 int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& info) {
   int code = unzOpenCurrentFile(zf);
   if (code != UNZ_OK) {
@@ -49,41 +53,44 @@ int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& i
     log_unzip_failure(code, archive_detail::last_err_line(), out_path);
     return code;
   }
-  const ZPOS64_T size = info.uncompressed_size;
   std::unique_ptr<char[]> buf;
   try {
-    // Not value-initialised: a damaged header that claims a huge size costs
-    // address space only, never touched memory.
-    buf = std::make_unique_for_overwrite<char[]>(size ? size : 1);
+    buf = std::make_unique_for_overwrite<char[]>(kReadPiece);
   } catch (const std::bad_alloc&) {
     unzCloseCurrentFile(zf);
     code = fail(kErrNoMemory, __LINE__);
     log_unzip_failure(code, archive_detail::last_err_line(), out_path);
     return code;
   }
+  archive_detail::part_file out;
+  code = out.open(out_path);
+  if (code != 0) {
+    unzCloseCurrentFile(zf);
+    code = fail(code, __LINE__);
+    log_unzip_failure(code, archive_detail::last_err_line(), out_path);
+    return code;
+  }
   ZPOS64_T got = 0;
-  while (got < size) {
-    const unsigned want = static_cast<unsigned>(std::min<ZPOS64_T>(size - got, kReadPiece));
-    const int n = unzReadCurrentFile(zf, buf.get() + got, want);
+  for (;;) {
+    const int n = unzReadCurrentFile(zf, buf.get(), static_cast<unsigned>(kReadPiece));
     if (n <= 0) break;
     got += static_cast<ZPOS64_T>(n);
+    code = out.write(buf.get(), static_cast<size_t>(n));
+    if (code != 0) {
+      unzCloseCurrentFile(zf);
+      code = fail(code, __LINE__);
+      log_unzip_failure(code, archive_detail::last_err_line(), out_path);
+      return code;  // the part file is removed with `out`
+    }
   }
-  if (got != size) {
+  if (got != info.uncompressed_size) {
     unzCloseCurrentFile(zf);
     code = fail(kErrZipRead, __LINE__);
     log_unzip_failure(code, archive_detail::last_err_line(), out_path);
     return code;
   }
   code = unzCloseCurrentFile(zf);  // UNZ_CRCERROR when the data does not match its checksum
-  if (code != UNZ_OK) {
-    code = fail(code, __LINE__);
-    log_unzip_failure(code, archive_detail::last_err_line(), out_path);
-    return code;
-  }
-  archive_detail::part_file out;
-  code = out.open(out_path);
-  if (code == 0) code = out.write(buf.get(), size);
-  if (code == 0) code = out.commit(has_exec_bits(info));
+  if (code == UNZ_OK) code = out.commit(has_exec_bits(info));
   if (code != 0) {
     code = fail(code, __LINE__);
     log_unzip_failure(code, archive_detail::last_err_line(), out_path);
