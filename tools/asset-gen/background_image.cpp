@@ -103,12 +103,19 @@ void draw_plane(canvas& c) {
   const std::vector<pt> fin = {tx(-29, 2), tx(-34, 13), tx(-29, 13), tx(-19, 3)};
   const std::vector<pt> wing = {tx(-2, 0), tx(10, 0), tx(-6, -12), tx(-11, -12)};
   const std::vector<pt> stab = {tx(-28, 1), tx(-22, 1), tx(-31, -4), tx(-33, -4)};
+  // The far wing shows above the fuselage, a shade lighter; an engine hangs under the near wing.
+  const std::vector<pt> far_wing = {tx(-1, 3), tx(7, 3), tx(-4, 8.5f), tx(-8, 8.5f)};
+  const std::vector<pt> engine = {tx(-1, -3.2f), tx(6.5f, -3.2f), tx(8, -4.7f), tx(6.5f, -6.2f),
+                                  tx(-1, -6.2f)};
   const rgba ink = hex(0x2a4866);
-  for (const auto* poly : {&wing, &stab, &body, &fin}) {
+  auto paint_poly = [&](const std::vector<pt>& poly, const rgba& colour) {
     c.fill_ss(
         {px - 45, py - 30, px + 45, py + 30}, 4,
-        [&](float x, float y) { return inside_polygon(*poly, x, y) ? 1.0f : 0.0f; }, solid(ink));
-  }
+        [&](float x, float y) { return inside_polygon(poly, x, y) ? 1.0f : 0.0f; }, solid(colour));
+  };
+  paint_poly(far_wing, hex(0x4a6a8a));
+  for (const auto* poly : {&wing, &stab, &body, &fin}) paint_poly(*poly, ink);
+  paint_poly(engine, hex(0x1f3a56));
 }
 
 void draw_header(canvas& c, const fonts& f) {

@@ -107,8 +107,8 @@ void alert(mock_screen& m) {
 void extras(mock_screen& m) {
   m.window(0, 0);
   m.background();
-  m.frame2(14, 300, 300, 420, 60, "");
-  m.string(47, 303, 350,
+  m.frame2(14, 540, 590, 420, 60, "");
+  m.string(47, 543, 640,
            "Pick the server closest to you. If a download fails, the installer moves to another server on "
            "its own.",
            394, 0);
@@ -117,13 +117,13 @@ void extras(mock_screen& m) {
   m.string(61, 32, 500, "Loading the interface pictures...", 440, 0);
   m.frame1(4, 512, 440, 1000);
   m.frame1(5, 300, 440, 560);
-  m.frame1(2, 600, 400, 120);
-  m.string(43, 600, 397, "Push button", 0, 1);
-  m.frame1(2, 760, 400, 120);
-  m.frame1(3, 760, 400, 120);
-  m.string(43, 760, 397, "Pressed", 0, 1);
-  m.check(600, 360, true, "A check box, on");
-  m.check(600, 340, false, "A check box, off");
+  m.frame1(2, 780, 520, 120);
+  m.string(43, 780, 517, "Push button", 0, 1);
+  m.frame1(2, 920, 520, 120);
+  m.frame1(3, 920, 520, 120);
+  m.string(43, 920, 517, "Pressed", 0, 1);
+  m.check(560, 520, true, "A check box, on");
+  m.check(560, 495, false, "A check box, off");
   m.frame1(0, 200, 230, 300);
   m.frame1(1, 600, 230, 300);
   m.frame1(7, 200, 190, 200);
