@@ -1,0 +1,204 @@
+#pragma once
+// A download mirror on 127.0.0.1 that serves the files below a folder as a
+// plain HTTP/1.1 server would, except for one chosen request path, for which
+// the first `times` answers are broken in a chosen way: what nginx cannot be
+// made to do on purpose. Each connection is served on its own thread, so a
+// stalled answer never holds up the others.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace faulttest {
+
+enum class Fault {
+  kNone,
+  kCloseMidBody,  // announces the whole length, sends half, closes in order (fewer bytes than announced)
+  kResetMidBody,  // announces the whole length, sends half, then resets the connection
+  kExtraBytes,    // the right length and body, then junk after it (more bytes than announced)
+  kShortLength,   // announces 100 bytes less than the file and sends the whole file
+  kStall,         // sends the header and half the body, then stays silent
+  kError500,      // "500 Internal Server Error" with a small body
+};
+
+class FaultyMirror {
+ public:
+  FaultyMirror(std::string root, std::string fault_path, Fault fault, int times = 1)
+      : root_(std::move(root)), fault_path_(std::move(fault_path)), fault_(fault), times_(times) {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_fd_, 32) != 0 ||
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      throw std::runtime_error("faulty mirror could not listen");
+    port_ = ntohs(a.sin_port);
+    acceptor_ = std::thread([this] { Accept(); });
+  }
+  ~FaultyMirror() {
+    stop_ = true;
+    acceptor_.join();
+    std::vector<std::thread> workers;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      workers.swap(workers_);
+    }
+    for (auto& t : workers) t.join();
+    ::close(listen_fd_);
+  }
+  FaultyMirror(const FaultyMirror&) = delete;
+  FaultyMirror& operator=(const FaultyMirror&) = delete;
+
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  // Broken answers given so far.
+  int faults_given() const { return faults_given_; }
+  // Connections currently held silent by kStall.
+  int stalled_now() const { return stalled_now_; }
+  // Requests per path (decoded), broken ones included.
+  std::map<std::string, int> requests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return requests_;
+  }
+
+ private:
+  void Accept() {
+    while (!stop_) {
+      pollfd p{listen_fd_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      std::lock_guard<std::mutex> lock(mu_);
+      workers_.emplace_back([this, fd] { Serve(fd); });
+    }
+  }
+
+  static void SendAll(int fd, const std::string& s) {
+    size_t off = 0;
+    while (off < s.size()) {
+      const ssize_t n = ::send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      off += static_cast<size_t>(n);
+    }
+  }
+
+  static std::string Decode(const std::string& path) {
+    std::string out;
+    for (size_t i = 0; i < path.size(); ++i) {
+      if (path[i] == '%' && i + 2 < path.size()) {
+        out += static_cast<char>(std::stoi(path.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        out += path[i];
+      }
+    }
+    return out;
+  }
+
+  void Serve(int fd) {
+    std::string req;
+    char buf[4096];
+    while (req.find("\r\n\r\n") == std::string::npos && !stop_) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      req.append(buf, static_cast<size_t>(n));
+    }
+    const size_t sp1 = req.find(' '), sp2 = req.find(' ', sp1 + 1);
+    if (sp1 == std::string::npos || sp2 == std::string::npos) {
+      ::close(fd);
+      return;
+    }
+    const std::string path = Decode(req.substr(sp1 + 1, sp2 - sp1 - 1));
+    bool broken = false;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      ++requests_[path];
+      if (fault_ != Fault::kNone && path == fault_path_ && faults_given_ < times_) {
+        ++faults_given_;
+        broken = true;
+      }
+    }
+    std::ifstream f(root_ + path, std::ios::binary);
+    if (!f || path.find("..") != std::string::npos) {
+      SendAll(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found");
+      ::close(fd);
+      return;
+    }
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    const std::string body = ss.str();
+    auto header = [](size_t length) {
+      return "HTTP/1.1 200 OK\r\nServer: faulty-mirror\r\nContent-Type: application/octet-stream\r\n"
+             "Content-Length: " +
+             std::to_string(length) + "\r\nConnection: close\r\n\r\n";
+    };
+    const Fault fault = broken ? fault_ : Fault::kNone;
+    switch (fault) {
+      case Fault::kNone:
+        SendAll(fd, header(body.size()) + body);
+        break;
+      case Fault::kCloseMidBody:
+        SendAll(fd, header(body.size()) + body.substr(0, body.size() / 2));
+        break;
+      case Fault::kResetMidBody: {
+        SendAll(fd, header(body.size()) + body.substr(0, body.size() / 2));
+        linger l{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        break;
+      }
+      case Fault::kExtraBytes:
+        SendAll(fd, header(body.size()) + body + std::string(1000, 'J'));
+        break;
+      case Fault::kShortLength:
+        SendAll(fd, header(body.size() > 100 ? body.size() - 100 : 0) + body);
+        break;
+      case Fault::kStall: {
+        SendAll(fd, header(body.size()) + body.substr(0, body.size() / 2));
+        ++stalled_now_;
+        // Silent until the client gives up (closes) or the server stops.
+        while (!stop_) {
+          pollfd p{fd, POLLIN, 0};
+          if (::poll(&p, 1, 20) > 0 && ::recv(fd, buf, sizeof buf, 0) <= 0) break;
+        }
+        --stalled_now_;
+        break;
+      }
+      case Fault::kError500:
+        SendAll(fd,
+                "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 12\r\nConnection: close\r\n\r\nserver "
+                "error");
+        break;
+    }
+    ::close(fd);
+  }
+
+  std::string root_, fault_path_;
+  Fault fault_;
+  int times_;
+  int listen_fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> faults_given_{0};
+  std::atomic<int> stalled_now_{0};
+  std::mutex mu_;
+  std::map<std::string, int> requests_;
+  std::thread acceptor_;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace faulttest

@@ -1,0 +1,110 @@
+// Download faults during an install: a mirror that breaks its answer for one
+// archive (closes or resets mid-body, stalls, sends more than it announced,
+// answers 500) while another mirror is whole. The install must move to the
+// other mirror, finish, and put the published bytes in place, silently.
+#include <gtest/gtest.h>
+
+#include "fault_fixture.h"
+#include "faulty_mirror.h"
+
+using faulttest::Fault;
+using faulttest::FaultInstall;
+using faulttest::FaultyMirror;
+using testsupport::read_file;
+
+namespace {
+
+constexpr const char* kBigArchive = "/files/R1/Master/data/big.bin.zip";
+
+struct NetworkCase {
+  const char* name;
+  Fault fault;
+};
+
+class BrokenMirror : public FaultInstall, public ::testing::WithParamInterface<NetworkCase> {};
+
+TEST_P(BrokenMirror, InstallMovesToTheWholeMirrorAndCompletes) {
+  const std::string out = dir_ / "www/";
+  testsupport::make_dirs(out);
+  // Broken for this archive every time it is asked: only the other mirror
+  // can deliver it.
+  FaultyMirror bad(out, kBigArchive, GetParam().fault, 1000);
+  testsupport::Nginx good(out, "access_log " + dir_ / "access.log" + ";");
+  publish(faulttest::release_one(), "R1", out,
+          {bad.host() + "|/files/|Broken mirror", good.host() + "|/files/|Whole mirror"});
+  dest_dir_path = dir_ / "sim/";
+  fetch_and_read(good.host());
+  stg.sel_server = 0;  // start on the broken mirror, as if the user chose it
+
+  int stalls_released = 0;
+  ASSERT_EQ(install([&] {
+              // A stalled answer: let the 30 s of silence pass at once, once per stall.
+              if (bad.stalled_now() > 0 && stalls_released < bad.faults_given()) {
+                ++stalls_released;
+                xtim.real_time += kDownloadStallSeconds + 1.0f;
+                return false;
+              }
+              return true;
+            }),
+            1);
+
+  EXPECT_EQ(stg.got_failed_install, 0) << GetParam().name << ": the install completed";
+  EXPECT_EQ(next.dir_done, 1);
+  expect_installed(faulttest::release_one(), dest_dir_path);
+  EXPECT_GE(bad.faults_given(), 1) << "the broken answer was really given";
+  EXPECT_TRUE(alerts.empty()) << "moving to another mirror is silent";
+  const auto tmp = files_below(temp_path);
+  for (const auto& f : tmp) {
+    EXPECT_EQ(f.find(".zip.skyvane-part"), std::string::npos) << "no partial archive left: " << f;
+  }
+  if (GetParam().fault != Fault::kExtraBytes) {
+    EXPECT_NE(read_file(dir_ / "access.log").find("GET " + std::string(kBigArchive) + " HTTP/1.1\" 200"),
+              std::string::npos)
+        << "the archive came from the whole mirror";
+  }
+  for (const auto& f : files_below(dest_dir_path)) {
+    EXPECT_EQ(f.find(".skyvane-part"), std::string::npos) << "no part file left in the installation: " << f;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFault, BrokenMirror,
+    ::testing::Values(NetworkCase{"closes mid-body", Fault::kCloseMidBody},
+                      NetworkCase{"resets mid-body", Fault::kResetMidBody},
+                      NetworkCase{"stalls", Fault::kStall}, NetworkCase{"answers 500", Fault::kError500},
+                      NetworkCase{"sends bytes after the announced body", Fault::kExtraBytes}),
+    [](const ::testing::TestParamInfo<NetworkCase>& i) {
+      std::string n;
+      for (const char* p = i.param.name; *p; ++p)
+        n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+      return n;
+    });
+
+// A real nginx answering 500 for one archive only (all others are served):
+// that file is taken from the second mirror, everything else may come from
+// either.
+TEST_F(FaultInstall, NginxAnswering500ForOneFileOnly) {
+  const std::string out = dir_ / "www/";
+  testsupport::make_dirs(out);
+  testsupport::Nginx bad(out, std::string("location = ") + kBigArchive + " { return 500; }\naccess_log " +
+                                  dir_ / "bad.log" + ";");
+  testsupport::Nginx good(out, "access_log " + dir_ / "good.log" + ";");
+  publish(faulttest::release_one(), "R1", out,
+          {bad.host() + "|/files/|Mirror with one broken file", good.host() + "|/files/|Whole mirror"});
+  dest_dir_path = dir_ / "sim/";
+  fetch_and_read(good.host());
+  stg.sel_server = 0;
+  ASSERT_EQ(install(), 1);
+  EXPECT_EQ(stg.got_failed_install, 0);
+  expect_installed(faulttest::release_one(), dest_dir_path);
+  EXPECT_NE(read_file(dir_ / "bad.log").find("GET " + std::string(kBigArchive) + " HTTP/1.1\" 500"),
+            std::string::npos)
+      << "the first mirror did answer 500";
+  EXPECT_NE(read_file(dir_ / "good.log").find("GET " + std::string(kBigArchive) + " HTTP/1.1\" 200"),
+            std::string::npos)
+      << "the second mirror delivered the file";
+  EXPECT_NE(log_text().find("HTTP Error for "), std::string::npos) << "the failure is logged";
+  EXPECT_TRUE(alerts.empty());
+}
+
+}  // namespace
