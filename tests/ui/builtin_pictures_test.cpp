@@ -319,6 +319,25 @@ TEST(BuiltinPictures, EveryGlyphInkStaysInsideItsCellAndAdvance) {
     for (int x = 0; x < kGlyphCellW; ++x) ASSERT_EQ(at(ui, x, y).a, 0) << "cell (0, 0) is blank";
 }
 
+TEST(BuiltinPictures, EveryVisibleGlyphIsItsOwn) {
+  // Two characters drawn from identical cells would read the same on screen
+  // (a slip in the cell table or the generator).
+  const builtin_picture& ui = pic(392);
+  std::vector<std::pair<int, std::string>> seen;
+  for (int b = 33; b < 256; ++b) {
+    const auto c = static_cast<unsigned char>(b);
+    if (!font_has_cell(c) || font_advance(c) == 0) continue;
+    const glyph_cell cell = font_cell(c);
+    std::string bits;
+    for (int y = 0; y < kGlyphCellH; ++y)
+      for (int x = 0; x < kGlyphCellW; ++x)
+        bits += static_cast<char>(at(ui, cell.column * kGlyphCellW + x, cell.row * kGlyphCellH + y).a / 64);
+    for (const auto& [other, other_bits] : seen)
+      EXPECT_NE(bits, other_bits) << "bytes " << other << " and " << b;
+    seen.emplace_back(b, bits);
+  }
+}
+
 TEST(BuiltinPictures, TopTexelRowSampledByBarsZeroAndOneIsClear) {
   // Bars 0 and 1 are 26 texels high from row 487: their top row samples row
   // 512, which wraps to row 0 (the textures repeat).

@@ -26,6 +26,24 @@ ink_span find_ink(const glyph_bitmap& g, float floor) {
   return s;
 }
 
+// At this size a plain capital I is the very same stroke as a small l, so it
+// gets short cross bars at its top and bottom ("Install", not "lnstall").
+void add_serifs(canvas& image, int cell_x, int cell_y, int advance) {
+  int stem = 0, top = -1, bottom = kGlyphCellH;
+  float best = 0;
+  for (int x = 0; x < advance; ++x)
+    for (int y = 0; y < kGlyphCellH; ++y) {
+      const float a = image.get(cell_x + x, cell_y + y).a;
+      if (a > best) best = a, stem = x;
+      if (a > 0.5f) top = std::max(top, y), bottom = std::min(bottom, y);
+    }
+  if (top < 0) return;
+  for (int y : {top, bottom})
+    for (int x = std::max(0, stem - 1); x <= std::min(advance - 1, stem + 1); ++x)
+      image.set(cell_x + x, cell_y + y,
+                {1, 1, 1, std::max(image.get(cell_x + x, cell_y + y).a, x == stem ? 1.0f : 0.75f)});
+}
+
 }  // namespace
 
 std::vector<std::string> draw_interface_font(canvas& image, const font_face& face, const font_style& style) {
@@ -88,6 +106,7 @@ std::vector<std::string> draw_interface_font(canvas& image, const font_face& fac
         image.set(cell_x + column, cell_y + row_in_cell, {1, 1, 1, a});
       }
     }
+    if (c == 'I') add_serifs(image, cell_x, cell_y, advance);
   }
   return notes;
 }
