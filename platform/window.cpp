@@ -333,8 +333,24 @@ bool plat_video_init() {
   if (g_video_up) return true;
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = std::getenv("SDL_VIDEODRIVER");
+  if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
+      !(asked && asked[0])) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    SDL_SetError("no display to show the window on (DISPLAY or WAYLAND_DISPLAY is not set or not reachable)");
+    return false;
+  }
   g_video_up = true;
   return true;
+}
+
+void plat_video_quit() {
+  if (!g_video_up) return;
+  plat_win_destroy();
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  g_video_up = false;
+  g_mode_set = false;
 }
 
 bool plat_current_mode(plat_display_mode* out) {

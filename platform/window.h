@@ -53,8 +53,12 @@ void plat_win_set_headless(bool on);
 bool plat_win_headless();
 
 // Starts the video subsystem (idempotent). False when no display can be
-// opened; the caller reports it.
+// opened; the caller reports it. SDL's invisible stand-in drivers
+// ("offscreen", "dummy") count as no display unless SDL_VIDEODRIVER asks
+// for them: an installer nobody can see would wait forever.
 bool plat_video_init();
+// Stops the video subsystem (after the window is gone).
+void plat_video_quit();
 
 // The desktop's current mode; false when it cannot be read.
 bool plat_current_mode(plat_display_mode* out);

@@ -365,4 +365,5 @@ void MACIBM_finishup(int save) {
   MACIBM_setres(0);
   MACIBM_nuke_context(0);
   log_close();
+  plat_video_quit();
 }

@@ -10,6 +10,7 @@
 #undef Bool
 #undef Status
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,35 @@ TEST(WindowFpsTest, FpsTestDoesNotWritePreferences) {
   EXPECT_FALSE(testsupport::file_exists(prefs)) << "--fps_test suppresses saving the preferences";
 }
 
+// Without a display SDL would fall back to an invisible window; the
+// installer must stop with its graphics alert instead of waiting unseen.
+TEST(NoDisplay, StartUpFailsInsteadOfRunningInvisibly) {
+  plat_win_set_headless(false);
+  plat_video_quit();
+  const std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+  const std::string wayland = getenv("WAYLAND_DISPLAY") ? getenv("WAYLAND_DISPLAY") : "";
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("SDL_VIDEODRIVER");
+  std::vector<alert_record> seen;
+  alert_set_observer([&seen](const alert_record& r) { seen.push_back(r); });
+  testsupport::TempDir log_dir;
+  MACIBM_set_log_file(log_dir / "Log.txt");
+  MACIBM_reset_display_state();
+  const char* argv[] = {"skyvane-installer"};
+  EXPECT_THROW(MACIBM_init(1, argv), testsupport::fatal_alert_exit) << "no display ends the program";
+  alert_set_observer(nullptr);
+  MACIBM_set_log_file("");
+  cmdline.clear();
+  if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+  if (!wayland.empty()) setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
+  ASSERT_EQ(seen.size(), 1u) << "with one alert";
+  EXPECT_EQ(seen[0].type, t_exit) << "a fatal one";
+  EXPECT_EQ(seen[0].l1.rfind("I could not set up the graphics", 0), 0u) << "the graphics start-up alert";
+  EXPECT_NE(testsupport::read_file(log_dir / "Log.txt").find("no display"), std::string::npos)
+      << "the log says why";
+}
+
 TEST_F(WindowTest, SdlInputReachesThePassFlags) {
   push_click(200, 600);
   MACIBM_event_proc();
@@ -342,14 +372,23 @@ TEST_F(WindowTest, XdotoolClickAndReturn) {
   ASSERT_EQ(info.subsystem, SDL_SYSWM_X11) << "the test needs X11";
   const std::string id = std::to_string(static_cast<unsigned long>(info.info.x11.window));
 
-  ASSERT_EQ(testsupport::run("xdotool mousemove --window " + id + " 400 300 click --window " + id + " 1"), 0)
+  // --sync waits until the pointer is there. Other test programs may share
+  // the X server and move the pointer meanwhile, so the press is compared
+  // with where the pointer was when it was sent.
+  std::string where;
+  ASSERT_EQ(testsupport::run("timeout 20 xdotool mousemove --sync --window " + id +
+                                 " 400 300 getmouselocation --shell click --window " + id + " 1",
+                             &where),
+            0)
       << "xdotool must be installed";
+  int px = -1, py = -1;
+  ASSERT_EQ(std::sscanf(where.c_str(), "X=%d Y=%d", &px, &py), 2) << where;
   EXPECT_TRUE(pump_until([] { return !g_seen.empty() && g_seen.back().clicked; }))
       << "an X button press reaches mouse_clicked";
-  EXPECT_FLOAT_EQ(g_seen.back().mx, 400) << "at the pointer's x";
-  EXPECT_FLOAT_EQ(g_seen.back().my, 768 - 300) << "and y";
+  EXPECT_FLOAT_EQ(g_seen.back().mx, px) << "at the pointer's x (the window is at the screen's left edge)";
+  EXPECT_FLOAT_EQ(g_seen.back().my, 768 - py) << "and y, counted up from the bottom";
 
-  ASSERT_EQ(testsupport::run("xdotool key --window " + id + " Return"), 0);
+  ASSERT_EQ(testsupport::run("timeout 20 xdotool key --window " + id + " Return"), 0);
   EXPECT_TRUE(pump_until([] { return !g_seen.empty() && g_seen.back().ret; }))
       << "an X Return key reaches return_hit";
 }
