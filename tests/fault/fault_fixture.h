@@ -45,10 +45,11 @@ inline product release_one() {
   };
 }
 
-// R2 changes big.bin and c.txt and adds a file.
+// R2 changes big.bin, the scenery tile and c.txt, and adds a file.
 inline product release_two() {
   product p = release_one();
   p["Master/data/big.bin"] = testsupport::random_bytes(400000, 21);
+  p["Master/Global Scenery/+40-120/tile.dsf"] = testsupport::random_bytes(150000, 22);
   p["Master/data/c.txt"] = "third file, second version\n";
   p["Master/data/new.txt"] = "new in R2\n";
   return p;

@@ -1,0 +1,257 @@
+// Disk faults during an install or an update: the disk fills up, the
+// destination becomes read-only, a file to be replaced is write-protected or
+// held open, a downloaded archive is truncated or damaged. Each must end in
+// the designed alert with the system's own error text (or, where Linux
+// allows it, in a completed install), with every file that was whole before
+// still whole: no file truncated, no temporary part file left behind.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "fault_fixture.h"
+
+using faulttest::FaultInstall;
+using faulttest::product;
+using testsupport::file_exists;
+using testsupport::read_file;
+using testsupport::run;
+using testsupport::shell_quote;
+using testsupport::write_file;
+
+namespace {
+
+// A tmpfs of a given size mounted on a folder for the test's life. Mounting
+// needs root (CAP_SYS_ADMIN); without it ok() is false and says why.
+class Tmpfs {
+ public:
+  Tmpfs(const std::string& where, const std::string& size) : where_(where) {
+    testsupport::make_dirs(where);
+    const std::string opts = "size=" + size + ",mode=0755";
+    if (::mount("tmpfs", where.c_str(), "tmpfs", 0, opts.c_str()) == 0) {
+      mounted_ = true;
+    } else {
+      why_ = std::strerror(errno);
+    }
+  }
+  ~Tmpfs() {
+    if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+  }
+  bool ok() const { return mounted_; }
+  const std::string& why() const { return why_; }
+  // Makes the whole file system read-only, as a disk that fails or a
+  // read-only network share does (root cannot write there either).
+  bool remount_read_only() {
+    return ::mount("tmpfs", where_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+  }
+
+ private:
+  std::string where_;
+  bool mounted_ = false;
+  std::string why_;
+};
+
+#define REQUIRE_TMPFS(fs)                                     \
+  if (!(fs).ok())                                             \
+  GTEST_SKIP() << "cannot mount a tmpfs here (" << (fs).why() \
+               << "); the disk-full and read-only cases need root or CAP_SYS_ADMIN"
+
+class DiskFault : public FaultInstall {
+ protected:
+  // Installs R1 into dest_dir_path from its own nginx; the R1 release stays
+  // in www1/ for the update's --previous.
+  void install_release_one() {
+    const std::string out1 = dir_ / "www1/";
+    testsupport::Nginx web(out1);
+    publish(faulttest::release_one(), "R1", out1, {web.host() + "|/files/|Mirror"});
+    fetch_and_read(web.host());
+    ASSERT_EQ(install(), 1);
+    ASSERT_EQ(stg.got_failed_install, 0) << "R1 installed whole";
+    expect_installed(faulttest::release_one(), dest_dir_path);
+  }
+
+  // A fresh program run against R2 published into www2/ (served by `web`),
+  // with the same destination.
+  void start_update(testsupport::Nginx& web) {
+    const std::string dest = dest_dir_path;
+    SetUp();
+    dest_dir_path = dest;
+    fetch_and_read(web.host());
+  }
+
+  void publish_two(const std::string& host) {
+    publish(faulttest::release_two(), "R2", dir_ / "www2/", {host + "|/files/|Mirror"}, dir_ / "www1/");
+  }
+
+  // The failed install's alert: the designed words, the error's own text.
+  void expect_extract_alert(const std::string& system_text) {
+    ASSERT_EQ(count_alerts(t_alert), 1) << "exactly one alert";
+    const alert_record& a = alerts[0];
+    EXPECT_EQ(a.l1, "The installer cannot extract a file.");
+    EXPECT_NE(a.l2.find(system_text), std::string::npos) << "the system's error text is shown: " << a.l2;
+    EXPECT_EQ(a.l2.rfind("Error: ", 0), 0u);
+    EXPECT_EQ(a.file, "utils");
+    EXPECT_EQ(a.line, 392);
+    EXPECT_EQ(stg.got_failed_install, 1) << "the install stopped as failed";
+    EXPECT_EQ(next.dir_done, 0) << "a failed install is not reported complete";
+  }
+
+  // Every file below the destination is either absent or byte for byte one
+  // of the two releases' versions; no part file is left.
+  void expect_no_damaged_file(const std::string& dest) {
+    const product one = faulttest::release_one(), two = faulttest::release_two();
+    for (const auto& rel : files_below(dest)) {
+      EXPECT_EQ(rel.find(".skyvane-part"), std::string::npos) << "part file left behind: " << rel;
+      const std::string path = dest + rel.substr(2);
+      if (faulttest::is_dir(path)) continue;
+      const std::string key = "Master/" + rel.substr(2);
+      if (!one.count(key) && !two.count(key)) continue;  // the user's own file
+      const std::string bytes = read_file(path);
+      const bool whole = (one.count(key) && one.at(key) == bytes) || (two.count(key) && two.at(key) == bytes);
+      EXPECT_TRUE(whole) << "a file that is neither release's version (truncated?): " << rel;
+    }
+  }
+};
+
+TEST_F(DiskFault, DiskFullDuringAFreshInstall) {
+  Tmpfs disk(dir_ / "disk/", "256k");  // too small for the 400 kB file
+  REQUIRE_TMPFS(disk);
+  const std::string out = dir_ / "www/";
+  testsupport::Nginx web(out);
+  publish(faulttest::release_one(), "R1", out, {web.host() + "|/files/|Mirror"});
+  dest_dir_path = dir_ / "disk/sim/";
+  fetch_and_read(web.host());
+  ASSERT_EQ(install(), 1);
+  expect_extract_alert(error_str(ENOSPC));
+  EXPECT_NE(alerts[0].l2.find("No space left on device"), std::string::npos) << alerts[0].l2;
+  expect_no_damaged_file(dest_dir_path);
+  for (int slot = 2; slot < http_class::kSlots; ++slot)
+    EXPECT_EQ(http.down[slot], nullptr) << "downloads stopped";
+}
+
+TEST_F(DiskFault, DiskFullDuringAnUpdateKeepsTheOldFileWhole) {
+  // Room for R1 but not for R1 and a second copy of the 400 kB file while it
+  // is being replaced.
+  Tmpfs disk(dir_ / "disk/", "760k");
+  REQUIRE_TMPFS(disk);
+  dest_dir_path = dir_ / "disk/sim/";
+  install_release_one();
+  const std::string dest = dest_dir_path;
+  testsupport::make_dirs(dest + "My Liveries");
+  write_file(dest + "My Liveries/paint.txt", "the user's own file\n");
+
+  const std::string out2 = dir_ / "www2/";
+  testsupport::Nginx web(out2);
+  publish_two(web.host());
+  start_update(web);
+  ASSERT_EQ(install(), 1);
+  expect_extract_alert("No space left on device");
+  EXPECT_NE(alerts[0].l4.find("Destination: " + dest + "data/big.bin"), std::string::npos) << alerts[0].l4;
+  EXPECT_EQ(read_file(dest + "data/big.bin"), faulttest::release_one().at("Master/data/big.bin"))
+      << "the file being replaced is still the whole old version";
+  EXPECT_EQ(read_file(dest + "My Liveries/paint.txt"), "the user's own file\n")
+      << "the user's file is untouched";
+  expect_no_damaged_file(dest);
+}
+
+TEST_F(DiskFault, DestinationBecomesReadOnly) {
+  Tmpfs disk(dir_ / "disk/", "4m");
+  REQUIRE_TMPFS(disk);
+  dest_dir_path = dir_ / "disk/sim/";
+  install_release_one();
+  const std::string dest = dest_dir_path;
+  const std::set<std::string> before = files_below(dest);
+  ASSERT_TRUE(disk.remount_read_only());
+
+  const std::string out2 = dir_ / "www2/";
+  testsupport::Nginx web(out2);
+  publish_two(web.host());
+  start_update(web);
+  ASSERT_EQ(install(), 1);
+  // Streams whose archives arrived in the same pass each report their file.
+  ASSERT_GE(alerts.size(), 1u);
+  for (const auto& a : alerts) {
+    EXPECT_EQ(a.l1, "The installer cannot extract a file.");
+    EXPECT_EQ(a.l2, "Error: " + error_str(EROFS)) << "the error's own text";
+    EXPECT_EQ(a.type, t_alert);
+  }
+  EXPECT_EQ(stg.got_failed_install, 1);
+  EXPECT_EQ(files_below(dest), before) << "nothing was added or removed";
+  expect_installed(faulttest::release_one(), dest);
+}
+
+// Linux lets a file be replaced while another program has it open or while
+// it is write-protected: the install completes; the program holding it keeps
+// reading the old bytes until it closes it.
+TEST_F(DiskFault, AFileHeldOpenOrWriteProtectedIsStillReplaced) {
+  dest_dir_path = dir_ / "sim/";
+  install_release_one();
+  const std::string dest = dest_dir_path;
+  ::chmod((dest + "data/c.txt").c_str(), 0444);
+  std::ifstream held(dest + "data/big.bin", std::ios::binary);
+  ASSERT_TRUE(held.is_open());
+
+  const std::string out2 = dir_ / "www2/";
+  testsupport::Nginx web(out2);
+  publish_two(web.host());
+  start_update(web);
+  ASSERT_EQ(install(), 1);
+  EXPECT_EQ(stg.got_failed_install, 0);
+  EXPECT_TRUE(alerts.empty());
+  expect_installed(faulttest::release_two(), dest);
+  std::string old((std::istreambuf_iterator<char>(held)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(old, faulttest::release_one().at("Master/data/big.bin"))
+      << "the program holding the old file still reads it whole";
+}
+
+// An archive on the server that is cut short or whose data does not match
+// its checksum: the designed alert with the expander's error text; the old
+// version stays whole; nothing half-written.
+struct DamageCase {
+  const char* name;
+  const char* archive;  // below the release folder
+  bool truncate;        // else one byte in the middle is flipped
+};
+
+class DamagedArchive : public DiskFault, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedArchive, FailsTheUpdateAndKeepsTheOldFile) {
+  dest_dir_path = dir_ / "sim/";
+  install_release_one();
+  const std::string dest = dest_dir_path;
+  const std::string out2 = dir_ / "www2/";
+  testsupport::Nginx web(out2);
+  publish_two(web.host());
+  const std::string archive = out2 + "files/R2/" + GetParam().archive;
+  std::string bytes = read_file(archive);
+  if (GetParam().truncate) {
+    bytes.resize(bytes.size() / 2);
+  } else {
+    bytes[bytes.size() / 2] ^= 0x5a;
+  }
+  write_file(archive, bytes);
+
+  start_update(web);
+  ASSERT_EQ(install(), 1);
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0].l1, "The installer cannot extract a file.");
+  EXPECT_EQ(stg.got_failed_install, 1);
+  const std::string rel = std::string(GetParam().archive).substr(7);  // below "Master/"
+  const std::string file = rel.substr(0, rel.rfind('.'));
+  EXPECT_EQ(read_file(dest + file), faulttest::release_one().at("Master/" + file))
+      << "the old version of the damaged file is whole";
+  expect_no_damaged_file(dest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ZipAnd7z, DamagedArchive,
+    ::testing::Values(DamageCase{"TruncatedZip", "Master/data/big.bin.zip", true},
+                      DamageCase{"BadCrcZip", "Master/data/big.bin.zip", false},
+                      DamageCase{"Truncated7z", "Master/Global Scenery/+40-120/tile.dsf.7z", true},
+                      DamageCase{"BadCrc7z", "Master/Global Scenery/+40-120/tile.dsf.7z", false}),
+    [](const ::testing::TestParamInfo<DamageCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
