@@ -256,7 +256,9 @@ int char_of(SDL_Keycode k, bool shift, bool ctrl, bool caps, bool numlock) {
     case SDLK_KP_DIVIDE:
       return '/';
     default:
-      return 0;
+      // Other layouts' printable keys (AZERTY's '&', '(' ...) give their
+      // own character.
+      return k >= 32 && k < 127 ? static_cast<int>(k) : 0;
   }
 }
 

@@ -398,6 +398,41 @@ TEST(StartUp, GraphicsFailureIsAFatalAlertWithTheDesignedText) {
   EXPECT_FALSE(plat_win_exists()) << "nothing is left open";
 }
 
+int g_menu_item = -1;
+void record_menu(int item_code) {
+  g_menu_item = item_code;
+}
+
+TEST_F(PumpTest, MenusOpenOnAClickAndChooseAnItem) {
+  MACIBM_clear_menus(1);
+  ASSERT_EQ(menu.size(), 1520u) << "1520 empty menus";
+  MACIBM_set_app_handlemenu(record_menu);
+  MACIBM_event_proc();
+  mnw.mx = mnw.my = 0;
+  mnw.mouse_clicked = 1;
+  MACIBM_handleclick(0);
+  EXPECT_EQ(mnw.menu_up, -1) << "empty menus never open, even at their (0, 0) bounds";
+
+  menu[3].menu_name = "File";
+  menu[3].menux1 = 10, menu[3].menuy1 = 740, menu[3].menux2 = 60, menu[3].menuy2 = 760;
+  item_struct sep{"-", 1}, quit{"Quit", 77};
+  sep.itemx1 = quit.itemx1 = 10;
+  sep.itemx2 = quit.itemx2 = 100;
+  sep.itemy1 = quit.itemy1 = 700;
+  sep.itemy2 = quit.itemy2 = 720;
+  menu[3].item = {sep, quit};
+  plat_win_inject(mouse(pev_mouse_down, 20, 768 - 750));
+  MACIBM_event_proc();
+  EXPECT_EQ(mnw.menu_up, 3) << "a click on a menu title opens it";
+  EXPECT_EQ(g_seen.back().clicked, 0) << "and is used up";
+  plat_win_inject(mouse(pev_mouse_down, 20, 768 - 710));
+  MACIBM_event_proc();
+  EXPECT_EQ(g_menu_item, 77) << "the first non-separator item under the mouse is chosen";
+  EXPECT_EQ(mnw.menu_up, -1) << "choosing closes the menu";
+  MACIBM_set_app_handlemenu(nullptr);
+  MACIBM_clear_menus(1);
+}
+
 TEST_F(PumpTest, ThreadWarningWaitsForTheMainScreen) {
   THREAD_init();
   std::vector<alert_record> seen;
