@@ -296,6 +296,27 @@ TEST_F(WindowTest, SdlKeysTranslateToTheFrameworkCodes) {
   EXPECT_TRUE(translate_key(true, ev.key).ignored) << "Caps Lock is ignored";
 }
 
+TEST_F(WindowTest, PointerHiddenAfterTenStillSeconds) {
+  uint64_t now = 1'000'000;
+  xtim_set_clock([&now] { return now; });
+  push_click(300, 300);
+  MACIBM_event_proc();
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE) << "the pointer shows while the mouse moves";
+  now += 11'000'000;
+  MACIBM_event_proc();
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE) << "after 10 s without movement it is hidden";
+  SDL_Event e{};
+  e.type = SDL_MOUSEMOTION;
+  e.motion.windowID = window_id();
+  e.motion.x = 320;
+  e.motion.y = 320;
+  ASSERT_EQ(SDL_PushEvent(&e), 1);
+  now += 10'000;
+  MACIBM_event_proc();
+  xtim_set_clock(nullptr);
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE) << "a movement brings it back";
+}
+
 TEST_F(WindowTest, ClosingTheWindowEndsTheLoop) {
   SDL_Event e{};
   e.type = SDL_WINDOWEVENT;
