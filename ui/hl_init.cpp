@@ -56,14 +56,15 @@ float MACIBM_show_init_fraction(const float* fraction, int counter) {
 
 namespace {
 
-bool g_finished = false;  // MACIBM_finishup has run
-bool g_mode_remembered = false;
-std::string
-    g_log_file;  // empty: the platform's place  // the first MACIBM_setres has stored the start-up mode
+bool g_finished = false;         // MACIBM_finishup has run
+bool g_mode_remembered = false;  // the first MACIBM_setres has stored the start-up mode
+std::string g_log_file;          // empty: the platform's place
 
 void fill_tables() {
   std::srand(1);
-  for (float& r : randrat) r = static_cast<float>(std::rand() * 0.9999 / 32767.0);
+  // The table is made for a generator of range 0..32767; this C library's
+  // is wider, so only the low 15 bits are used to keep every entry in 0..1.
+  for (float& r : randrat) r = static_cast<float>((std::rand() & 0x7FFF) * 0.9999 / 32767.0);
   const auto seed = static_cast<unsigned>(xtim.microsecs_tot() & 0xFFFFFFFFu);
   std::srand(seed);
   for (unsigned i = 0; i < seed % 1000; ++i) (void)std::rand();

@@ -395,6 +395,12 @@ TEST(StartUp, GraphicsFailureIsAFatalAlertWithTheDesignedText) {
       "If you reset the resolution, you can try launching Skyvane again, since I am resetting Skyvane to "
       "default resolution now.");
   EXPECT_EQ(ogl_inited, 0) << "GL was never up, so the alert is a message box, not drawn";
+  for (float r : randrat) {
+    ASSERT_GE(r, 0.0f) << "the random table holds fractions";
+    ASSERT_LE(r, 0.9999f) << "below 1, whatever the C library's generator range";
+  }
+  EXPECT_NEAR(lookup_sin[90], 1.0f, 1e-6) << "sine of 90 degrees";
+  EXPECT_NEAR(lookup_cos[180], -1.0f, 1e-6) << "cosine of 180 degrees";
   EXPECT_FALSE(plat_win_exists()) << "nothing is left open";
 }
 
