@@ -71,7 +71,9 @@ std::string dest_path_of(const file_version_struct& v);
 
 // One step of the install: advances every active stream by at most one action.
 // Returns 1 when the grab is complete (clean-up and rename done) or when an
-// archive failed to expand (got_failed_install); 0 while work remains.
+// archive failed to expand (got_failed_install); 0 while work remains. A
+// downloaded archive that cannot be read (cut short, bad checksum) is fetched
+// again from a newly chosen server, up to three times, before it fails.
 int grab_files();
 
 // Expands the archive `dest_path_zip` into the folder of `dest_path_exp` and,

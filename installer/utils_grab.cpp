@@ -107,6 +107,41 @@ void rename_installation_folder() {
   if (rename_file(just_path, dir_file, install_name) == 0) dest_dir_path = just_path + install_name + "/";
 }
 
+// A downloaded archive that cannot be read (cut short, a wrong checksum, not
+// an archive at all) is a transfer that went wrong, like a failed download:
+// it is fetched again, from a server chosen anew, this many times before the
+// install fails with the expansion alert. The destination's own failures
+// (disk full, read-only) are never retried.
+constexpr int kDamagedArchiveRetries = 3;
+int g_damaged_tries[kStreamCount] = {};
+
+bool archive_is_damaged(int code) {
+  return code == kErrZipOpen || code == kErrZipRead || code < 0;  // negative: minizip's own codes
+}
+
+// Expands an archive into the folder of `dest_path_exp`; 0 or the result code.
+int expand_archive(const std::string& dest_path_zip, const std::string& dest_path_exp) {
+  unlock_file(dest_path_exp);  // the file to be replaced may be write-protected
+  const std::string dest_path = path_folder(dest_path_exp);
+  return ends_with(dest_path_zip, ".7z") ? p7z_to_file(dest_path_zip, dest_path, nullptr, 0)
+                                         : zip_to_file(dest_path_zip, dest_path, nullptr, 0);
+}
+
+// What follows an expansion: the alert on failure, the log, and (internet
+// install) the archive's deletion.
+void finish_expansion(int c, const std::string& dest_path_zip, const std::string& dest_path_exp) {
+  if (c != 0) {
+    stg.got_failed_install = 1;
+    MACIBM_alert(0, "The installer cannot extract a file.", "Error: " + error_str(c),
+                 "Compressed File: " + dest_path_zip, "Destination: " + dest_path_exp, t_alert, "utils", 392);
+  }
+  if (stg.log_actions) xer << "EXPANDING file " << dest_path_exp << ", with result=" << c << ".\n";
+  if (install_type == 0) {
+    const int result = delete_file(dest_path_zip);
+    if (stg.log_actions) xer << "DELETING  file " << dest_path_zip << ", with result=" << result << ".\n";
+  }
+}
+
 void abandon_stream_downloads() {
   for (int s = 0; s < kStreamCount; ++s) {
     delete http.down[s + 2];  // closes its socket and its partial file
@@ -126,20 +161,7 @@ int stream_count_for_rate(float rate) {
 }
 
 void extract_and_delete_file(const std::string& dest_path_zip, const std::string& dest_path_exp) {
-  unlock_file(dest_path_exp);  // the file to be replaced may be write-protected
-  const std::string dest_path = path_folder(dest_path_exp);
-  const int c = ends_with(dest_path_zip, ".7z") ? p7z_to_file(dest_path_zip, dest_path, nullptr, 0)
-                                                : zip_to_file(dest_path_zip, dest_path, nullptr, 0);
-  if (c != 0) {
-    stg.got_failed_install = 1;
-    MACIBM_alert(0, "The installer cannot extract a file.", "Error: " + error_str(c),
-                 "Compressed File: " + dest_path_zip, "Destination: " + dest_path_exp, t_alert, "utils", 392);
-  }
-  if (stg.log_actions) xer << "EXPANDING file " << dest_path_exp << ", with result=" << c << ".\n";
-  if (install_type == 0) {
-    const int result = delete_file(dest_path_zip);
-    if (stg.log_actions) xer << "DELETING  file " << dest_path_zip << ", with result=" << result << ".\n";
-  }
+  finish_expansion(expand_archive(dest_path_zip, dest_path_exp), dest_path_zip, dest_path_exp);
 }
 
 int grab_files() {
@@ -150,6 +172,7 @@ int grab_files() {
   for (int s = 0; s < kStreamCount; ++s) {
     if (!next.stream_active[s]) continue;
     if (next.stream_waiting[s]) {
+      g_damaged_tries[s] = 0;
       next.stream_index[s] = next.next_index;
       next.next_index = next.next_index + 1 > n ? n : next.next_index + 1;
     }
@@ -195,8 +218,18 @@ int grab_files() {
           pick_server_biased();
         } else {
           stg.got_404 = 0;
-          extract_and_delete_file(dest_path_zip, dest_path_exp);
-          done = fetched = true;
+          const int c = expand_archive(dest_path_zip, dest_path_exp);
+          if (c != 0 && archive_is_damaged(c) && g_damaged_tries[s] < kDamagedArchiveRetries) {
+            ++g_damaged_tries[s];
+            xer << "The archive " << src_path << " from " << server_name[stg.sel_server]
+                << " cannot be read (result=" << c << "); fetching it again from another server.\n";
+            delete_file(dest_path_zip);
+            stg.got_404 = 1;
+            pick_server_biased();
+          } else {
+            finish_expansion(c, dest_path_zip, dest_path_exp);
+            done = fetched = true;
+          }
         }
       } else {
         if (s != 0) {
