@@ -72,13 +72,34 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(NetworkCase{"closes mid-body", Fault::kCloseMidBody},
                       NetworkCase{"resets mid-body", Fault::kResetMidBody},
                       NetworkCase{"stalls", Fault::kStall}, NetworkCase{"answers 500", Fault::kError500},
-                      NetworkCase{"sends bytes after the announced body", Fault::kExtraBytes}),
+                      NetworkCase{"sends bytes after the announced body", Fault::kExtraBytes},
+                      NetworkCase{"announces fewer bytes than the archive has", Fault::kShortLength}),
     [](const ::testing::TestParamInfo<NetworkCase>& i) {
       std::string n;
       for (const char* p = i.param.name; *p; ++p)
         n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
       return n;
     });
+
+// An archive that arrives damaged from every mirror: after the retries the
+// install fails with the designed alert, and nothing is half-written.
+TEST_F(FaultInstall, ArchiveDamagedOnEveryMirrorFailsAfterRetries) {
+  const std::string out = dir_ / "www/";
+  testsupport::make_dirs(out);
+  FaultyMirror bad(out, kBigArchive, Fault::kShortLength, 1000);
+  publish(faulttest::release_one(), "R1", out, {bad.host() + "|/files/|Only mirror"});
+  dest_dir_path = dir_ / "sim/";
+  fetch_and_read(bad.host());
+  ASSERT_EQ(install(), 1);
+  EXPECT_EQ(stg.got_failed_install, 1);
+  EXPECT_EQ(bad.faults_given(), 4) << "the first download and three more attempts";
+  ASSERT_EQ(alerts.size(), 1u) << "one alert, after the last attempt";
+  EXPECT_EQ(alerts[0].l1, "The installer cannot extract a file.");
+  EXPECT_EQ(alerts[0].l2, "Error: " + error_str(kErrZipOpen));
+  EXPECT_FALSE(testsupport::file_exists(dest_dir_path + "data/big.bin")) << "no half-written file";
+  EXPECT_NE(log_text().find("cannot be read (result=20001); fetching it again from another server"),
+            std::string::npos);
+}
 
 // A real nginx answering 500 for one archive only (all others are served):
 // that file is taken from the second mirror, everything else may come from
