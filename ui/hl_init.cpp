@@ -366,5 +366,4 @@ void MACIBM_finishup(int save) {
   MACIBM_setres(0);
   MACIBM_nuke_context(0);
   log_close();
-  plat_video_quit();
 }
