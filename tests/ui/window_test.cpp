@@ -196,6 +196,8 @@ TEST(WindowFpsTest, FpsTestDoesNotWritePreferences) {
   MACIBM_set_log_file("");
   cmdline.clear();
   EXPECT_FALSE(testsupport::file_exists(prefs)) << "--fps_test suppresses saving the preferences";
+  EXPECT_NE(testsupport::read_file(log_dir / "Log.txt").find("FPS test: "), std::string::npos)
+      << "and the frame-rate result is logged at the end";
 }
 
 // Without a display SDL would fall back to an invisible window; the
