@@ -65,7 +65,8 @@ const char* licence_text() {
 int handle_EULA() {
   int agreed = 0;
   MACIBM_startwind(kWinEula, 0);
-  while (mnw.top_win_now == kWinEula) {
+  // Closing the program window ends the screen as a decline.
+  while (mnw.top_win_now == kWinEula && !app_done) {
     OGL_plot_back_col();
     BTN_fillwin(1, 21);
     BTN_subwin(0, 16, -1, 50, -1, -1, "", nullptr, nullptr);
