@@ -2,11 +2,6 @@
 
 #include "platform/dialogs.h"
 
-// The drawn forms (utils_draw.cpp).
-void draw_dir_progress_bar(float d1, float d, float d2, int call_type, const std::string& message1,
-                           const std::string& rel_path_exp);
-int draw_select_alert(const std::string& dest_path_exp, int is_gone);
-
 namespace {
 dir_progress_bar_fn g_progress = &draw_dir_progress_bar;
 select_alert_fn g_select = &draw_select_alert;

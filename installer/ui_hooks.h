@@ -38,5 +38,10 @@ int choose_folder(const std::string& prompt, const std::string& start_folder, st
 bool choose_folder_installed();
 bool go_to_url(const std::string& url);
 
+// The drawn forms, the defaults above (installer/utils_draw.cpp).
+void draw_dir_progress_bar(float d1, float d, float d2, int call_type, const std::string& message1,
+                           const std::string& rel_path_exp);
+int draw_select_alert(const std::string& dest_path_exp, int is_gone);
+
 // Filled fraction of the scan progress bar, 0.04..1.0 (0.52 when d2 == d1).
 float dir_progress_fraction(float d1, float d, float d2);

@@ -15,9 +15,11 @@ namespace {
 constexpr int kBackgroundTex = 394;  // the built-in 1024 x 768 background picture
 constexpr float kPanelDx = 512.0f, kPanelDy = 138.0f;
 constexpr float kBarInset = 30.0f;
-constexpr int kPanelFont = 49;
-constexpr int kQuestionFont = 43;
-constexpr int kTextCol = 46;
+// Text colours of the panel and of the question (colour-table entries), in
+// the interface font, the only one the installer uses.
+constexpr int kPanelCol = 49;
+constexpr int kQuestionCol = 43;
+constexpr int kFont = 100;
 
 void draw_background() {
   OGL_2dquad(kBackgroundTex, 49, 1.0f, 0, 0, 0, 0, 0, 768, 0, 0.75f, 1024, 768, 1, 0.75f, 1024, 0, 1, 0, 1,
@@ -40,12 +42,12 @@ void draw_dir_progress_bar(float d1, float d, float d2, int call_type, const std
   BTN_frame1(5, x1 + kBarInset + fill / 2.0f, bar_y, fill, 0);
 
   const float tx = x1 + kBarInset, ty = y1 + kPanelDy - 35.0f;
-  OGL_string(kTextCol, tx, ty, message1, 9999, kPanelFont, 0);
+  OGL_string(kPanelCol, tx, ty, message1, 9999, kFont, 0);
   OGL_string(
-      kTextCol, tx, ty - 20.0f,
+      kPanelCol, tx, ty - 20.0f,
       call_type == 0 ? "Currently SCANNING the directory text file." : "Currently EXAMINING the hard disk.",
-      9999, kPanelFont, 0);
-  OGL_string(kTextCol, tx, ty - 40.0f, rel_path_exp, 9999, kPanelFont, 0);
+      9999, kFont, 0);
+  OGL_string(kPanelCol, tx, ty - 40.0f, rel_path_exp, 9999, kFont, 0);
   // The caller is inside a long loop that draws nothing else: show it now.
   OGL_sbuff();
 }
@@ -57,14 +59,14 @@ int draw_select_alert(const std::string& dest_path_exp, int is_gone) {
     OGL_plot_back_col();
     BTN_fillwin(1, 21);
     const float w = mnw.win_dx - 40.0f;
-    OGL_string(kTextCol, 20, 100, is_gone ? "I am about to DELETE:" : "I am about to install:", w,
-               kQuestionFont, 0);
-    OGL_string(kTextCol, 20, 90, dest_path_exp, w, kQuestionFont, 0);
-    OGL_string(kTextCol, 20, 80,
+    OGL_string(kQuestionCol, 20, 100, is_gone ? "I am about to DELETE:" : "I am about to install:", w, kFont,
+               0);
+    OGL_string(kQuestionCol, 20, 90, dest_path_exp, w, kFont, 0);
+    OGL_string(kQuestionCol, 20, 80,
                is_gone
                    ? "because we no longer use this file, but it appears you have modified it. What to do?"
                    : "but it appears you have modified this file. What to do?",
-               w, kQuestionFont, 0);
+               w, kFont, 0);
     int reply = 0;
     if (BTN_action(96, 53, 160, 0, 1, is_gone ? "DELETE THE OLD FILE" : "OVERWRITE THE OLD FILE", "-"))
       reply = 1;
