@@ -65,3 +65,25 @@ TEST(QuestionWindow, EachButtonAnswersItsCode) {
   ogl_inited = was_inited;
   alert_set_observer(nullptr);
 }
+
+TEST(QuestionWindow, ScanPanelDrawsInBothPhases) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (run under xvfb-run)";
+  std::string why;
+  ASSERT_TRUE(uitest::ensure_window(&why)) << why;
+  int alerts = 0;
+  alert_set_observer([&alerts](const alert_record& r) {
+    ++alerts;
+    ADD_FAILURE() << "alert: " << r.l1 << " (" << r.file << " " << r.line << ")";
+  });
+  const int was_inited = ogl_inited;
+  ogl_inited = 1;
+  MACIBM_startwind(kWinMain, 0);
+  // The panel is drawn and shown at once from inside the long read and
+  // examination loops; every phase and the degenerate range must draw.
+  draw_dir_progress_bar(0, 250, 1000, 0, "Scanning directory text file...", "Aircraft/My Plane/a.acf");
+  draw_dir_progress_bar(0, 10, 10, 1, "Scanning directory text file...", "/home/u/Skyvane 9/a.acf");
+  draw_dir_progress_bar(5, 5, 5, 1, "", "");
+  EXPECT_EQ(alerts, 0) << "the panel's calls are valid for the drawing layer";
+  ogl_inited = was_inited;
+  alert_set_observer(nullptr);
+}
