@@ -6,7 +6,7 @@
 # OUTDIR/main.png       the main screen, ready to install the demo release
 # OUTDIR/licence.png    the licence screen (after Install)
 # OUTDIR/question.png   the modified-file question (a changed file in the destination)
-# OUTDIR/installing.png the main screen during the install
+# OUTDIR/after_install.png the main screen once the install has run
 # OUTDIR/alert.png      an alert (a damaged manifest archive on the server)
 # OUTDIR/mock/          mock-ups made from the pictures alone by skyvane-asset-gen
 #
@@ -118,12 +118,17 @@ stop_installer() {
 # (x, y) in the program's coordinates: origin at the bottom-left of 1024 x 768.
 move() { xdotool mousemove --sync $((win_x + $1)) $((win_y + 768 - $2)); }
 click() { move "$1" "$2"; sleep 0.2; xdotool click 1; }
-# Brightness (r + g + b, 0..765) of the pixel at program (x, y).
-brightness() {
+# Red, green and blue (0..255) of the pixel at program (x, y); "-1 -1 -1" when unreadable.
+pixel() {
   local v
   v=$(import -window root -crop "1x1+$((win_x + $1))+$((win_y + 767 - $2))" -depth 8 txt:- 2>/dev/null | tail -n 1 |
-    sed -n 's/^[^(]*(\([^)]*\)).*/\1/p' | awk -F, '{ print int($1) + int($2) + int($3) }')
-  echo "${v:--1}"
+    sed -n 's/^[^(]*(\([^)]*\)).*/\1/p' | awk -F, '{ print int($1), int($2), int($3) }')
+  echo "${v:--1 -1 -1}"
+}
+brightness() {
+  local r g b
+  read -r r g b <<<"$(pixel "$1" "$2")"
+  echo $((r < 0 ? -1 : r + g + b))
 }
 # Waits (up to 90 seconds) until the pixel at program (x1, y1) is dark and
 # the one at (x2, y2) light: the sign that a given screen is up (a window
@@ -153,29 +158,43 @@ echo "changed by the user" >"$dest$changed"
 
 # Each step waits for its screen; when one does not come, what the screen
 # shows instead is saved as NAME-instead.png and that run ends.
+# Waits until the Install button is drawn enabled: its face then carries the
+# green tint of enabled buttons (disabled ones are tinted red).
+wait_install_enabled() {
+  local r g b end=$((SECONDS + 90))
+  while [ $SECONDS -lt $end ]; do
+    read -r r g b <<<"$(pixel 455 82)"
+    [ "$r" -ge 0 ] && [ "$g" -gt $((3 * r)) ] && return 0
+    kill -0 "$installer_pid" 2>/dev/null || return 1
+    sleep 0.3
+  done
+  echo "Timed out waiting for the Install button to be enabled." >&2
+  return 1
+}
 flow_install() {
   start_installer "127.0.0.1:$port" "$dest" || return 1
   move 700 400
   # Source picture dark, footer light: the main screen, after the disk examination.
   wait_screen 5 640 600 50 || { shot main-instead 0; return 1; }
-  shot main 1.0
+  wait_install_enabled || { shot main-instead 0; return 1; }
+  shot main
   click 491 89 # Install
   # The licence window (500 x 300, centred: origin 262, 234): title band, panel.
-  wait_screen 512 524 512 400 || { shot licence-instead 0; return 1; }
+  wait_screen 300 524 512 400 || { shot licence-instead 0; return 1; }
   shot licence
   click 691 255 # Accept
   move 700 300
   # The question window (700 x 146, origin 162, 311): title band, body.
-  wait_screen 512 447 852 411 || { shot question-instead 0; return 1; }
+  wait_screen 240 447 852 411 || { shot question-instead 0; return 1; }
   shot question
   click 258 339 # KEEP THE OLD FILE
   move 700 400
-  shot installing 1.5
+  shot after_install 2.0
 }
 flow_alert() {
   start_installer "127.0.0.1:$broken_port" "$dest" || return 1
   # The alert window (420 x 250, origin 302, 259): title band, body.
-  wait_screen 512 499 512 400 || { shot alert-instead 0; return 1; }
+  wait_screen 330 499 512 400 || { shot alert-instead 0; return 1; }
   shot alert
 }
 status=0
