@@ -55,7 +55,8 @@ void draw_dir_progress_bar(float d1, float d, float d2, int call_type, const std
 int draw_select_alert(const std::string& dest_path_exp, int is_gone) {
   if (!ogl_inited) return 3;
   MACIBM_startwind(kWinFilePrompt, 0);
-  while (mnw.top_win_now == kWinFilePrompt) {
+  // Closing the program window counts as cancelling, like closing the question.
+  while (mnw.top_win_now == kWinFilePrompt && !app_done) {
     OGL_plot_back_col();
     BTN_fillwin(1, 21);
     const float w = mnw.win_dx - 40.0f;
