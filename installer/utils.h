@@ -50,11 +50,15 @@ const char* archive_suffix(const std::string& path);
 // this_install_has_exes. Draws the progress panel about 200 times.
 void examine_disk(const std::string& message);
 
-// Signs every path in order: sigs[i] becomes the signature of paths[i], or
-// "NONE" when it cannot be read. `progress` (may be null) is called with the
-// index before each file is signed. The results depend only on the index, so
-// the work may be spread over threads without changing them.
-using sign_progress_fn = void (*)(size_t index, size_t count, const std::string& path, void* ctx);
+// Signs every path: sigs[i] becomes the signature of paths[i], or "NONE"
+// when it cannot be read. The files are shared out over the framework's
+// worker threads and the calling thread (in rising index order; without
+// workers the caller signs them all in order). `progress` (may be null) runs
+// on the calling thread only (it may draw), with the index of each file that
+// thread takes, just before signing it: every index in order when no workers
+// run, else a rising subset. The results depend only on the index.
+using sign_progress_fn = void (*)(size_t index, size_t count, const std::vector<std::string>& paths,
+                                  void* ctx);
 void sign_files(const std::vector<std::string>& paths, std::vector<std::string>& sigs,
                 sign_progress_fn progress, void* ctx);
 

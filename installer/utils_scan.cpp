@@ -7,6 +7,7 @@
 #include "installer/ui_hooks.h"
 #include "installer/utils.h"
 #include "io/md5.h"
+#include "util/HL_THREAD.h"
 #include "util/log.h"
 
 namespace {
@@ -21,13 +22,22 @@ bool is_program_file(int os_type) {
 struct scan_progress {
   const std::string* message;
   size_t mod;
+  size_t drawn = 0;  // entries up to this one have been shown
+  bool any = false;  // a panel has been drawn
 };
 
-void draw_scan_progress(size_t index, size_t count, const std::string& path, void* ctx) {
-  const auto* p = static_cast<const scan_progress*>(ctx);
-  if (index % p->mod == 0) {
-    dir_progress_bar(0.0f, static_cast<float>(index), static_cast<float>(count), 1, *p->message, path);
-  }
+// Shows the panel for the newest multiple of `mod` at or below `index` that
+// has not been shown yet. Called for every entry in order when one thread
+// signs, this draws exactly at each multiple; when the workers sign too, the
+// main thread sees only the entries it takes itself, and the multiples the
+// workers passed meanwhile are folded into the newest one.
+void draw_scan_progress(size_t index, size_t count, const std::vector<std::string>& paths, void* ctx) {
+  auto* p = static_cast<scan_progress*>(ctx);
+  const size_t at = index - index % p->mod;
+  if (p->any && at <= p->drawn) return;
+  p->any = true;
+  p->drawn = at;
+  dir_progress_bar(0.0f, static_cast<float>(at), static_cast<float>(count), 1, *p->message, paths[at]);
 }
 
 }  // namespace
@@ -41,10 +51,17 @@ std::string dest_path_of(const file_version_struct& v) {
 void sign_files(const std::vector<std::string>& paths, std::vector<std::string>& sigs,
                 sign_progress_fn progress, void* ctx) {
   sigs.assign(paths.size(), std::string(kNone));
-  for (size_t i = 0; i < paths.size(); ++i) {
-    if (progress) progress(i, paths.size(), paths[i], ctx);
-    calc_file_md5(paths[i], sigs[i]);  // leaves "NONE" when the file cannot be read
-  }
+  // Each index writes only its own slot, so the results do not depend on
+  // which thread signs which file. The progress (drawing) stays on the
+  // calling thread, the one that owns the window.
+  const bool ok = THREAD_parallel_for(static_cast<int>(paths.size()), [&](int i) {
+    const size_t k = static_cast<size_t>(i);
+    if (progress && THREAD_is_main_thread()) progress(k, paths.size(), paths, ctx);
+    calc_file_md5(paths[k], sigs[k]);  // leaves "NONE" when the file cannot be read
+  });
+  // A worker ended inside a signature: it raised a fatal report, which ends
+  // the program. Show it now rather than carry on with its file unsigned.
+  if (!ok) THREAD_check_exception(0);
 }
 
 void examine_disk(const std::string& message) {
