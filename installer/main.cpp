@@ -76,6 +76,10 @@ void manifest_fetch_step() {
       MACIBM_alert(0, "DIR-scan: The installer cannot extract a file.", "Error: " + error_str(err),
                    "Compressed File/" + d.net_dir_path_zip, "Destination Path/" + d.dir_path_path, t_alert,
                    "main", 210);
+      // A damaged manifest is a failed download: fetched again from the same
+      // server it would fail again, alert after alert. Another server is
+      // chosen, as after any failed manifest download.
+      pick_server_uniform();
     }
     delete_file(d.net_dir_path_zip);
   }
