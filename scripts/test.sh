@@ -24,3 +24,10 @@ if [ "${SKYVANE_SKIP_SANITIZERS:-0}" != "1" ]; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp run_suite build-asan "$@"
 fi
+
+# A full run also runs every fuzz target for a few seconds from its seeds, so
+# that a reader that starts crashing shows here (fuzz/run.sh; skipped with a
+# message when clang's libFuzzer runtime is missing).
+if [ $# -eq 0 ] && [ "${SKYVANE_SKIP_FUZZ:-0}" != "1" ]; then
+  bash fuzz/run.sh "${SKYVANE_FUZZ_SECONDS:-5}"
+fi
