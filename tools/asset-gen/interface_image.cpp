@@ -60,15 +60,15 @@ canvas progress_piece(bool fill) {
   return c;
 }
 
-// The destination field: a white text box, square on the left where the
-// Destination button joins it.
+// The destination field: a white text box. Its left end lies under the
+// Destination button when that is shown (3 px), so the corners there are
+// small enough to hide beneath it.
 canvas field_bar() {
   canvas c(51, 26);
-  const box outer{-12, 2, 51, 24};
-  rounded(c, outer, 4, solid(hex(0xa3b3c4)));
-  rounded(c, {-12, 3, 50, 23}, 3, vgrad(3, hex(0xffffff), 23, hex(0xf7f9fb)));
+  rounded(c, {0, 2, 51, 24}, 3, solid(hex(0xa3b3c4)));
+  rounded(c, {1, 3, 50, 23}, 2, vgrad(3, hex(0xffffff), 23, hex(0xf7f9fb)));
   c.fill(
-      {0, 21, 50, 22}, [](float, float) { return 1.0f; }, solid(hex(0xe4eaf0)));
+      {2, 21, 49, 22}, [](float, float) { return 1.0f; }, solid(hex(0xe4eaf0)));
   return c;
 }
 
