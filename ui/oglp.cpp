@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/window.h"
@@ -164,13 +165,52 @@ void OGL_line(int col, float alpha, float x1, float y1, float x2, float y2) {
   glEnd();
 }
 
+namespace {
+
+// True when blending the quad over what is below cannot change a pixel: one
+// texture, full colour opacity, an axis-aligned whole-pixel rectangle whose
+// texture coordinates map one texel to one pixel (s follows x, t follows y,
+// both rising), over texels that are all opaque. Each fragment then carries
+// alpha 1, and "source x 1 + destination x 0" is the source itself. The
+// software renderer reads every covered pixel back when blending, which for
+// the full-window background picture is most of a pass's drawing cost.
+bool blend_changes_nothing(int tex, float alpha, int tex_units, const float (&x)[4], const float (&y)[4],
+                           const float (&s)[4], const float (&t)[4]) {
+  if (tex < 1 || tex_units != 1 || alpha * ren.current_alpha <= 0.99f) return false;
+  const float x_lo = std::min({x[0], x[1], x[2], x[3]}), x_hi = std::max({x[0], x[1], x[2], x[3]});
+  const float y_lo = std::min({y[0], y[1], y[2], y[3]}), y_hi = std::max({y[0], y[1], y[2], y[3]});
+  if (x_lo != std::trunc(x_lo) || x_hi != std::trunc(x_hi) || y_lo != std::trunc(y_lo) ||
+      y_hi != std::trunc(y_hi) || x_lo == x_hi || y_lo == y_hi)
+    return false;
+  float s_lo = 0, s_hi = 0, t_lo = 0, t_hi = 0;
+  for (int i = 0; i < 4; ++i) {
+    const bool left = x[i] == x_lo, bottom = y[i] == y_lo;
+    if (!left && x[i] != x_hi) return false;  // not a corner of the rectangle
+    if (!bottom && y[i] != y_hi) return false;
+    (left ? s_lo : s_hi) = s[i];
+    (bottom ? t_lo : t_hi) = t[i];
+  }
+  for (int i = 0; i < 4; ++i) {  // every corner agrees: s depends on x alone, t on y alone
+    if (s[i] != (x[i] == x_lo ? s_lo : s_hi) || t[i] != (y[i] == y_lo ? t_lo : t_hi)) return false;
+  }
+  return tman.texels_opaque(tex, s_lo, t_lo, s_hi, t_hi, x_hi - x_lo, y_hi - y_lo);
+}
+
+}  // namespace
+
 void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, float t1, float x2, float y2,
                 float s2, float t2, float x3, float y3, float s3, float t3, float x4, float y4, float s4,
                 float t4, int tex_units, int alpha_mode) {
+  const float ox = mnw.win_x, oy = mnw.win_y;
+  // Blending that cannot change a pixel is left off: same pixels, and the
+  // software renderer need not read the covered pixels back.
+  if (alpha_mode == 5 &&
+      blend_changes_nothing(tex, alpha, tex_units, {x1 + ox, x2 + ox, x3 + ox, x4 + ox},
+                            {y1 + oy, y2 + oy, y3 + oy, y4 + oy}, {s1, s2, s3, s4}, {t1, t2, t3, t4}))
+    alpha_mode = 4;
   OGL_setstate(1, tex_units, 3, alpha_mode, 9, 11);
   if (tex >= 1) tman.bind_ref(tex, 0, kTexEnvModulate);
   colr.set_index(col, alpha);
-  const float ox = mnw.win_x, oy = mnw.win_y;
   glBegin(GL_QUADS);
   glTexCoord2f(s1, t1);
   glVertex2f(x1 + ox, y1 + oy);

@@ -313,6 +313,9 @@ int tman_class::load_texture(const tex_load_vars& v, tex_load_time /*load_time*/
       e.filter_type = f;
       e.required = v.require_tex;
       e.ref_count = automatic ? 1 : -1;
+      e.opaque = true;
+      for (std::size_t i = 3, end = static_cast<std::size_t>(cw) * ch * 4; i < end && e.opaque; i += 4)
+        e.opaque = src[i] == 255;
       ++loaded_texes_ctr;
       result = ref;
       auto it = std::find(reported_missing_.begin(), reported_missing_.end(), ref);
@@ -413,6 +416,18 @@ void tman_class::mute_plane_load_fail() {
 void tman_class::mute_instl_load_fail() {
   UTL_lock_guard guard(&lock);
   instl_load_fail = status_mute;
+}
+
+bool tman_class::texels_opaque(int ref, float s0, float t0, float s1, float t1, float px_w, float px_h) {
+  UTL_lock_guard guard(&lock);
+  if (ref < 0 || ref >= static_cast<int>(ref_dat.size())) return false;
+  const ref_dat_struct& e = ref_dat[ref];
+  if (e.tex_mode == 0 || !e.opaque) return false;
+  const float x0 = s0 * e.tex_dx_tot, x1 = s1 * e.tex_dx_tot;
+  const float y0 = t0 * e.tex_dy_tot, y1 = t1 * e.tex_dy_tot;
+  auto whole = [](float v) { return v == std::trunc(v); };
+  return whole(x0) && whole(y0) && x1 - x0 == px_w && y1 - y0 == px_h && x0 >= 0 && y0 >= 0 &&
+         x1 <= e.tex_dx_vis && y1 <= e.tex_dy_vis;
 }
 
 ref_dat_struct tman_class::get_ref(int ref) {

@@ -65,7 +65,8 @@ struct ref_dat_struct {
   tex_load_time load_time = tex_load_never;
   int filter_type = 0;
   tex_fail_mode required = tex_fail_quit;
-  int ref_count = -1;  // holders of an automatic number; -1 for fixed numbers
+  int ref_count = -1;   // holders of an automatic number; -1 for fixed numbers
+  bool opaque = false;  // every texel of the visible picture has alpha 255
 };
 
 // One load request.
@@ -142,6 +143,13 @@ class tman_class {
   void mute_scene_load_fail();
   void mute_plane_load_fail();
   void mute_instl_load_fail();
+
+  // True when drawing the texture coordinates [s0, s1] x [t0, t1] of texture
+  // `ref` onto a whole-pixel rectangle of px_w x px_h pixels maps one texel
+  // to one pixel (so every pixel centre samples exactly one texel centre),
+  // and every texel so sampled lies inside the visible picture and is fully
+  // opaque. Blending such a quad at full colour opacity changes nothing.
+  bool texels_opaque(int ref, float s0, float t0, float s1, float t1, float px_w, float px_h);
 
   // A copy of entry `ref` (a default entry when `ref` is outside the table).
   ref_dat_struct get_ref(int ref);
