@@ -33,7 +33,8 @@ void draw_dir_progress_bar(float d1, float d, float d2, int call_type, const std
   if (!ogl_inited) return;
   draw_background();
   const float x1 = mnw.x_ctr - kPanelDx / 2.0f, y1 = mnw.y_ctr - kPanelDy / 2.0f;
-  BTN_frame2(20, x1, y1, kPanelDx, kPanelDy, "");
+  // The dark status panel: its text colour 49 (white) reads on it.
+  BTN_frame2(15, x1, y1, kPanelDx, kPanelDy, "");
 
   const float track = kPanelDx - 2.0f * kBarInset;
   const float fill = track * dir_progress_fraction(d1, d, d2);

@@ -152,8 +152,8 @@ canvas globe(float turn) {
           // Sun glint on the water.
           const float hx = lx, hy = ly, hz = lz + 1;
           const float hn = std::sqrt(hx * hx + hy * hy + hz * hz);
-          const float spec = std::pow(std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hn), 40.0f);
-          col = mix(col, hex(0xffffff), spec * 0.6f);
+          const float specular = std::pow(std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hn), 40.0f);
+          col = mix(col, hex(0xffffff), specular * 0.6f);
         }
         // Atmosphere toward the rim.
         const float rim = std::pow(1.0f - nz, 2.2f);
