@@ -312,6 +312,14 @@ void mouse_help_per_wind(int code) {
 // ---------------------------------------------------------------------------
 // The pump pass
 
+namespace {
+bool g_not_idle = false;  // set by the application during the last pass
+}  // namespace
+
+void MACIBM_not_idle() {
+  g_not_idle = true;
+}
+
 void MACIBM_event_proc() {
   xtim.profile_chart("init", 0);
   return_hit = escape_hit = delete_hit = 0;
@@ -324,8 +332,9 @@ void MACIBM_event_proc() {
   }
   xtim.profile_chart("startwin", 0);
 
-  int budget = stg.use_max_cpu ? 0 : 1;
+  int budget = stg.use_max_cpu || g_not_idle ? 0 : 1;
   if (mnw.top_win_now == kWinAlert) budget = 10;
+  g_not_idle = false;
 
   xtim.profile_chart("event1", 0);
   const bool any = drain();

@@ -122,8 +122,15 @@ void MACIBM_handleclick(int forced);
 int MACIBM_close_box_hit(float mx, float my, float win_dx, float win_dy);
 
 // One pass of the pump: input, clock, APP_update (unless modal), hover help,
-// buffer swap.
+// buffer swap. A pass without input waits up to 16 ms for some first (the
+// idle wait), unless use_max_cpu is set or the last pass's APP_update had
+// work in progress (MACIBM_not_idle).
 void MACIBM_event_proc();
+
+// Called by APP_update while it is doing work in bounded slices (an
+// install): such a pass is not idle, so the next pass starts at once instead
+// of waiting for input, and the work gets the time between redraws.
+void MACIBM_not_idle();
 
 // Hover help box and pointer hiding for window `code`, once per pass.
 void mouse_help_per_wind(int code);
