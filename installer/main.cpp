@@ -86,7 +86,10 @@ void manifest_fetch_step() {
 }
 
 // The 10 ms install slice: the grab engine runs until the slice is used up.
+// A pass that installs is not idle: the next pass comes at once rather than
+// after the pump's wait for input, so a pass is the slice plus the drawing.
 void install_slice() {
+  MACIBM_not_idle();
   if (!d.have_init_call) {
     d.have_init_call = true;
     d.init_call = xtim.microsecs_tot();
