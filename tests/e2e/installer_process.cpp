@@ -30,7 +30,40 @@ void publish_demo(const std::string& dir, const std::string& host) {
   if (run(cmd, &out) != 0) throw std::runtime_error("make-demo failed: " + out);
 }
 
+namespace {
+// Starts a private Xvfb; returns its pid and fills `display` (":N").
+int start_xvfb(std::string& display) {
+  int fds[2];
+  if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    const std::string fd = std::to_string(fds[1]);
+    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+             (char*)nullptr);
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string number;
+  char c;
+  while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(fds[0]);
+  if (number.empty()) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    throw std::runtime_error("Xvfb did not start");
+  }
+  display = ":" + number;
+  return pid;
+}
+}  // namespace
+
+int InstallerProcess::x_run(const std::string& command, std::string* out) const {
+  return run("DISPLAY=" + display_ + " " + command, out);
+}
+
 InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args) {
+  xvfb_pid_ = start_xvfb(display_);
   home_ = root.path() + "home/";
   bin_dir_ = root.path() + "bin/";
   make_dirs(home_ + ".config");
@@ -47,6 +80,7 @@ InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::s
     ::setenv("XDG_STATE_HOME", (home_ + ".local/state").c_str(), 1);
     ::setenv("XDG_DESKTOP_DIR", (home_ + "Desktop").c_str(), 1);
     ::setenv("TMPDIR", tmp.c_str(), 1);
+    ::setenv("DISPLAY", display_.c_str(), 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -60,6 +94,10 @@ InstallerProcess::~InstallerProcess() {
   if (running()) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
+  }
+  if (xvfb_pid_ > 0) {
+    ::kill(xvfb_pid_, SIGTERM);
+    ::waitpid(xvfb_pid_, nullptr, 0);
   }
 }
 
@@ -99,14 +137,14 @@ bool InstallerProcess::wait_window(double seconds) {
       [&] {
         if (!running()) return true;
         std::string out;
-        if (run(search, &out) != 0) return false;
+        if (x_run(search, &out) != 0) return false;
         window_id_ = out.substr(0, out.find('\n'));
         return !window_id_.empty();
       },
       seconds);
   if (!found || !running()) return false;
   std::string geo;
-  run("xdotool getwindowgeometry --shell " + window_id_, &geo);
+  x_run("xdotool getwindowgeometry --shell " + window_id_, &geo);
   auto field = [&](const std::string& name) {
     const size_t p = geo.find(name + "=");
     return p == std::string::npos ? 0 : std::atoi(geo.c_str() + p + name.size() + 1);
@@ -121,16 +159,16 @@ bool InstallerProcess::wait_window(double seconds) {
 void InstallerProcess::click(float x, float y) {
   const int sx = win_x_ + static_cast<int>(x);
   const int sy = win_y_ + 768 - static_cast<int>(y);
-  run("xdotool mousemove " + std::to_string(sx) + " " + std::to_string(sy) + " sleep 0.1 click 1");
+  x_run("xdotool mousemove " + std::to_string(sx) + " " + std::to_string(sy) + " sleep 0.1 click 1");
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
 }
 
 void InstallerProcess::key(const std::string& keysym) {
-  run("xdotool key --window " + window_id_ + " " + keysym);
+  x_run("xdotool key --window " + window_id_ + " " + keysym);
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
 }
 
 void InstallerProcess::screenshot(const std::string& name) const {
-  run("import -window root -crop 1024x768+" + std::to_string(win_x_) + "+" + std::to_string(win_y_) + " " +
-      shell_quote(artefact_dir() + name + ".png"));
+  x_run("import -window root -crop 1024x768+" + std::to_string(win_x_) + "+" + std::to_string(win_y_) + " " +
+        shell_quote(artefact_dir() + name + ".png"));
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Drives the real installer program: a private copy of the executable (so its
 // Log.txt lands in a private folder), private HOME/config/temp folders, a
-// real window on the test's X display, clicks by xdotool at positions given
+// real window on a private X display (its own Xvfb, so tests that run at the
+// same time never share a pointer or overlap windows), clicks by xdotool at positions given
 // in the program's own coordinates (origin bottom-left of the 1024 x 768
 // client area), screenshots saved as test artefacts.
 #include <functional>
@@ -38,8 +39,13 @@ class InstallerProcess {
   int wait_exit(double seconds = 30);
 
  private:
+  // Runs a command against this process's display.
+  int x_run(const std::string& command, std::string* out = nullptr) const;
+
   std::string home_;
   std::string bin_dir_;
+  std::string display_;
+  int xvfb_pid_ = -1;
   int pid_ = -1;
   int exit_code_ = -1;
   bool exited_ = false;
