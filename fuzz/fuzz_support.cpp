@@ -95,7 +95,7 @@ void fail(const std::string& why) {
   std::abort();
 }
 
-std::string list_tree(const std::string& root) {
+std::vector<std::string> list_entries(const std::string& root) {
   std::set<std::string> names;
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
@@ -108,8 +108,12 @@ std::string list_tree(const std::string& root) {
     }
     names.insert(rel);
   }
+  return {names.begin(), names.end()};
+}
+
+std::string list_tree(const std::string& root) {
   std::string out;
-  for (const auto& n : names) out += n + "\n";
+  for (const auto& n : list_entries(root)) out += n + "\n";
   return out;
 }
 

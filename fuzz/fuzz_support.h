@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace fuzzsupport {
 
@@ -34,7 +35,10 @@ int take_alert_count();
 [[noreturn]] void fail(const std::string& why);
 
 // Every entry below `root` (relative paths, folders ending in '/'), sorted;
-// symbolic links are listed with a trailing '@'.
+// symbolic links are listed with a trailing '@'. Names may hold any byte but
+// '/' and NUL (line ends included), so the entries are kept apart.
+std::vector<std::string> list_entries(const std::string& root);
+// The same joined with line ends, for messages.
 std::string list_tree(const std::string& root);
 
 }  // namespace fuzzsupport

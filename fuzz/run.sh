@@ -41,8 +41,17 @@ for t in "${targets[@]}"; do
   corpus="$build/fuzz/corpus/$t"
   mkdir -p "$corpus"
   log="$build/fuzz/$t.log"
+  # A single allocation beyond the memory limit is a finding (a size taken
+  # from the input and reserved unchecked), except in the 7z target: the 7z
+  # reader of libarchive reserves its tables from the header's counts before
+  # it checks them against the data (a damaged header asks for gigabytes of
+  # untouched memory, and the read then fails); there the memory really used
+  # (rss) is what is limited.
+  malloc_limit=2560
+  [ "$t" = 7z ] && malloc_limit=1048576
   "$build/fuzz/fuzz_$t" "$corpus" "$seeds/$t" -max_total_time="$seconds" -max_len=65536 -timeout=20 \
-    -rss_limit_mb=2560 -malloc_limit_mb=2560 -artifact_prefix="$crashes/$t-" -print_final_stats=1 >"$log" 2>&1
+    -rss_limit_mb=2560 -malloc_limit_mb=$malloc_limit -artifact_prefix="$crashes/$t-" -print_final_stats=1 \
+    >"$log" 2>&1
   rc=$?
   execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*')
