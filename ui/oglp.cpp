@@ -1,9 +1,13 @@
 #include "ui/oglp.h"
 
+#define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
+#include <GL/glext.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/window.h"
 #include "ui/colr.h"
@@ -167,6 +171,14 @@ void OGL_line(int col, float alpha, float x1, float y1, float x2, float y2) {
 
 namespace {
 
+// An opaque texture rectangle that lands one texel per pixel.
+struct texel_rect {
+  int gl_name = 0;
+  int src_x = 0, src_y = 0;  // first texel
+  int w = 0, h = 0;          // texels = pixels
+  int dst_x = 0, dst_y = 0;  // first pixel, in the 2-D coordinates
+};
+
 // True when blending the quad over what is below cannot change a pixel: one
 // texture, full colour opacity, an axis-aligned whole-pixel rectangle whose
 // texture coordinates map one texel to one pixel (s follows x, t follows y,
@@ -175,7 +187,7 @@ namespace {
 // software renderer reads every covered pixel back when blending, which for
 // the full-window background picture is most of a pass's drawing cost.
 bool blend_changes_nothing(int tex, float alpha, int tex_units, const float (&x)[4], const float (&y)[4],
-                           const float (&s)[4], const float (&t)[4]) {
+                           const float (&s)[4], const float (&t)[4], texel_rect* out) {
   if (tex < 1 || tex_units != 1 || alpha * ren.current_alpha <= 0.99f) return false;
   const float x_lo = std::min({x[0], x[1], x[2], x[3]}), x_hi = std::max({x[0], x[1], x[2], x[3]});
   const float y_lo = std::min({y[0], y[1], y[2], y[3]}), y_hi = std::max({y[0], y[1], y[2], y[3]});
@@ -193,7 +205,74 @@ bool blend_changes_nothing(int tex, float alpha, int tex_units, const float (&x)
   for (int i = 0; i < 4; ++i) {  // every corner agrees: s depends on x alone, t on y alone
     if (s[i] != (x[i] == x_lo ? s_lo : s_hi) || t[i] != (y[i] == y_lo ? t_lo : t_hi)) return false;
   }
-  return tman.texels_opaque(tex, s_lo, t_lo, s_hi, t_hi, x_hi - x_lo, y_hi - y_lo);
+  out->w = static_cast<int>(x_hi - x_lo);
+  out->h = static_cast<int>(y_hi - y_lo);
+  out->dst_x = static_cast<int>(x_lo);
+  out->dst_y = static_cast<int>(y_lo);
+  return tman.texels_opaque(tex, s_lo, t_lo, s_hi, t_hi, x_hi - x_lo, y_hi - y_lo, &out->gl_name, &out->src_x,
+                            &out->src_y);
+}
+
+// Copies an opaque texel rectangle into the frame buffer with a frame-buffer
+// blit: a texel-for-pixel copy that a software renderer does as a memory
+// copy instead of shading every pixel. Only when the copy is the drawn quad
+// exactly: the colour is white (the texture environment multiplies by it),
+// the 2-D coordinates are window pixels (identity transform) and the
+// renderer offers frame-buffer objects. Returns false to draw the quad.
+bool copy_texels(const texel_rect& r, int col, float alpha) {
+  float c[4];
+  if (!colr.resolve(col, alpha, c) || c[0] != 1.0f || c[1] != 1.0f || c[2] != 1.0f) return false;
+  static int have_fbo = -1;  // the renderer offers glBlitFramebuffer (GL 3.0 or the extension)
+  static GLuint fbo = 0, attached = 0;
+  if (have_fbo < 0) {
+    const char* v = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    const char* ext = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    have_fbo = (v && std::atoi(v) >= 3) || (ext && std::strstr(ext, "GL_ARB_framebuffer_object")) ? 1 : 0;
+    if (have_fbo) glGenFramebuffers(1, &fbo);
+    if (fbo == 0) have_fbo = 0;
+  }
+  if (!have_fbo) return false;
+  // The rectangle's corners must land on themselves: viewport, projection
+  // and model-view together map 2-D units to window pixels one to one.
+  GLint vp[4];
+  GLfloat pm[16], mv[16];
+  glGetIntegerv(GL_VIEWPORT, vp);
+  glGetFloatv(GL_PROJECTION_MATRIX, pm);
+  glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+  auto to_window = [&](float x, float y, float* wx, float* wy) {
+    const float ex = mv[0] * x + mv[4] * y + mv[12], ey = mv[1] * x + mv[5] * y + mv[13];
+    const float ew = mv[3] * x + mv[7] * y + mv[15];
+    const float cx = pm[0] * ex + pm[4] * ey + pm[12] * ew, cy = pm[1] * ex + pm[5] * ey + pm[13] * ew;
+    const float cw = pm[3] * ex + pm[7] * ey + pm[15] * ew;
+    if (cw == 0.0f) return false;
+    *wx = vp[0] + (cx / cw + 1.0f) * 0.5f * vp[2];
+    *wy = vp[1] + (cy / cw + 1.0f) * 0.5f * vp[3];
+    return true;
+  };
+  float ax = 0, ay = 0, bx = 0, by = 0;
+  if (!to_window(static_cast<float>(r.dst_x), static_cast<float>(r.dst_y), &ax, &ay) ||
+      !to_window(static_cast<float>(r.dst_x + r.w), static_cast<float>(r.dst_y + r.h), &bx, &by))
+    return false;
+  auto near = [](float a, int b) { return std::fabs(a - static_cast<float>(b)) < 1e-3f; };
+  if (!near(ax, r.dst_x) || !near(ay, r.dst_y) || !near(bx, r.dst_x + r.w) || !near(by, r.dst_y + r.h))
+    return false;
+
+  GLint draw_fb = 0, read_fb = 0;
+  glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_fb);
+  glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read_fb);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+  if (attached != static_cast<GLuint>(r.gl_name)) {
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                           static_cast<GLuint>(r.gl_name), 0);
+    attached = static_cast<GLuint>(r.gl_name);
+  }
+  const bool complete = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+  if (complete) {
+    glBlitFramebuffer(r.src_x, r.src_y, r.src_x + r.w, r.src_y + r.h, r.dst_x, r.dst_y, r.dst_x + r.w,
+                      r.dst_y + r.h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+  }
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read_fb));
+  return complete;
 }
 
 }  // namespace
@@ -203,14 +282,18 @@ void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, flo
                 float t4, int tex_units, int alpha_mode) {
   const float ox = mnw.win_x, oy = mnw.win_y;
   // Blending that cannot change a pixel is left off: same pixels, and the
-  // software renderer need not read the covered pixels back.
-  if (alpha_mode == 5 &&
+  // software renderer need not read the covered pixels back. Such a quad in
+  // white is a plain copy of texels, done as one.
+  texel_rect copy;
+  const bool opaque =
+      alpha_mode == 5 &&
       blend_changes_nothing(tex, alpha, tex_units, {x1 + ox, x2 + ox, x3 + ox, x4 + ox},
-                            {y1 + oy, y2 + oy, y3 + oy, y4 + oy}, {s1, s2, s3, s4}, {t1, t2, t3, t4}))
-    alpha_mode = 4;
+                            {y1 + oy, y2 + oy, y3 + oy, y4 + oy}, {s1, s2, s3, s4}, {t1, t2, t3, t4}, &copy);
+  if (opaque) alpha_mode = 4;
   OGL_setstate(1, tex_units, 3, alpha_mode, 9, 11);
   if (tex >= 1) tman.bind_ref(tex, 0, kTexEnvModulate);
   colr.set_index(col, alpha);
+  if (opaque && copy_texels(copy, col, alpha)) return;
   glBegin(GL_QUADS);
   glTexCoord2f(s1, t1);
   glVertex2f(x1 + ox, y1 + oy);

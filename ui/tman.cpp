@@ -418,7 +418,8 @@ void tman_class::mute_instl_load_fail() {
   instl_load_fail = status_mute;
 }
 
-bool tman_class::texels_opaque(int ref, float s0, float t0, float s1, float t1, float px_w, float px_h) {
+bool tman_class::texels_opaque(int ref, float s0, float t0, float s1, float t1, float px_w, float px_h,
+                               int* gl_name, int* texel_x, int* texel_y) {
   UTL_lock_guard guard(&lock);
   if (ref < 0 || ref >= static_cast<int>(ref_dat.size())) return false;
   const ref_dat_struct& e = ref_dat[ref];
@@ -426,8 +427,13 @@ bool tman_class::texels_opaque(int ref, float s0, float t0, float s1, float t1, 
   const float x0 = s0 * e.tex_dx_tot, x1 = s1 * e.tex_dx_tot;
   const float y0 = t0 * e.tex_dy_tot, y1 = t1 * e.tex_dy_tot;
   auto whole = [](float v) { return v == std::trunc(v); };
-  return whole(x0) && whole(y0) && x1 - x0 == px_w && y1 - y0 == px_h && x0 >= 0 && y0 >= 0 &&
-         x1 <= e.tex_dx_vis && y1 <= e.tex_dy_vis;
+  if (!(whole(x0) && whole(y0) && x1 - x0 == px_w && y1 - y0 == px_h && x0 >= 0 && y0 >= 0 &&
+        x1 <= e.tex_dx_vis && y1 <= e.tex_dy_vis))
+    return false;
+  if (gl_name) *gl_name = e.ogl_num;
+  if (texel_x) *texel_x = static_cast<int>(x0);
+  if (texel_y) *texel_y = static_cast<int>(y0);
+  return true;
 }
 
 ref_dat_struct tman_class::get_ref(int ref) {

@@ -149,7 +149,10 @@ class tman_class {
   // to one pixel (so every pixel centre samples exactly one texel centre),
   // and every texel so sampled lies inside the visible picture and is fully
   // opaque. Blending such a quad at full colour opacity changes nothing.
-  bool texels_opaque(int ref, float s0, float t0, float s1, float t1, float px_w, float px_h);
+  // On success `gl_name` (may be null) receives the GL texture and `texel_x`,
+  // `texel_y` (may be null) the first texel of the rectangle.
+  bool texels_opaque(int ref, float s0, float t0, float s1, float t1, float px_w, float px_h,
+                     int* gl_name = nullptr, int* texel_x = nullptr, int* texel_y = nullptr);
 
   // A copy of entry `ref` (a default entry when `ref` is outside the table).
   ref_dat_struct get_ref(int ref);
