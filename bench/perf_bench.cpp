@@ -1,0 +1,728 @@
+// The installer against the tools a user would use instead, on the same
+// release, in the same run (see bench/README.md, "Against the peers").
+//
+// A deterministic product (sizes from 1 kB up to 60 MB, half compressible,
+// half random) is published twice with skyvane-publish: release R1, and R2
+// with 10 % of the files changed. Each release is served by its own nginx on
+// 127.0.0.1. Every round then times, side by side:
+//   ours, headless: the grab engine driven as the driver drives it (server
+//     list, manifest, read_directory with the disk examination, make_dirs,
+//     choose_files, grab_files in 10 ms slices), in a child process of its
+//     own with the framework's worker threads, for a fresh install, an update
+//     of a current installation and an update with 10 % changed;
+//   ours, the real program under Xvfb: from start to "Installation
+//     Complete!" (the clicks on Install and Accept are the user's time and
+//     are not counted), fresh and current;
+//   the peers: curl --parallel --parallel-max 4, unzip per archive two at a
+//     time, one python3 process extracting every zip with zipfile, md5sum in
+//     one and in two processes.
+// Prints medians with min-max, the ratios, and one line per target.
+//
+// Usage: perf_bench [--files=N] [--mb=N] [--rounds=N] [--no-real] [--no-peers]
+// Needs a display (run it through bench/run.sh, which starts Xvfb).
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "installer/model.h"
+#include "installer/server_list.h"
+#include "installer/ui_hooks.h"
+#include "installer/utils.h"
+#include "io/archive.h"
+#include "net/http.h"
+#include "support/test_support.h"
+#include "ui/hl_alert.h"
+#include "util/HL_THREAD.h"
+#include "util/log.h"
+#include "util/xtim.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using testsupport::run;
+using testsupport::shell_quote;
+
+double now_s() {
+  return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+int arg_int(int argc, char** argv, const char* name, int def) {
+  const std::string prefix = std::string("--") + name + "=";
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0) return std::atoi(argv[i] + prefix.size());
+  return def;
+}
+bool arg_flag(int argc, char** argv, const char* name) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == std::string("--") + name) return true;
+  return false;
+}
+
+// ---- The product --------------------------------------------------------------
+
+struct product_file {
+  std::string rel;  // below the master folder
+  size_t size;
+  bool compressible;
+  uint64_t seed;
+};
+
+// Text-like bytes (deflate takes them to about a third) or random bytes.
+void fill(std::string& out, size_t size, bool compressible, uint64_t seed) {
+  out.resize(size);
+  std::mt19937_64 rng(seed);
+  if (!compressible) {
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+      const uint64_t v = rng();
+      std::memcpy(&out[i], &v, 8);
+    }
+    for (; i < size; ++i) out[i] = static_cast<char>(rng());
+    return;
+  }
+  static const char* const kWords[] = {
+      "runway ",  "taxiway ",   "approach ", "heading ", "altitude ", "flaps ",    "trim ",   "rudder ",
+      "aileron ", "elevator ",  "throttle ", "mixture ", "magneto ",  "avionics ", "beacon ", "tower ",
+      "ground ",  "clearance ", "squawk ",   "vector ",  "descent ",  "climb ",    "cruise ", "0417 ",
+      "2213 ",    "9 ",         "38.25 ",    "-122.31 ", "VOR ",      "NDB ",      "ILS\n",   "ATIS\n"};
+  size_t i = 0;
+  while (i < size) {
+    const uint64_t v = rng();
+    for (int k = 0; k < 8 && i < size; ++k) {
+      const char* w = kWords[(v >> (k * 5)) & 31];
+      for (; *w && i < size; ++w) out[i++] = *w;
+    }
+  }
+}
+
+// `count` files of `total` bytes: sizes spread from 1 kB to `largest` bytes
+// (log-scale, skewed towards small files so that the total fits), the largest
+// file exactly `largest`.
+std::vector<product_file> plan_product(int count, double total, size_t largest) {
+  std::mt19937_64 rng(900);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<double> x(count);
+  for (double& v : x) v = u(rng);
+  const double lo = 1000.0, span = std::log(static_cast<double>(largest) / lo);
+  auto total_for = [&](double p) {
+    double t = static_cast<double>(largest);
+    for (int i = 1; i < count; ++i) t += lo * std::exp(span * std::pow(x[i], p));
+    return t;
+  };
+  double a = 0.2, b = 200.0;  // total_for falls as p grows
+  for (int k = 0; k < 80; ++k) {
+    const double m = std::sqrt(a * b);
+    (total_for(m) > total ? a : b) = m;
+  }
+  std::vector<product_file> files;
+  for (int i = 0; i < count; ++i) {
+    product_file f;
+    f.size = i == 0 ? largest : static_cast<size_t>(lo * std::exp(span * std::pow(x[i], b)));
+    f.compressible = i % 2 == 0;
+    f.seed = 1000 + static_cast<uint64_t>(i);
+    f.rel = "group " + std::to_string(i % 23) + "/set " + std::to_string(i % 7) + "/file_" +
+            std::to_string(i) + (f.compressible ? ".txt" : ".dat");
+    files.push_back(f);
+  }
+  return files;
+}
+
+void write_product(const std::string& root, const std::vector<product_file>& files) {
+  std::string buf;
+  for (const product_file& f : files) {
+    const std::string path = root + f.rel;
+    fs::create_directories(fs::path(path).parent_path());
+    fill(buf, f.size, f.compressible, f.seed);
+    std::ofstream(path, std::ios::binary).write(buf.data(), static_cast<std::streamsize>(buf.size()));
+  }
+}
+
+// ---- Results --------------------------------------------------------------------
+
+std::map<std::string, std::vector<double>> g_times;  // case -> seconds per round
+std::map<std::string, std::vector<double>> g_mem;    // case -> peak MB per round
+
+void record(const std::string& name, double v) {
+  g_times[name].push_back(v);
+}
+double median(std::vector<double> v) {
+  if (v.empty()) return NAN;
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+double med(const std::string& name) {
+  return median(g_times[name]);
+}
+
+// Seconds taken by a shell command. Dirty pages of earlier steps are
+// written out first, so that no case pays for another's writes.
+double timed(const std::string& cmd) {
+  run("sync");
+  std::string out;
+  const double t = now_s();
+  const int rc = run(cmd + " 2>&1", &out);
+  const double s = now_s() - t;
+  if (rc != 0)
+    std::printf("  (command failed, status %d: %s\n   %s)\n", rc, cmd.c_str(), out.substr(0, 400).c_str());
+  return s;
+}
+
+// ---- Ours, headless ---------------------------------------------------------------
+
+struct engine_result {
+  double total = 0;  // start to grab complete
+  double exam = 0;   // read_directory: manifest read and disk examination
+  double grab = 0;   // grab_files from the first call to complete
+  int failed = 0;
+  long maxrss_kb = 0;
+  float down_req = 0;
+};
+
+// The install as the driver runs it, in a child process of its own (fresh
+// globals, its own worker pool, its own peak memory).
+engine_result run_engine(const std::string& host, const std::string& dest, const std::string& tmp,
+                         const std::string& log) {
+  run("sync");
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    log_open(log);
+    THREAD_init();
+    THREAD_make_workers();
+    alert_set_observer(
+        [](const alert_record& r) { std::printf("  alert: %s / %s\n", r.l1.c_str(), r.l2.c_str()); });
+    set_dir_progress_bar_handler(nullptr);
+    set_select_alert_handler(nullptr);
+    std::srand(1);
+    stg = stg_class{};
+    stg.rename_folder = 0;
+    install_name = no_install_name;
+    temp_path = tmp;
+    dest_dir_path = dest;
+    engine_result r;
+    const double t0 = now_s();
+    while (stg.num_servers == -1) {
+      xtim.advance_clock();
+      server_list_step(host);
+    }
+    const std::string zip = temp_path + "directory.txt.zip";
+    while (stg.dir_scan == 0) {
+      xtim.advance_clock();
+      const int c = http.net_check(1, server_name[0], server_path[0] + "directory.txt.zip", zip);
+      if (c == 1) stg.dir_scan = zip_to_file(zip, temp_path, nullptr, 0) == 0 ? 1 : 2;
+    }
+    std::string dir_path = temp_path + "directory.txt";
+    const double t1 = now_s();
+    read_directory(dir_path, "bench");
+    r.exam = now_s() - t1;
+    r.down_req = stg.down_req;
+    if (stg.disk_req > 0) {
+      reset_streams();
+      make_dirs();
+      choose_files();
+      stg.step = 1;
+      const double t2 = now_s();
+      while (stg.step == 1) {
+        xtim.advance_clock();
+        const double slice_end = monotonic_seconds() + 0.010;
+        do {
+          if (grab_files()) stg.step = 2;
+        } while (stg.step == 1 && monotonic_seconds() < slice_end);
+      }
+      r.grab = now_s() - t2;
+    }
+    r.total = now_s() - t0;
+    r.failed = stg.got_failed_install;
+    THREAD_shutdown();
+    log_close();
+    if (::write(fds[1], &r, sizeof r) != static_cast<ssize_t>(sizeof r)) ::_exit(3);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  engine_result r;
+  const bool got = ::read(fds[0], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
+  ::close(fds[0]);
+  int st = 0;
+  rusage ru{};
+  ::wait4(pid, &st, 0, &ru);
+  if (!got) {
+    std::printf("  (the headless engine ended early, status %d)\n", st);
+    r.failed = 1;
+  }
+  r.maxrss_kb = ru.ru_maxrss;
+  return r;
+}
+
+// ---- Ours, the real program under Xvfb ------------------------------------------
+
+struct real_result {
+  double ready = 0;    // start to "Directory read"
+  double install = 0;  // licence accepted to "Install finished."
+  double total = 0;    // ready + install: the program's own time
+  long hwm_kb = 0;     // peak resident memory when the install ended
+  long anon_kb = 0;    // peak private (anonymous) resident memory, sampled every 5 ms
+  long file_kb = 0;    // file-backed resident memory then (shared libraries: the renderer's)
+  bool ok = false;
+  std::string fps_line;  // the program's own count of passes and CPU, whole run
+};
+
+class RealProgram {
+ public:
+  RealProgram(const std::string& work, const std::string& exe) : work_(work) {
+    bin_ = work + "bin/";
+    home_ = work + "home/";
+    fs::create_directories(bin_);
+    fs::create_directories(home_ + ".config");
+    fs::create_directories(work + "tmp");
+    fs::copy_file(exe, bin_ + "skyvane-installer", fs::copy_options::overwrite_existing);
+  }
+
+  real_result run_once(const std::string& host, const std::string& dest, bool install) {
+    real_result r;
+    anon_peak_ = 0;
+    fs::remove(bin_ + "Log.txt");
+    run("sync");
+    const double t0 = now_s();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::setenv("HOME", home_.c_str(), 1);
+      ::setenv("XDG_CONFIG_HOME", (home_ + ".config").c_str(), 1);
+      ::setenv("XDG_STATE_HOME", (home_ + ".local/state").c_str(), 1);
+      ::setenv("TMPDIR", (work_ + "tmp").c_str(), 1);
+      const std::string exe = bin_ + "skyvane-installer", vh = "--vendor_host=" + host;
+      const int null = ::open("/dev/null", O_WRONLY);
+      if (null >= 0) {
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+      }
+      // --fps_test: the log ends with the passes drawn and the process's CPU.
+      ::execl(exe.c_str(), exe.c_str(), "--fps_test", vh.c_str(), dest.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    double t_ready = 0;
+    if (!wait_log("Directory read: result=3", 300, &t_ready)) {
+      std::printf("  (the real program did not get ready)\n");
+      stop();
+      return r;
+    }
+    r.ready = t_ready - t0;
+    find_window();
+    if (install) {
+      double t_acc = 0, t_done = 0;
+      bool accepted = false;
+      for (int i = 0; i < 40 && !accepted; ++i) {
+        click(491, 89);  // Install
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        click(691, 255);  // Accept, on the licence screen
+        accepted = wait_log("Install: licence accepted", 1.0, &t_acc);
+      }
+      if (!accepted || !wait_log("Install finished.", 600, &t_done)) {
+        std::printf("  (the real program's install did not finish)\n");
+        stop();
+        return r;
+      }
+      r.install = t_done - t_acc;
+      r.ok = log_text().find("Install failed") == std::string::npos;
+    } else {
+      r.ok = true;
+    }
+    r.hwm_kb = status_kib("VmHWM:");
+    r.anon_kb = std::max(anon_peak_, status_kib("RssAnon:"));
+    r.file_kb = status_kib("RssFile:");
+    r.total = r.ready + r.install;
+    click(985, 89);  // Quit
+    for (int i = 0; i < 100 && running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop();
+    const std::string log = log_text();
+    const size_t at = log.find("FPS test:");
+    if (at != std::string::npos) r.fps_line = log.substr(at, log.find('\n', at) - at);
+    return r;
+  }
+
+ private:
+  std::string log_text() const {
+    std::ifstream in(bin_ + "Log.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // Polls the log every 5 ms; the time the text was first seen.
+  bool wait_log(const std::string& text, double seconds, double* when) {
+    const double end = now_s() + seconds;
+    size_t from = 0;
+    while (now_s() < end) {
+      const std::string s = log_text();
+      const size_t at = s.find(text, from > text.size() ? from - text.size() : 0);
+      if (at != std::string::npos) {
+        *when = now_s();
+        return true;
+      }
+      from = s.size();
+      if (!running()) return false;
+      anon_peak_ = std::max(anon_peak_, status_kib("RssAnon:"));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+  long status_kib(const char* key) const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind(key, 0) == 0) return std::strtol(line.c_str() + std::strlen(key), nullptr, 10);
+    return 0;
+  }
+  bool running() {
+    if (pid_ <= 0) return false;
+    int st = 0;
+    if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    return true;
+  }
+  void stop() {
+    if (running()) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+  void find_window() {
+    win_x_ = win_y_ = 0;
+    std::string out;
+    if (run("xdotool search --sync --onlyvisible --pid " + std::to_string(pid_) + " --name '^Skyroot$'",
+            &out) != 0)
+      return;
+    const std::string id = out.substr(0, out.find('\n'));
+    std::string geo;
+    run("xdotool getwindowgeometry --shell " + id, &geo);
+    auto field = [&](const std::string& name) {
+      const size_t p = geo.find(name + "=");
+      return p == std::string::npos ? 0 : std::atoi(geo.c_str() + p + name.size() + 1);
+    };
+    win_x_ = field("X");
+    win_y_ = field("Y");
+  }
+  // (x, y) in the program's coordinates: origin bottom-left of 1024 x 768.
+  void click(int x, int y) {
+    run("xdotool mousemove --sync " + std::to_string(win_x_ + x) + " " + std::to_string(win_y_ + 768 - y) +
+        " click 1");
+  }
+
+  std::string work_, bin_, home_;
+  pid_t pid_ = -1;
+  long anon_peak_ = 0;
+  int win_x_ = 0, win_y_ = 0;
+};
+
+// ---- Helpers for the peers ------------------------------------------------------
+
+std::string url_path(const std::string& p) {
+  std::string enc;
+  for (char c : p) enc += c == ' ' ? std::string("%20") : std::string(1, c);
+  return enc;
+}
+
+// Splits `files` (sizes known) into two lists of nearly equal bytes, for two
+// md5sum processes that each get half the work.
+void write_halves(const std::vector<std::pair<std::string, size_t>>& files, const std::string& a,
+                  const std::string& b) {
+  auto sorted = files;
+  std::sort(sorted.begin(), sorted.end(), [](auto& x, auto& y) { return x.second > y.second; });
+  std::string la, lb;
+  size_t sa = 0, sb = 0;
+  for (auto& f : sorted) {
+    if (sa <= sb) {
+      la += f.first + '\0';
+      sa += f.second;
+    } else {
+      lb += f.first + '\0';
+      sb += f.second;
+    }
+  }
+  testsupport::write_file(a, la);
+  testsupport::write_file(b, lb);
+}
+
+void line(const char* name, const std::string& key, const char* peer_note = "") {
+  const auto& v = g_times[key];
+  if (v.empty()) return;
+  std::printf("| %-58s | %8.2f | %6.2f-%-6.2f | %s\n", name, median(v), *std::min_element(v.begin(), v.end()),
+              *std::max_element(v.begin(), v.end()), peer_note);
+}
+
+void target(const char* name, double ratio, double goal) {
+  std::printf("target %s ratio %.3f goal %.2f %s\n", name, ratio, goal,
+              std::isfinite(ratio) && ratio <= goal ? "met" : "missed");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int nfiles = std::max(4, arg_int(argc, argv, "files", 1500));
+  const int mb = std::max(1, arg_int(argc, argv, "mb", 600));
+  const int rounds = std::max(1, arg_int(argc, argv, "rounds", 3));
+  const bool real = !arg_flag(argc, argv, "no-real");
+  const bool peers = !arg_flag(argc, argv, "no-peers");
+  const std::string bin_dir = SKYVANE_BINARY_DIR;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  testsupport::TempDir work;
+  const std::string W = work.path();
+  const size_t largest = std::min<size_t>(60000000, static_cast<size_t>(mb) * 1000000 / 10);
+  const std::vector<product_file> files = plan_product(nfiles, mb * 1e6, largest);
+  size_t total = 0, total_c = 0;
+  for (const auto& f : files) {
+    total += f.size;
+    total_c += f.compressible ? f.size : 0;
+  }
+  std::printf(
+      "Release: %d files, %.1f MB (%.1f MB compressible), largest %.1f MB, smallest %.1f kB\n", nfiles,
+      total / 1e6, total_c / 1e6, largest / 1e6,
+      std::min_element(files.begin(), files.end(), [](auto& a, auto& b) { return a.size < b.size; })->size /
+          1e3);
+
+  // R1, and R2 with every tenth file changed (hard links for the rest).
+  const std::string master = "Skyvane 9/";
+  write_product(W + "p1/" + master, files);
+  std::vector<product_file> changed;
+  for (size_t i = 3; i < files.size(); i += 10) {
+    product_file f = files[i];
+    f.seed += 777;
+    changed.push_back(f);
+  }
+  run("cp -al " + shell_quote(W + "p1") + " " + shell_quote(W + "p2"));
+  for (const auto& f : changed) fs::remove(W + "p2/" + master + f.rel);
+  write_product(W + "p2/" + master, changed);
+
+  testsupport::Nginx web1(W + "www1"), web2(W + "www2");
+  const std::string pub = shell_quote(bin_dir + "/tools/skyvane-publish");
+  double t = now_s();
+  if (run(pub + " --product " + shell_quote(W + "p1") + " --release R1 --out " + shell_quote(W + "www1") +
+          " --mirror " + shell_quote(web1.host() + "|/files/|bench") + " > /dev/null") != 0 ||
+      run(pub + " --product " + shell_quote(W + "p2") + " --release R2 --out " + shell_quote(W + "www2") +
+          " --previous " + shell_quote(W + "www1") + " --mirror " +
+          shell_quote(web2.host() + "|/files/|bench") + " > /dev/null") != 0) {
+    std::printf("publishing failed\n");
+    return 1;
+  }
+  std::string zsize;
+  run("du -sb " + shell_quote(W + "www1/files/R1") + " | cut -f1", &zsize);
+  std::printf("Published R1 and R2 in %.1f s; R1's archives: %.1f MB; %zu files differ in R2\n", now_s() - t,
+              std::atof(zsize.c_str()) / 1e6, changed.size());
+
+  // The peers' inputs: every archive, the changed ones, the installed files.
+  std::string cfg1, cfg2, zips, md5list;
+  std::vector<std::pair<std::string, size_t>> installed;
+  for (const auto& f : files) {
+    cfg1 += "url = \"http://" + web1.host() + url_path("/files/R1/" + master + f.rel + ".zip") +
+            "\"\noutput = \"" + W + "peer/curl/" + f.rel + ".zip\"\n";
+    zips += f.rel + ".zip\n";
+    installed.emplace_back(W + "r1/" + f.rel, f.size);
+  }
+  for (const auto& f : changed)
+    cfg2 += "url = \"http://" + web2.host() + url_path("/files/R2/" + master + f.rel + ".zip") +
+            "\"\noutput = \"" + W + "peer/curl2/" + f.rel + ".zip\"\n";
+  testsupport::write_file(W + "curl1.cfg", cfg1);
+  testsupport::write_file(W + "curl2.cfg", cfg2);
+  testsupport::write_file(W + "zips.txt", zips);
+  write_halves(installed, W + "md5a", W + "md5b");
+  for (const auto& f : installed) md5list += f.first + '\0';
+  testsupport::write_file(W + "md5all", md5list);
+  testsupport::write_file(W + "extract.py",
+                          "import os, sys, zipfile\n"
+                          "src, out = sys.argv[1], sys.argv[2]\n"
+                          "for rel in open(sys.argv[3]).read().splitlines():\n"
+                          "    with zipfile.ZipFile(os.path.join(src, rel)) as z:\n"
+                          "        z.extractall(os.path.join(out, os.path.dirname(rel)))\n");
+  const std::string P = shell_quote(W + "peer/");
+  const std::string curl_all = "curl -s --no-progress-meter --create-dirs --parallel --parallel-max 4 -K " +
+                               shell_quote(W + "curl1.cfg");
+  const std::string unzip2 = "cd " + P + "curl && find . -name '*.zip' -print0 | xargs -0 -P2 -n1 sh -c " +
+                             shell_quote("unzip -qo \"$0\" -d \"" + W + "peer/unz/$(dirname \"$0\")\"");
+  const std::string zipfile = "python3 " + shell_quote(W + "extract.py") + " " + P + "curl " + P + "py " +
+                              shell_quote(W + "zips.txt");
+  const std::string md5_1 = "xargs -0 md5sum < " + shell_quote(W + "md5all") + " > /dev/null";
+  const std::string md5_2 = "(xargs -0 md5sum < " + shell_quote(W + "md5a") +
+                            " > /dev/null & xargs -0 md5sum < " + shell_quote(W + "md5b") +
+                            " > /dev/null; wait)";
+  const std::string upd_peer =
+      md5_2 + " && curl -s --no-progress-meter --create-dirs --parallel --parallel-max 4 -K " +
+      shell_quote(W + "curl2.cfg") + " && cd " + P +
+      "curl2 && find . -name '*.zip' -print0 | xargs -0 -P2 -n1 sh -c " +
+      shell_quote("unzip -qo \"$0\" -d \"" + W + "peer/upd/$(dirname \"$0\")\"");
+  // unzip makes one folder level only: the destination folders are made
+  // beforehand, outside the timing, as for the installer (make_dirs).
+  std::string dirs;
+  for (const auto& f : files) {
+    const std::string d = f.rel.substr(0, f.rel.rfind('/'));
+    dirs += W + "peer/unz/" + d + '\0' + W + "peer/upd/" + d + '\0';
+  }
+  testsupport::write_file(W + "dirs", dirs);
+  auto clean_peer = [&] {
+    run("rm -rf " + P + " && mkdir -p " + P + " && xargs -0 mkdir -p < " + shell_quote(W + "dirs"));
+  };
+
+  std::unique_ptr<RealProgram> prog;
+  if (real) prog = std::make_unique<RealProgram>(W + "real/", bin_dir + "/skyvane-installer");
+
+  for (int r = 0; r < rounds; ++r) {
+    std::printf("Round %d of %d\n", r + 1, rounds);
+    // Ours, headless: fresh install of R1.
+    run("rm -rf " + shell_quote(W + "dest") + " " + shell_quote(W + "etmp") + " && mkdir -p " +
+        shell_quote(W + "etmp"));
+    engine_result e = run_engine(web1.host(), W + "dest/", W + "etmp/", W + "engine-fresh.log");
+    record("ours_fresh", e.total);
+    record("ours_fresh_exam", e.exam);
+    g_mem["ours_fresh"].push_back(e.maxrss_kb / 1024.0);
+    std::printf("  ours headless fresh: %.2f s (examination %.3f s, grab %.2f s), peak %.0f MB%s\n", e.total,
+                e.exam, e.grab, e.maxrss_kb / 1024.0, e.failed ? " FAILED" : "");
+    if (r == 0) {
+      std::string diff;
+      const int d = run("diff -rq -x Output -x Resources " + shell_quote(W + "p1/" + master) + " " +
+                            shell_quote(W + "dest/") + " 2>&1 | head -5",
+                        &diff);
+      std::printf("  installed tree %s the product\n",
+                  d == 0 && diff.empty() ? "equals" : ("DIFFERS FROM: " + diff).c_str());
+      run("rm -rf " + shell_quote(W + "r1") + " && mv " + shell_quote(W + "dest") + " " +
+          shell_quote(W + "r1"));
+    }
+    // Ours, headless: update of the current installation (nothing to fetch).
+    run("rm -rf " + shell_quote(W + "etmp") + " && mkdir -p " + shell_quote(W + "etmp"));
+    e = run_engine(web1.host(), W + "r1/", W + "etmp/", W + "engine-current.log");
+    record("ours_current", e.total);
+    record("ours_current_exam", e.exam);
+    std::printf("  ours headless current: %.3f s (examination %.3f s), to fetch %.0f kB\n", e.total, e.exam,
+                e.down_req);
+    // Ours, headless: update with 10 % changed.
+    run("rm -rf " + shell_quote(W + "upd") + " " + shell_quote(W + "etmp") + " && cp -a " +
+        shell_quote(W + "r1") + " " + shell_quote(W + "upd") + " && mkdir -p " + shell_quote(W + "etmp"));
+    e = run_engine(web2.host(), W + "upd/", W + "etmp/", W + "engine-update.log");
+    record("ours_update10", e.total);
+    std::printf("  ours headless 10%% update: %.2f s (examination %.3f s, grab %.2f s)%s\n", e.total, e.exam,
+                e.grab, e.failed ? " FAILED" : "");
+    if (r == 0) {
+      std::string diff;
+      const int d = run("diff -rq -x Output -x Resources " + shell_quote(W + "p2/" + master) + " " +
+                            shell_quote(W + "upd/") + " 2>&1 | head -5",
+                        &diff);
+      std::printf("  updated tree %s release R2\n",
+                  d == 0 && diff.empty() ? "equals" : ("DIFFERS FROM: " + diff).c_str());
+    }
+
+    // The real program.
+    if (prog) {
+      run("rm -rf " + shell_quote(W + "rdest"));
+      real_result rr = prog->run_once(web1.host(), W + "rdest/", true);
+      if (rr.ok) {
+        record("real_fresh", rr.total);
+        g_mem["real_fresh"].push_back(rr.anon_kb / 1024.0);
+        g_mem["real_fresh_total"].push_back(rr.hwm_kb / 1024.0);
+      }
+      std::printf(
+          "  real program fresh: %.2f s (ready %.2f s + install %.2f s), peak resident %.0f MB (private %.0f "
+          "MB, "
+          "shared libraries %.0f MB)%s\n",
+          rr.total, rr.ready, rr.install, rr.hwm_kb / 1024.0, rr.anon_kb / 1024.0, rr.file_kb / 1024.0,
+          rr.ok ? "" : " FAILED");
+      std::printf("    %s\n", rr.fps_line.c_str());
+      if (r == 0 && rr.ok) {
+        std::string diff;
+        const int d = run("diff -rq -x Output -x Resources " + shell_quote(W + "p1/" + master) + " " +
+                              shell_quote(W + "rdest/") + " 2>&1 | head -5",
+                          &diff);
+        std::printf("  real program's tree %s the product\n",
+                    d == 0 && diff.empty() ? "equals" : ("DIFFERS FROM: " + diff).c_str());
+      }
+      run("rm -rf " + shell_quote(W + "rdest"));
+      rr = prog->run_once(web1.host(), W + "r1/", false);
+      if (rr.ok) record("real_current", rr.ready);
+      std::printf("  real program current: start to ready %.2f s (examination drawn in the window)\n",
+                  rr.ready);
+    }
+
+    // The peers.
+    if (!peers) continue;
+    clean_peer();
+    record("curl", timed(curl_all));
+    record("unzip2", timed(unzip2));
+    record("zipfile", timed(zipfile));
+    g_times["curl_zipfile"].push_back(g_times["curl"].back() + g_times["zipfile"].back());
+    clean_peer();
+    record("curl_unzip2", timed(curl_all + " && " + unzip2));
+    record("md5sum1", timed(md5_1));
+    record("md5sum2", timed(md5_2));
+    clean_peer();
+    record("peer_update10", timed(upd_peer));
+    std::printf(
+        "  peers: curl %.2f, unzip x2 %.2f, zipfile %.2f, curl+unzip %.2f, md5sum %.2f / %.2f, update %.2f\n",
+        g_times["curl"].back(), g_times["unzip2"].back(), g_times["zipfile"].back(),
+        g_times["curl_unzip2"].back(), g_times["md5sum1"].back(), g_times["md5sum2"].back(),
+        g_times["peer_update10"].back());
+    clean_peer();
+  }
+
+  std::printf("\n%d rounds; seconds, median and min-max\n", rounds);
+  std::printf("| %-58s | %8s | %-13s |\n", "case", "median", "min-max");
+  line("ours, headless: fresh install", "ours_fresh");
+  line("ours, headless: update, current (nothing to fetch)", "ours_current");
+  line("ours, headless:   its examination alone", "ours_current_exam");
+  line("ours, headless: update, 10 % changed", "ours_update10");
+  line("ours, real program under Xvfb: fresh install", "real_fresh");
+  line("ours, real program under Xvfb: current, start to ready", "real_current");
+  line("curl --parallel --parallel-max 4, every archive", "curl");
+  line("unzip per archive, 2 at a time", "unzip2");
+  line("python3 zipfile, one process, every archive", "zipfile");
+  line("curl (4) then python3 zipfile", "curl_zipfile");
+  line("curl (4) then unzip (2 at a time)", "curl_unzip2");
+  line("md5sum, one process", "md5sum1");
+  line("md5sum, two processes", "md5sum2");
+  line("md5sum (2) + curl + unzip (2) of the changed files", "peer_update10");
+  std::printf("\nratios (of medians)\n");
+  const double r1 = med("ours_fresh") / med("curl_unzip2"), r2 = med("ours_fresh") / med("curl_zipfile");
+  const double r3 = med("ours_current_exam") / med("md5sum2"), r4 = med("real_fresh") / med("ours_fresh");
+  std::printf("  fresh install, headless / curl+unzip(2):      %.3f\n", r1);
+  std::printf("  fresh install, headless / curl+zipfile:       %.3f\n", r2);
+  std::printf("  examination of current / md5sum (2 procs):    %.3f (whole current update: %.3f)\n", r3,
+              med("ours_current") / med("md5sum2"));
+  std::printf("  10 %% update / md5sum+curl+unzip:             %.3f\n",
+              med("ours_update10") / med("peer_update10"));
+  std::printf("  real program fresh / headless fresh:          %.3f\n", r4);
+  const double limit_mb = 100.0 + largest / 1048576.0;
+  double peak_real = 0, peak_engine = 0, peak_real_total = 0;
+  for (double v : g_mem["real_fresh"]) peak_real = std::max(peak_real, v);
+  for (double v : g_mem["real_fresh_total"]) peak_real_total = std::max(peak_real_total, v);
+  for (double v : g_mem["ours_fresh"]) peak_engine = std::max(peak_engine, v);
+  std::printf(
+      "  peak memory: real program %.0f MB private (%.0f MB resident with the software renderer's shared "
+      "libraries), headless engine %.0f MB resident; limit 100 MB + largest member %.0f MB\n",
+      peak_real, peak_real_total, peak_engine, largest / 1048576.0);
+  std::printf("\n");
+  target("fresh_vs_curl_unzip2", r1, 0.25);
+  target("fresh_vs_curl_zipfile", r2, 1.0);
+  target("current_exam_vs_md5sum2", r3, 1.05);
+  if (real) {
+    target("real_vs_headless", r4, 1.3);
+    target("peak_memory_real_private", peak_real / limit_mb, 1.0);
+  }
+  target("peak_memory_headless", peak_engine / limit_mb, 1.0);
+  return 0;
+}
