@@ -164,4 +164,23 @@ TEST(FuzzRegressions, ZipMemberNameWithALineEndStaysInside) {
   }
 }
 
+// fuzz_zip: a member that is itself named with the temporary suffix
+// (".skyvane-part"). It is an ordinary file of the archive: written under its
+// own name inside the destination, next to the other members.
+TEST(FuzzRegressions, ZipMemberNamedLikeAPartFileIsAnOrdinaryFile) {
+  testsupport::TempDir dir;
+  testsupport::make_dirs(dir / "src");
+  testsupport::write_file(dir / "src/.skyvane-part", "named like a part file\n");
+  testsupport::write_file(dir / "src/empty", "");
+  ASSERT_EQ(testsupport::run("cd " + testsupport::shell_quote(dir / "src") +
+                             " && zip -q ../in.zip .skyvane-part empty"),
+            0);
+  testsupport::make_dirs(dir / "out");
+  EXPECT_EQ(zip_to_file(dir / "in.zip", dir / "out/", nullptr, 0), 0);
+  EXPECT_EQ(testsupport::read_file(dir / "out/.skyvane-part"), "named like a part file\n");
+  EXPECT_TRUE(testsupport::file_exists(dir / "out/empty"));
+  EXPECT_FALSE(testsupport::file_exists(dir / "out/.skyvane-part.skyvane-part"))
+      << "no leftover of the expander";
+}
+
 }  // namespace
