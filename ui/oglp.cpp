@@ -228,10 +228,16 @@ bool copy_texels(const texel_rect& r, int col, float alpha) {
     const char* v = reinterpret_cast<const char*>(glGetString(GL_VERSION));
     const char* ext = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
     have_fbo = (v && std::atoi(v) >= 3) || (ext && std::strstr(ext, "GL_ARB_framebuffer_object")) ? 1 : 0;
-    if (have_fbo) glGenFramebuffers(1, &fbo);
-    if (fbo == 0) have_fbo = 0;
   }
   if (!have_fbo) return false;
+  // A name becomes a frame-buffer object when first bound; a name that is
+  // none (first use, or a new GL context after the window was made again)
+  // is replaced.
+  if (fbo == 0 || !glIsFramebuffer(fbo)) {
+    glGenFramebuffers(1, &fbo);
+    attached = 0;
+    if (fbo == 0) return false;
+  }
   // The rectangle's corners must land on themselves: viewport, projection
   // and model-view together map 2-D units to window pixels one to one.
   GLint vp[4];
@@ -257,8 +263,7 @@ bool copy_texels(const texel_rect& r, int col, float alpha) {
   if (!near(ax, r.dst_x) || !near(ay, r.dst_y) || !near(bx, r.dst_x + r.w) || !near(by, r.dst_y + r.h))
     return false;
 
-  GLint draw_fb = 0, read_fb = 0;
-  glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw_fb);
+  GLint read_fb = 0;
   glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read_fb);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
   if (attached != static_cast<GLuint>(r.gl_name)) {
