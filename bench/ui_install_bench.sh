@@ -45,7 +45,8 @@ mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$TMPDIR" "$work/bin"
 # A private copy of the program, so its Log.txt lands in $work/bin.
 cp "$dir/skyvane-installer" "$work/bin/"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+source "$root/scripts/nginx-lib.sh"
+port=$(free_port)
 echo "Making and publishing $files files, $mb MB in all ..."
 per=$((mb * 1024 * 1024 / files))
 mkdir -p "$work/product/Skyvane 9/Resources"
@@ -56,36 +57,7 @@ done
   --mirror "127.0.0.1:$port|/mirror/|Local mirror" >/dev/null 2>"$work/publish.err" ||
   { cat "$work/publish.err" >&2; exit 1; }
 
-conf="$work/nginx"
-mkdir -p "$conf"
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root;"
-cat >"$conf/nginx.conf" <<CONF
-$user_line
-daemon off;
-master_process off;
-worker_processes 1;
-error_log $conf/error.log warn;
-pid $conf/nginx.pid;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  default_type application/octet-stream;
-  client_body_temp_path $conf/body;
-  proxy_temp_path $conf/proxy;
-  fastcgi_temp_path $conf/fastcgi;
-  uwsgi_temp_path $conf/uwsgi;
-  scgi_temp_path $conf/scgi;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-nginx -p "$conf" -c "$conf/nginx.conf" &
-nginx_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break
-  sleep 0.05
-done
+start_nginx "$work/nginx" "$port" "$work/www"
 
 log="$work/bin/Log.txt"
 ticks=$(getconf CLK_TCK)

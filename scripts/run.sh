@@ -13,40 +13,12 @@ cmake --build build --target skyvane-installer skyvane-publish
 
 state="$root/out/demo"
 mkdir -p "$state"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+source scripts/nginx-lib.sh
+port=$(free_port)
 SKYVANE_PUBLISH="$root/build/tools/skyvane-publish" bash scripts/make-demo.sh "$state" "127.0.0.1:$port" >/dev/null
 
-conf="$state/nginx"
-mkdir -p "$conf"
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root;"
-cat >"$conf/nginx.conf" <<CONF
-$user_line
-daemon off;
-master_process off;
-worker_processes 1;
-error_log $conf/error.log warn;
-pid $conf/nginx.pid;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  default_type application/octet-stream;
-  client_body_temp_path $conf/body;
-  proxy_temp_path $conf/proxy;
-  fastcgi_temp_path $conf/fastcgi;
-  uwsgi_temp_path $conf/uwsgi;
-  scgi_temp_path $conf/scgi;
-  server { listen 127.0.0.1:$port; root $state/www; }
-}
-CONF
-nginx -p "$conf" -c "$conf/nginx.conf" &
-nginx_pid=$!
+start_nginx "$state/nginx" "$port" "$state/www"
 trap 'kill $nginx_pid 2>/dev/null; wait $nginx_pid 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break
-  sleep 0.05
-done
 echo "Demo release served at http://127.0.0.1:$port/ from $state/www"
 
 run=(build/skyvane-installer "--vendor_host=127.0.0.1:$port" "$@")

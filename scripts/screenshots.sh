@@ -49,7 +49,8 @@ trap cleanup EXIT
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_STATE_HOME="$work/home/.state" TMPDIR="$work/tmp"
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$TMPDIR"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+source "$root/scripts/nginx-lib.sh"
+port=$(free_port)
 SKYVANE_PUBLISH="$build/tools/skyvane-publish" bash "$root/scripts/make-demo.sh" "$work/demo" "127.0.0.1:$port" >/dev/null 2>&1
 # A second copy of the release whose manifest archive is damaged: the
 # installer shows an alert when it cannot expand it.
@@ -57,37 +58,8 @@ cp -r "$work/demo/www" "$work/broken"
 find "$work/broken" -name 'directory.txt.zip' -exec sh -c 'printf "not a zip archive" > "$1"' _ {} \;
 
 # One server per release, so each run of the installer sees its own.
-broken_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-conf="$work/nginx"
-mkdir -p "$conf"
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root;"
-cat >"$conf/nginx.conf" <<CONF
-$user_line
-daemon off;
-master_process off;
-worker_processes 1;
-error_log $conf/error.log warn;
-pid $conf/nginx.pid;
-events { worker_connections 256; }
-http {
-  access_log off;
-  default_type application/octet-stream;
-  client_body_temp_path $conf/body;
-  proxy_temp_path $conf/proxy;
-  fastcgi_temp_path $conf/fastcgi;
-  uwsgi_temp_path $conf/uwsgi;
-  scgi_temp_path $conf/scgi;
-  server { listen 127.0.0.1:$port; root $work/demo/www; }
-  server { listen 127.0.0.1:$broken_port; root $work/broken; }
-}
-CONF
-nginx -p "$conf" -c "$conf/nginx.conf" &
-nginx_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break
-  sleep 0.05
-done
+broken_port=$(free_port)
+start_nginx "$work/nginx" "$port" "$work/demo/www" "$broken_port" "$work/broken"
 # The broken release names the demo's servers; point its list at its own port.
 find "$work/broken" -name 'serverlist9.txt' -exec sed -i "s/127.0.0.1:$port/127.0.0.1:$broken_port/g" {} \;
 
