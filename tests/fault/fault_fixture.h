@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/core_fixture.h"
+#include "installer/install_fixture.h"
 #include "installer/server_list.h"
 #include "installer/utils.h"
 #include "io/IO_UTILS.h"
@@ -24,12 +24,8 @@
 
 namespace faulttest {
 
-using product = std::map<std::string, std::string>;  // path below the product root -> bytes
-
-inline bool is_dir(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+using coretest::is_dir;
+using coretest::product;
 
 // Release R1: small texts, a 400 kB file of random bytes (so that half of
 // its archive is a real part of a transfer), a scenery file in a 7z archive
@@ -55,100 +51,12 @@ inline product release_two() {
   return p;
 }
 
-class FaultInstall : public coretest::CoreTest {
+class FaultInstall : public coretest::InstallTest {
  protected:
   void SetUp() override {
-    CoreTest::SetUp();
+    InstallTest::SetUp();
     std::srand(4242);
-    stg.log_actions = 1;
     stg.rename_folder = 0;
-    for (int i = 0; i < http_class::kSlots; ++i) {
-      delete http.down[i];
-      http.down[i] = nullptr;
-    }
-  }
-  void TearDown() override {
-    for (int i = 0; i < http_class::kSlots; ++i) {
-      delete http.down[i];
-      http.down[i] = nullptr;
-    }
-    CoreTest::TearDown();
-  }
-
-  static std::string publisher() { return std::string(SKYVANE_BINARY_DIR) + "/tools/skyvane-publish"; }
-
-  // Publishes `files` as `release` into `out` listing `mirrors`
-  // ("HOST|/dir/|description").
-  void publish(const product& files, const std::string& release, const std::string& out,
-               const std::vector<std::string>& mirrors, const std::string& previous = "") {
-    const std::string prod = dir_ / ("product-" + release + "/");
-    testsupport::run("rm -rf " + testsupport::shell_quote(prod));
-    for (const auto& [rel, bytes] : files) {
-      testsupport::make_dirs(prod + rel.substr(0, rel.rfind('/')));
-      testsupport::write_file(prod + rel, bytes);
-    }
-    testsupport::write_file(dir_ / "platforms", "2 Master/bin/\n");
-    std::string cmd = testsupport::shell_quote(publisher()) + " --product " + testsupport::shell_quote(prod) +
-                      " --release " + testsupport::shell_quote(release) + " --out " +
-                      testsupport::shell_quote(out) + " --platforms " +
-                      testsupport::shell_quote(dir_ / "platforms");
-    for (const auto& m : mirrors) cmd += " --mirror " + testsupport::shell_quote(m);
-    if (!previous.empty()) cmd += " --previous " + testsupport::shell_quote(previous);
-    std::string output;
-    ASSERT_EQ(testsupport::run(cmd + " 2>&1", &output), 0) << output;
-  }
-
-  bool time_left() const { return std::chrono::steady_clock::now() < deadline_; }
-  void start_clock(int seconds = 120) {
-    deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  }
-
-  // Server list and manifest from `vendor_host`, then read_directory.
-  void fetch_and_read(const std::string& vendor_host) {
-    start_clock();
-    while (stg.num_servers == -1 && time_left()) {
-      xtim.advance_clock();
-      server_list_step(vendor_host);
-    }
-    ASSERT_GT(stg.num_servers, 0) << "the server list arrived";
-    const std::string zip = temp_path + "directory.txt.zip";
-    while (stg.dir_scan == 0 && time_left()) {
-      xtim.advance_clock();
-      const int r = http.net_check(1, server_name[stg.sel_server],
-                                   server_path[stg.sel_server] + "directory.txt.zip", zip);
-      if (r == 2) pick_server_uniform();
-      if (r == 1) {
-        if (zip_to_file(zip, temp_path, nullptr, 0) == 0) stg.dir_scan = 1;
-        delete_file(zip);
-      }
-    }
-    ASSERT_EQ(stg.dir_scan, 1) << "the manifest arrived and was expanded";
-    std::string dir_path = temp_path + "directory.txt";
-    stg.dir_scan = read_directory(dir_path, "Scanning directory text file...");
-    ASSERT_EQ(stg.dir_scan, 3) << "the manifest was read and compared";
-  }
-
-  // Install pressed: folders, choice, grab passes until the engine ends.
-  // `before_pass` runs before every pass (a test may move the clock there);
-  // it returns false to keep the clock where it put it.
-  int install(const std::function<bool()>& before_pass = nullptr) {
-    reset_streams();
-    stg.got_failed_install = 0;
-    make_dirs();
-    if (!choose_files()) return 0;
-    stg.step = 1;
-    start_clock();
-    while (stg.step == 1 && time_left()) {
-      if (!before_pass || before_pass()) xtim.advance_clock();
-      for (int i = 0; i < 50 && stg.step == 1; ++i) {
-        if (grab_files()) {
-          stg.step = 2;
-          reset_streams();
-        }
-      }
-    }
-    EXPECT_EQ(stg.step, 2) << "the grab ended";
-    return 1;
   }
 
   // Every file of `files` is in `dest` with the product's bytes.
@@ -175,8 +83,6 @@ class FaultInstall : public coretest::CoreTest {
     }
     return s;
   }
-
-  std::chrono::steady_clock::time_point deadline_;
 };
 
 }  // namespace faulttest

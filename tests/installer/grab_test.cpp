@@ -12,7 +12,7 @@
 #include <set>
 #include <sstream>
 
-#include "core_fixture.h"
+#include "install_fixture.h"
 #include "installer/server_list.h"
 #include "installer/utils.h"
 #include "io/IO_UTILS.h"
@@ -20,7 +20,8 @@
 #include "net/http.h"
 #include "util/xtim.h"
 
-using coretest::CoreTest;
+using coretest::is_dir;
+using coretest::product;
 using testsupport::file_exists;
 using testsupport::make_dirs;
 using testsupport::md5sum_of;
@@ -30,14 +31,6 @@ using testsupport::shell_quote;
 using testsupport::write_file;
 
 namespace {
-
-bool is_dir(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// A product folder: relative path below the product root -> contents.
-using product = std::map<std::string, std::string>;
 
 // The product of release R1, and what R2 changes.
 product release_one() {
@@ -65,98 +58,11 @@ product release_two() {
   return p;
 }
 
-std::string publisher() {
-  return std::string(SKYVANE_BINARY_DIR) + "/tools/skyvane-publish";
-}
-
-// Driving the install as the driver does, one pass at a time, with a guard
-// against hanging (a wall-clock limit that only stops a broken run).
-class Install : public CoreTest {
+class Install : public coretest::InstallTest {
  protected:
   void SetUp() override {
-    CoreTest::SetUp();
+    InstallTest::SetUp();
     std::srand(12345);
-    stg.log_actions = 1;
-    // A download slot left busy by an earlier failed test would hand its old
-    // file to this one.
-    for (int i = 0; i < http_class::kSlots; ++i) {
-      delete http.down[i];
-      http.down[i] = nullptr;
-    }
-  }
-
-  // Publishes `files` as `release` into `out` with the given mirrors.
-  void publish(const product& files, const std::string& release, const std::string& out,
-               const std::vector<std::string>& mirrors, const std::string& previous = "") {
-    const std::string prod = dir_ / ("product-" + release + "/");
-    run("rm -rf " + shell_quote(prod));
-    for (const auto& [rel, bytes] : files) {
-      make_dirs(prod + rel.substr(0, rel.rfind('/')));
-      write_file(prod + rel, bytes);
-    }
-    write_file(dir_ / "platforms", "2 Master/bin/\n1 Master/mac/\n");
-    std::string cmd = shell_quote(publisher()) + " --product " + shell_quote(prod) + " --release " +
-                      shell_quote(release) + " --out " + shell_quote(out) + " --platforms " +
-                      shell_quote(dir_ / "platforms");
-    for (const auto& m : mirrors) cmd += " --mirror " + shell_quote(m);
-    if (!previous.empty()) cmd += " --previous " + shell_quote(previous);
-    std::string output;
-    ASSERT_EQ(run(cmd + " 2>&1", &output), 0) << output;
-  }
-
-  bool time_left() const { return std::chrono::steady_clock::now() < deadline_; }
-  void start_clock(int seconds = 120) {
-    deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  }
-
-  // Server list and manifest, then the examination: dir_scan 3 when ready.
-  void fetch_and_read(const std::string& vendor_host) {
-    start_clock();
-    while (stg.num_servers == -1 && time_left()) {
-      xtim.advance_clock();
-      server_list_step(vendor_host);
-    }
-    ASSERT_GT(stg.num_servers, 0) << "the server list arrived";
-    const std::string zip = temp_path + "directory.txt.zip";
-    while (stg.dir_scan == 0 && time_left()) {
-      xtim.advance_clock();
-      const int r = http.net_check(1, server_name[stg.sel_server],
-                                   server_path[stg.sel_server] + "directory.txt.zip", zip);
-      if (r == 2) pick_server_uniform();
-      if (r == 1) {
-        if (zip_to_file(zip, temp_path, nullptr, 0) == 0) stg.dir_scan = 1;
-        delete_file(zip);
-      }
-    }
-    ASSERT_EQ(stg.dir_scan, 1) << "the manifest arrived and was expanded";
-    std::string dir_path = temp_path + "directory.txt";
-    stg.dir_scan = read_directory(dir_path, "Scanning directory text file...");
-    ASSERT_EQ(stg.dir_scan, 3) << "the manifest was read and compared";
-  }
-
-  // Install pressed: folders, choice, then grab passes until the engine ends.
-  // Returns choose_files' answer.
-  int install() {
-    reset_streams();
-    stg.got_failed_install = 0;
-    make_dirs();
-    if (!choose_files()) return 0;
-    stg.step = 1;
-    start_clock();
-    while (stg.step == 1 && time_left()) {
-      xtim.advance_clock();
-      ++passes;
-      // The driver's 10 ms slice, in calls rather than time.
-      for (int i = 0; i < 50 && stg.step == 1; ++i) {
-        if (grab_files()) {
-          stg.step = 2;
-          ended_comp_down = next.comp_down;
-          reset_streams();
-        }
-      }
-    }
-    EXPECT_EQ(stg.step, 2) << "the grab ended";
-    return 1;
   }
 
   // Every file of `files` (published from the product folder of `release`)
@@ -181,10 +87,6 @@ class Install : public CoreTest {
     }
     return s;
   }
-
-  int passes = 0;
-  float ended_comp_down = 0;
-  std::chrono::steady_clock::time_point deadline_;
 };
 
 // Counts successful GETs per request path in an nginx access log (combined
