@@ -94,17 +94,7 @@ int32_t PCSBSocket::ReadData(void* outBuf, int32_t inLength) {
     }
     return 0;
   }
-  switch (sock_classify(err, false)) {
-    case sock_err_kind::would_block:
-      return 0;
-    case sock_err_kind::disconnected:
-      mSocketStatus = pcsbstatus_Disconnected;
-      return -1;
-    case sock_err_kind::other:
-      break;
-  }
-  SetError(err);
-  return -1;
+  return IoFailure(err, false);
 }
 
 int32_t PCSBSocket::http_WriteData(const void* inBuf, int32_t inLength) {
@@ -113,7 +103,11 @@ int32_t PCSBSocket::http_WriteData(const void* inBuf, int32_t inLength) {
   int err = 0;
   long n = sock_send(mWinSocket, inBuf, static_cast<size_t>(inLength), &err);
   if (n >= 0) return static_cast<int32_t>(n);
-  switch (sock_classify(err, true)) {
+  return IoFailure(err, true);
+}
+
+int32_t PCSBSocket::IoFailure(int err, bool sending) {
+  switch (sock_classify(err, sending)) {
     case sock_err_kind::would_block:
       return 0;
     case sock_err_kind::disconnected:

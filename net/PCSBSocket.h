@@ -61,6 +61,9 @@ class PCSBSocket {
 
  private:
   void SetError(int code);
+  // A failed read or write: 0 when it would block, -1 (Disconnected or
+  // Error) otherwise.
+  int32_t IoFailure(int err, bool sending);
 
   int mWinSocket = -1;  // file descriptor; -1 when creation failed
   PCSB_Status mSocketStatus = pcsbstatus_Ready;

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace faulttest {
 
 enum class Fault {
@@ -36,17 +38,7 @@ class FaultyMirror {
  public:
   FaultyMirror(std::string root, std::string fault_path, Fault fault, int times = 1)
       : root_(std::move(root)), fault_path_(std::move(fault_path)), fault_(fault), times_(times) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_fd_, 32) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw std::runtime_error("faulty mirror could not listen");
-    port_ = ntohs(a.sin_port);
+    listen_fd_ = testsupport::listen_loopback(32, &port_);
     acceptor_ = std::thread([this] { Accept(); });
   }
   ~FaultyMirror() {

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace nettest {
 
 struct Step {
@@ -45,17 +47,7 @@ class FaultServer {
  public:
   // After the script the connection is closed in an orderly way.
   explicit FaultServer(std::vector<Step> script) : script_(std::move(script)) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_fd_, 16) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw std::runtime_error("fault server could not listen");
-    port_ = ntohs(a.sin_port);
+    listen_fd_ = testsupport::listen_loopback(16, &port_);
     thread_ = std::thread([this] { Run(); });
   }
   ~FaultServer() {

@@ -48,6 +48,10 @@ std::string random_bytes(size_t n, uint32_t seed);
 // A free TCP port on 127.0.0.1 at the time of the call.
 int free_port();
 
+// A listening TCP socket on 127.0.0.1 at a free port (stored in *port);
+// throws when it cannot listen. The caller closes it.
+int listen_loopback(int backlog, int* port);
+
 // A real nginx serving `root` on 127.0.0.1 at a free port, with a private
 // configuration, stopped on destruction. `extra_server_conf` is added inside
 // the server block (locations that return errors, and the like).
