@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "headless_fetch.h"
 #include "installer/model.h"
 #include "installer/server_list.h"
 #include "installer/ui_hooks.h"
@@ -202,17 +203,7 @@ void bench_install(int files, double mb, int rounds) {
     temp_path = dir / "tmp/";
     dest_dir_path = dir / "dest/";
     auto t = Clock::now();
-    while (stg.num_servers == -1) {
-      xtim.advance_clock();
-      server_list_step(web.host());
-    }
-    const std::string zip = temp_path + "directory.txt.zip";
-    while (stg.dir_scan == 0) {
-      xtim.advance_clock();
-      const int c = http.net_check(1, server_name[0], server_path[0] + "directory.txt.zip", zip);
-      if (c == 1) stg.dir_scan = zip_to_file(zip, temp_path, nullptr, 0) == 0 ? 1 : 2;
-    }
-    std::string dir_path = temp_path + "directory.txt";
+    std::string dir_path = bench_fetch_manifest(web.host());
     read_directory(dir_path, "bench");
     reset_streams();
     make_dirs();

@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "headless_fetch.h"
 #include "installer/model.h"
 #include "installer/server_list.h"
 #include "installer/ui_hooks.h"
@@ -236,17 +237,7 @@ engine_result run_engine(const std::string& host, const std::string& dest, const
     dest_dir_path = dest;
     engine_result r;
     const double t0 = now_s();
-    while (stg.num_servers == -1) {
-      xtim.advance_clock();
-      server_list_step(host);
-    }
-    const std::string zip = temp_path + "directory.txt.zip";
-    while (stg.dir_scan == 0) {
-      xtim.advance_clock();
-      const int c = http.net_check(1, server_name[0], server_path[0] + "directory.txt.zip", zip);
-      if (c == 1) stg.dir_scan = zip_to_file(zip, temp_path, nullptr, 0) == 0 ? 1 : 2;
-    }
-    std::string dir_path = temp_path + "directory.txt";
+    std::string dir_path = bench_fetch_manifest(host);
     const double t1 = now_s();
     read_directory(dir_path, "bench");
     r.exam = now_s() - t1;

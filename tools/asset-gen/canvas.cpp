@@ -33,12 +33,15 @@ void canvas::clear(int x0, int y0, int x1, int y1) {
     for (int x = std::max(0, x0); x < std::min(w_, x1); ++x) px_[idx(x, y)] = {};
 }
 
+std::array<int, 4> canvas::pixel_span(const box& area) const {
+  return {
+      std::max(0, static_cast<int>(std::floor(area.x0))), std::max(0, static_cast<int>(std::floor(area.y0))),
+      std::min(w_, static_cast<int>(std::ceil(area.x1))), std::min(h_, static_cast<int>(std::ceil(area.y1)))};
+}
+
 void canvas::fill(const box& area, const std::function<float(float, float)>& coverage,
                   const std::function<rgba(float, float)>& paint) {
-  const int x0 = std::max(0, static_cast<int>(std::floor(area.x0)));
-  const int y0 = std::max(0, static_cast<int>(std::floor(area.y0)));
-  const int x1 = std::min(w_, static_cast<int>(std::ceil(area.x1)));
-  const int y1 = std::min(h_, static_cast<int>(std::ceil(area.y1)));
+  const auto [x0, y0, x1, y1] = pixel_span(area);
   for (int y = y0; y < y1; ++y)
     for (int x = x0; x < x1; ++x) {
       const float cx = x + 0.5f, cy = y + 0.5f;
@@ -49,10 +52,7 @@ void canvas::fill(const box& area, const std::function<float(float, float)>& cov
 
 void canvas::fill_ss(const box& area, int n, const std::function<float(float, float)>& coverage,
                      const std::function<rgba(float, float)>& paint) {
-  const int x0 = std::max(0, static_cast<int>(std::floor(area.x0)));
-  const int y0 = std::max(0, static_cast<int>(std::floor(area.y0)));
-  const int x1 = std::min(w_, static_cast<int>(std::ceil(area.x1)));
-  const int y1 = std::min(h_, static_cast<int>(std::ceil(area.y1)));
+  const auto [x0, y0, x1, y1] = pixel_span(area);
   for (int y = y0; y < y1; ++y)
     for (int x = x0; x < x1; ++x) {
       // Average the samples' colours weighted by their coverage.

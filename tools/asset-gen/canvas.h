@@ -6,6 +6,7 @@
 // texture). Colours are straight (not premultiplied) RGBA in 0..1 in sRGB;
 // shapes are drawn with analytic anti-aliasing from signed distances.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -67,6 +68,8 @@ class canvas {
 
  private:
   std::size_t idx(int x, int y) const { return static_cast<std::size_t>(y) * w_ + x; }
+  // The whole pixels an area touches, cut to the canvas: x0, y0, x1, y1.
+  std::array<int, 4> pixel_span(const box& area) const;
   int w_, h_;
   std::vector<rgba> px_;
 };
