@@ -71,8 +71,8 @@ const error_msg_info kErrMsgs[] = {
     {0, nullptr},
 };
 
-const char* sErrFile = "IO_UTILS";
-int sErrLine = 0;
+thread_local const char* sErrFile = "IO_UTILS";
+thread_local int sErrLine = 0;
 
 namespace {
 // Records where a call failed and passes its code on.

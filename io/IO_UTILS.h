@@ -34,9 +34,10 @@ extern const error_msg_info kErrMsgs[];
 // The text for any result code: the table's, else the system's text.
 std::string error_str(int code);
 
-// Where the last failing call of this module gave up (for log lines).
-extern const char* sErrFile;  // "IO_UTILS"
-extern int sErrLine;
+// Where the calling thread's last failing call of this module gave up (for
+// log lines; per thread, as archives are expanded on workers).
+extern thread_local const char* sErrFile;  // "IO_UTILS"
+extern thread_local int sErrLine;
 
 // Deletes app_path + `path`: a path ending in '/' removes that (empty)
 // folder, any other path a file. An empty path gives 2. A write-protected

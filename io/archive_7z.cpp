@@ -36,12 +36,12 @@ std::string entry_name(archive_entry* e) {
 }
 
 void log_failure(int code, const std::string& zip_file, const std::string& out_directory, archive* a) {
-  xer << "7z to file failed with error err = " << code << ". file = " << kErrTag
-      << " line = " << archive_detail::last_err_line() << ". zip_file=" << zip_file
-      << ", out_directory=" << out_directory << ".";
-  if (a && archive_error_string(a)) xer << " Reader says: " << archive_error_string(a);
-  xer << "\n";
-  xer.flush();
+  xlog() << "7z to file failed with error err = " << code << ". file = " << kErrTag
+         << " line = " << archive_detail::last_err_line() << ". zip_file=" << zip_file
+         << ", out_directory=" << out_directory << ".";
+  if (a && archive_error_string(a)) xlog() << " Reader says: " << archive_error_string(a);
+  xlog() << "\n";
+  xlog().flush();
 }
 
 // Decodes the current item into `out_path`. Returns 0 or a result code.
@@ -103,8 +103,8 @@ int p7z_to_file(const std::string& zip_file, const std::string& out_directory, s
     const std::string name = entry_name(e);
     const std::string& rel = force_name && out_file ? forced : name;
     if (!archive_member_name_is_safe(name) || !archive_member_name_is_safe(rel)) {
-      xer << "7z refused an item whose name leaves the destination folder: \"" << name
-          << "\" in zip_file=" << zip_file << ".\n";
+      xlog() << "7z refused an item whose name leaves the destination folder: \"" << name
+             << "\" in zip_file=" << zip_file << ".\n";
       code = fail(kErrZipRead, __LINE__);
       break;
     }

@@ -32,9 +32,9 @@ constexpr unsigned long kMadeByUnix = 3;
 constexpr size_t kReadPiece = 1u << 18;
 
 void log_unzip_failure(int code, int line, const std::string& path) {
-  xer << "Zip to file failed with error " << code << ". file = " << kErrTag << " line = " << line
-      << ". inFile=" << path << ".\n";
-  xer.flush();
+  xlog() << "Zip to file failed with error " << code << ". file = " << kErrTag << " line = " << line
+         << ". inFile=" << path << ".\n";
+  xlog().flush();
 }
 
 bool has_exec_bits(const unz_file_info64& info) {
@@ -113,8 +113,8 @@ bool starts_with_macosx(const std::string& name) {
 }
 
 void log_unsafe_name(const std::string& name, const std::string& zip_file) {
-  xer << "UNZIP refused a member whose name leaves the destination folder: \"" << name
-      << "\" in zip_file=" << zip_file << ".\n";
+  xlog() << "UNZIP refused a member whose name leaves the destination folder: \"" << name
+         << "\" in zip_file=" << zip_file << ".\n";
 }
 
 // Walks every member of the open archive; returns the first failure.
@@ -135,7 +135,7 @@ int expand_members(unzFile zf, const std::string& zip_file, const std::string& o
       code = unzGetCurrentFileInfo64(zf, &info, name_buf.data(), name_buf.size(), nullptr, 0, nullptr, 0);
     }
     if (code != UNZ_OK) {
-      xer << "unzGetCurrentFileInfo err != UNZ_OK! err=" << code << "\n";
+      xlog() << "unzGetCurrentFileInfo err != UNZ_OK! err=" << code << "\n";
       return fail(code, __LINE__);
     }
     const std::string name(name_buf.data(), info.size_filename);
@@ -164,7 +164,7 @@ int expand_members(unzFile zf, const std::string& zip_file, const std::string& o
       member = unzip_file(zf, out_path, info);
     }
     if (member != 0) {
-      xer << "UNZIP zip_to_file failed with err=" << member << "\n";
+      xlog() << "UNZIP zip_to_file failed with err=" << member << "\n";
       return member;
     }
     code = unzGoToNextFile(zf);
@@ -184,19 +184,19 @@ int zip_to_file(const std::string& zip_file, const std::string& out_directory, s
   int code = 0;
   std::unique_ptr<void, unz_closer> zf(unzOpen64(zip_file.c_str()));
   if (!zf) {
-    xer << "OK I am about to report that I could not open a zip file for extraction!\n"
-        << "That incoming file is " << zip_file << "\n"
-        << "In c-form, it is " << zip_file << "\n"
-        << "The size is " << zip_file.size() << "\n";
+    xlog() << "OK I am about to report that I could not open a zip file for extraction!\n"
+           << "That incoming file is " << zip_file << "\n"
+           << "In c-form, it is " << zip_file << "\n"
+           << "The size is " << zip_file.size() << "\n";
     code = fail(kErrZipOpen, __LINE__);
   } else {
     code = expand_members(zf.get(), zip_file, out_directory, out_file, force_name);
   }
   if (code != 0) {
-    xer << "Zip to file failed with error err = " << code << ". file = " << kErrTag
-        << " line = " << archive_detail::last_err_line() << ". zip_file=" << zip_file
-        << ", out_directory=" << out_directory << ".\n";
-    xer.flush();
+    xlog() << "Zip to file failed with error err = " << code << ". file = " << kErrTag
+           << " line = " << archive_detail::last_err_line() << ". zip_file=" << zip_file
+           << ", out_directory=" << out_directory << ".\n";
+    xlog().flush();
   }
   return code;
 }

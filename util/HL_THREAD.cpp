@@ -325,6 +325,12 @@ THREAD_call* THREAD_post_call(int (*func)(void*), void* param) {
   return c;
 }
 
+bool THREAD_call_done(THREAD_call* call) {
+  if (!call || call->cookie == 0) return true;
+  UTL_lock_guard g(&call->lock);
+  return call->done != 0;
+}
+
 int THREAD_wait_call(THREAD_call* call) {
   if (!call) return -1;
   if (call->cookie == 0) {

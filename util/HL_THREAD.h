@@ -79,6 +79,11 @@ struct THREAD_call;
 // Queues func(param) for the workers. Without workers (pool not started or
 // already stopped) the call runs at once on the caller's thread.
 THREAD_call* THREAD_post_call(int (*func)(void*), void* param);
+// True once the call has run (or its worker ended inside it): a following
+// THREAD_wait_call returns at once. Lets the main thread poll instead of
+// blocking.
+bool THREAD_call_done(THREAD_call* call);
+
 // Waits until the call has run and returns its result (-1 when the worker
 // ended while running it, for example through a fatal report); the record
 // goes back to the pool.

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "support/test_support.h"
@@ -306,4 +308,57 @@ TEST_F(ThreadLayer, ShutDownGoesOnPastAStuckWorker) {
   EXPECT_EQ(UTL_message_queue_read(s.finished, -1), 1) << "the straggler finishes on its own, safely";
   THREAD_init();
 }
+
+std::atomic<bool> g_hold{true};
+int g_nine = 9;
+int held(void*) {
+  while (g_hold.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return 42;
+}
+
+TEST_F(ThreadLayer, APostedCallCanBePolledUntilItEnds) {
+  THREAD_make_workers();
+  g_hold = true;
+  THREAD_call* call = THREAD_post_call(held, nullptr);
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_FALSE(THREAD_call_done(call)) << "still running: the poll does not wait and says so";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  g_hold = false;
+  while (!THREAD_call_done(call)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(THREAD_wait_call(call), 42) << "the result of a call seen done";
+
+  THREAD_shutdown();
+  call = THREAD_post_call(square, &g_nine);
+  EXPECT_TRUE(THREAD_call_done(call)) << "without a pool the call ran inline and is done at once";
+  EXPECT_EQ(THREAD_wait_call(call), 81);
+  THREAD_init();  // for TearDown
+}
+
+// Lines written through xlog() on a thread with a capture go to that
+// capture, never into the shared log, which other threads write.
+TEST_F(ThreadLayer, CapturedLogLinesStayOnTheirThread) {
+  xlog() << "main line\n";
+  std::string captured, inner_text;
+  std::thread worker([&] {
+    log_capture capture;
+    xlog() << "worker line " << 7 << "\n";
+    {
+      log_capture inner;
+      xlog() << "inner line\n";
+      inner_text = inner.text();
+    }
+    xlog() << "after inner\n";
+    captured = capture.text();
+  });
+  worker.join();
+  xer.flush();
+  EXPECT_EQ(captured, "worker line 7\nafter inner\n") << "an ended inner capture gives the outer one back";
+  EXPECT_EQ(inner_text, "inner line\n");
+  const std::string log = log_text();
+  EXPECT_NE(log.find("main line\n"), std::string::npos) << "without a capture xlog() is the log";
+  EXPECT_EQ(log.find("worker line"), std::string::npos);
+  EXPECT_EQ(log.find("inner line"), std::string::npos);
+}
+
 }  // namespace
