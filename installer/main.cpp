@@ -103,7 +103,7 @@ void install_slice() {
       xer << (stg.got_failed_install ? "Install failed.\n" : "Install finished.\n");
       xer.flush();
     }
-  } while (elapsed() < start + 0.01);
+  } while (stg.step == 1 && elapsed() < start + 0.01);
 }
 
 void choosing_texts(message_lines& m) {

@@ -1,8 +1,8 @@
 // The grab engine: carries out the decisions of choose_files a bounded step at
 // a time. Up to four streams each hold one manifest entry; a stream downloads
 // its entry's archive through its own download slot (stream s uses slot s + 2),
-// expands it into the destination, or deletes a withdrawn file. The driver
-// calls grab_files repeatedly within a 10 ms slice per pass.
+// has it expanded into the destination (on a worker), or deletes a withdrawn
+// file. The driver calls grab_files repeatedly within a 10 ms slice per pass.
 #include <string>
 #include <vector>
 
@@ -13,6 +13,7 @@
 #include "io/archive.h"
 #include "net/http.h"
 #include "ui/hl_alert.h"
+#include "util/HL_THREAD.h"
 #include "util/log.h"
 #include "util/xtim.h"
 
@@ -119,18 +120,18 @@ bool archive_is_damaged(int code) {
   return code == kErrZipOpen || code == kErrZipRead || code < 0;  // negative: minizip's own codes
 }
 
-// Expands an archive into the folder of `dest_path_exp`; 0 or the result code.
-int expand_archive(const std::string& dest_path_zip, const std::string& dest_path_exp) {
-  unlock_file(dest_path_exp);  // the file to be replaced may be write-protected
-  const std::string dest_path = path_folder(dest_path_exp);
-  return ends_with(dest_path_zip, ".7z") ? p7z_to_file(dest_path_zip, dest_path, nullptr, 0)
-                                         : zip_to_file(dest_path_zip, dest_path, nullptr, 0);
+// Expands an archive into `folder`; 0 or the result code.
+int expand_archive(const std::string& dest_path_zip, const std::string& folder) {
+  return ends_with(dest_path_zip, ".7z") ? p7z_to_file(dest_path_zip, folder, nullptr, 0)
+                                         : zip_to_file(dest_path_zip, folder, nullptr, 0);
 }
 
-// What follows an expansion: the alert on failure, the log, and (internet
+// What follows an expansion: the alert on failure (`alert` false for one
+// that ends after the install has already failed), the log, and (internet
 // install) the archive's deletion.
-void finish_expansion(int c, const std::string& dest_path_zip, const std::string& dest_path_exp) {
-  if (c != 0) {
+void finish_expansion(int c, const std::string& dest_path_zip, const std::string& dest_path_exp,
+                      bool alert = true) {
+  if (c != 0 && alert) {
     stg.got_failed_install = 1;
     MACIBM_alert(0, "The installer cannot extract a file.", "Error: " + error_str(c),
                  "Compressed File: " + dest_path_zip, "Destination: " + dest_path_exp, t_alert, "utils", 392);
@@ -139,6 +140,83 @@ void finish_expansion(int c, const std::string& dest_path_zip, const std::string
   if (install_type == 0) {
     const int result = delete_file(dest_path_zip);
     if (stg.log_actions) xer << "DELETING  file " << dest_path_zip << ", with result=" << result << ".\n";
+  }
+}
+
+// Expansion is CPU work (inflating, checking, writing): it runs on the
+// framework's workers, so downloads, drawing and other streams' expansions go
+// on meanwhile. The stream keeps its entry until a later call collects the
+// result. Without workers the expansion runs at once inside the call.
+struct expansion_job {
+  std::string zip;            // the stream's downloaded archive
+  std::string dest_path_exp;  // the manifest entry's file
+  std::string folder;         // where the members go
+  int result = 0;
+  std::string log;  // the expansion's log lines, written to the log on collection
+  THREAD_call* call = nullptr;
+};
+expansion_job g_jobs[kStreamCount];
+
+// One message per finished expansion: wakes a grab that has nothing to do.
+UTL_message_queue* job_ended_queue() {
+  static UTL_message_queue* q = [] {
+    UTL_message_queue* made = nullptr;
+    UTL_message_queue_create(&made);
+    return made;
+  }();
+  return q;
+}
+
+int run_expansion(void* param) {
+  auto* job = static_cast<expansion_job*>(param);
+  {
+    log_capture capture;
+    job->result = expand_archive(job->zip, job->folder);
+    job->log = capture.text();
+  }
+  UTL_message_queue_write(job_ended_queue(), 1);
+  return 0;
+}
+
+void start_expansion(int s, const std::string& dest_path_zip, const std::string& dest_path_exp) {
+  unlock_file(dest_path_exp);  // the file to be replaced may be write-protected
+  expansion_job& job = g_jobs[s];
+  job.zip = dest_path_zip;
+  job.dest_path_exp = dest_path_exp;
+  job.folder = path_folder(dest_path_exp);
+  // Stays if the worker never finishes the call, so that is never success.
+  job.result = kErrZipWrite;
+  job.log.clear();
+  job.call = THREAD_post_call(run_expansion, &job);
+}
+
+// Stream s's expansion result once it has ended (its log lines are written
+// then); false while it still runs, unless `wait` says to wait for it.
+bool collect_expansion(int s, int* result, bool wait = false) {
+  expansion_job& job = g_jobs[s];
+  if (!job.call || (!wait && !THREAD_call_done(job.call))) return false;
+  THREAD_wait_call(job.call);
+  job.call = nullptr;
+  if (!job.log.empty()) xer << job.log;
+  *result = job.result;
+  return true;
+}
+
+// After a failed install: the expansions still running end before the
+// grab does (they write into the destination, and their records are reused
+// by the next install). They are logged and cleaned up, not alerted again.
+void drain_expansions() {
+  for (int s = 0; s < kStreamCount; ++s) {
+    int c = 0;
+    if (!collect_expansion(s, &c, true)) continue;
+    finish_expansion(c, g_jobs[s].zip, g_jobs[s].dest_path_exp, false);
+    const int index = next.stream_index[s];
+    if (c == 0 && index >= 0 && index < static_cast<int>(sim_info.files.size())) {
+      file_version_struct& v = sim_info.files[index].versions.back();
+      v.on_disk = 1;
+      next.comp_down += v.down_size;
+      next.totl_disk += v.disk_size;
+    }
   }
 }
 
@@ -161,17 +239,20 @@ int stream_count_for_rate(float rate) {
 }
 
 void extract_and_delete_file(const std::string& dest_path_zip, const std::string& dest_path_exp) {
-  finish_expansion(expand_archive(dest_path_zip, dest_path_exp), dest_path_zip, dest_path_exp);
+  unlock_file(dest_path_exp);  // the file to be replaced may be write-protected
+  finish_expansion(expand_archive(dest_path_zip, path_folder(dest_path_exp)), dest_path_zip, dest_path_exp);
 }
 
 int grab_files() {
   auto& files = sim_info.files;
   const int n = static_cast<int>(files.size());
   next.file_down = 0.0f;
+  bool progressed = false;  // anything moved in this call
 
   for (int s = 0; s < kStreamCount; ++s) {
     if (!next.stream_active[s]) continue;
     if (next.stream_waiting[s]) {
+      progressed = true;
       g_damaged_tries[s] = 0;
       next.stream_index[s] = next.next_index;
       next.next_index = next.next_index + 1 > n ? n : next.next_index + 1;
@@ -204,21 +285,38 @@ int grab_files() {
     } else if (v.want_to_grab_it) {
       stg.crnt_file_stat = 1;
       if (is_net) {
-        const int r = http.net_check(s + 2, server_name[stg.sel_server], src_path, dest_path_zip);
-        if (r == 0) {
-          const down_class* d = http.down[s + 2];
-          stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
-          next.file_down += stg.crnt_file_rat * v.down_size;
-        } else if (r == 2) {
-          // Retry the same entry from another server. next_index is left
-          // where it is: lowering it would hand entries that other streams
-          // already finished out again, fetching them twice and counting
-          // their sizes twice in the progress.
-          stg.got_404 = 1;
-          pick_server_biased();
+        bool expanded = false;
+        int c = 0;
+        if (g_jobs[s].call) {
+          expanded = collect_expansion(s, &c);
+          progressed |= expanded;
         } else {
-          stg.got_404 = 0;
-          const int c = expand_archive(dest_path_zip, dest_path_exp);
+          const down_class* before = http.down[s + 2];
+          const int64_t had = before ? before->mReceivedPayload : -1;
+          const int r = http.net_check(s + 2, server_name[stg.sel_server], src_path, dest_path_zip);
+          if (r == 0) {
+            const down_class* d = http.down[s + 2];
+            stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
+            next.file_down += stg.crnt_file_rat * v.down_size;
+            progressed |= !before || !d || d->mReceivedPayload != had;
+          } else if (r == 2) {
+            // Retry the same entry from another server. next_index is left
+            // where it is: lowering it would hand entries that other streams
+            // already finished out again, fetching them twice and counting
+            // their sizes twice in the progress.
+            stg.got_404 = 1;
+            pick_server_biased();
+            progressed = true;
+          } else {
+            stg.got_404 = 0;
+            start_expansion(s, dest_path_zip, dest_path_exp);
+            expanded = collect_expansion(s, &c);
+            progressed = true;
+          }
+        }
+        if (g_jobs[s].call) {
+          next.file_down += v.down_size;  // downloaded; counted as such while it expands
+        } else if (expanded) {
           if (c != 0 && archive_is_damaged(c) && g_damaged_tries[s] < kDamagedArchiveRetries) {
             ++g_damaged_tries[s];
             xer << "The archive " << src_path << " from " << server_name[stg.sel_server]
@@ -251,7 +349,10 @@ int grab_files() {
       next.comp_down += v.down_size;
       next.totl_disk += v.disk_size;
     }
-    if (done) adapt_streams(s);
+    if (done) {
+      adapt_streams(s);
+      progressed = true;
+    }
   }
 
   // A failed expansion ends the grab here: the install is not complete, so
@@ -260,6 +361,7 @@ int grab_files() {
   // next install's first poll of a slot would take the old file for the
   // archive of a different entry.
   if (stg.got_failed_install) {
+    drain_expansions();
     abandon_stream_downloads();
     return 1;
   }
@@ -268,7 +370,12 @@ int grab_files() {
   for (int s = 0; s < kStreamCount; ++s) {
     if (next.stream_active[s] && next.stream_index[s] < n) complete = false;
   }
-  if (!complete) return 0;
+  if (!complete) {
+    // Nothing arrived and nothing ended: rather than spin, give the processor
+    // to the expansions for a moment (an ending one wakes this at once).
+    if (!progressed) UTL_message_queue_read(job_ended_queue(), 1);
+    return 0;
+  }
 
   next.dir_done = 1;
   clean_up_emptied_folders();

@@ -32,10 +32,14 @@ class KillRestart : public FaultInstall {
   // Runs the whole fetch and install from `host` in a child process and
   // returns its pid. The child ends with _exit(0) after a complete install.
   pid_t start_child(const std::string& host) {
+    // Threads do not survive fork: the child starts its own worker pool.
+    THREAD_shutdown();
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
       try {
+        THREAD_init();
+        THREAD_make_workers();
         fetch_and_read(host);
         install();
         ::_exit(stg.got_failed_install == 0 && next.dir_done == 1 ? 0 : 3);

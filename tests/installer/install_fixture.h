@@ -18,6 +18,7 @@
 #include "io/IO_UTILS.h"
 #include "io/archive.h"
 #include "net/http.h"
+#include "util/HL_THREAD.h"
 #include "util/xtim.h"
 
 namespace coretest {
@@ -36,6 +37,10 @@ class InstallTest : public CoreTest {
  protected:
   void SetUp() override {
     CoreTest::SetUp();
+    // The program's worker pool: archives are expanded on it, as in the
+    // program, while the grab goes on.
+    THREAD_init();
+    THREAD_make_workers();
     stg.log_actions = 1;
     // A download slot left busy by an earlier failed test would hand its old
     // file to this one.
@@ -43,6 +48,7 @@ class InstallTest : public CoreTest {
   }
   void TearDown() override {
     release_slots();
+    THREAD_shutdown();
     CoreTest::TearDown();
   }
 
