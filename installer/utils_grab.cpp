@@ -127,8 +127,7 @@ int expand_archive(const std::string& dest_path_zip, const std::string& folder) 
 }
 
 // What follows an expansion: the alert on failure (`alert` false for one
-// that ends after the install has already failed), the log, and (internet
-// install) the archive's deletion.
+// that ends after the install has already failed) and the log.
 void finish_expansion(int c, const std::string& dest_path_zip, const std::string& dest_path_exp,
                       bool alert = true) {
   if (c != 0 && alert) {
@@ -137,9 +136,29 @@ void finish_expansion(int c, const std::string& dest_path_zip, const std::string
                  "Compressed File: " + dest_path_zip, "Destination: " + dest_path_exp, t_alert, "utils", 392);
   }
   if (stg.log_actions) xer << "EXPANDING file " << dest_path_exp << ", with result=" << c << ".\n";
-  if (install_type == 0) {
-    const int result = delete_file(dest_path_zip);
-    if (stg.log_actions) xer << "DELETING  file " << dest_path_zip << ", with result=" << result << ".\n";
+}
+
+void delete_archive(const std::string& dest_path_zip) {
+  const int result = delete_file(dest_path_zip);
+  if (stg.log_actions) xer << "DELETING  file " << dest_path_zip << ", with result=" << result << ".\n";
+}
+
+constexpr int kErrNoSuchFile = 2;  // errno ENOENT
+
+// A stream's archive file is overwritten by its next download and deleted
+// when the grab ends. Deleting and making it anew for every entry costs far
+// more: ext4 without a journal skips recently freed inodes when it makes a
+// file, so each new file would search past all the archives freed before.
+void delete_stream_archives() {
+  if (install_type != 0) return;
+  for (int s = 0; s < kStreamCount; ++s) {
+    for (const char* suffix : {".zip", ".7z"}) {
+      const std::string path = temp_path + std::to_string(s) + suffix;
+      const int result = delete_file(path);
+      if (result != kErrNoSuchFile && stg.log_actions) {
+        xer << "DELETING  file " << path << ", with result=" << result << ".\n";
+      }
+    }
   }
 }
 
@@ -241,6 +260,7 @@ int stream_count_for_rate(float rate) {
 void extract_and_delete_file(const std::string& dest_path_zip, const std::string& dest_path_exp) {
   unlock_file(dest_path_exp);  // the file to be replaced may be write-protected
   finish_expansion(expand_archive(dest_path_zip, path_folder(dest_path_exp)), dest_path_zip, dest_path_exp);
+  if (install_type == 0) delete_archive(dest_path_zip);
 }
 
 int grab_files() {
@@ -363,6 +383,7 @@ int grab_files() {
   if (stg.got_failed_install) {
     drain_expansions();
     abandon_stream_downloads();
+    delete_stream_archives();
     return 1;
   }
 
@@ -378,6 +399,7 @@ int grab_files() {
   }
 
   next.dir_done = 1;
+  delete_stream_archives();
   clean_up_emptied_folders();
   rename_installation_folder();
   xer.flush();

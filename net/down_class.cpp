@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "net/PCSBSocket.h"
 #include "net/http.h"
@@ -256,7 +257,15 @@ void down_class::HeaderComplete() {
   mGotWholeHeader = true;
   if (!mDestFileName.empty()) {
     errno = 0;
-    mDestFile = std::fopen(mDestFileName.c_str(), "wb");
+    // An existing file is overwritten in place and cut to the body's length
+    // at the end (FinishFile), never emptied first: the grab engine reuses
+    // one archive file per stream, and ext4 forces out the blocks of a file
+    // emptied and written again when it is closed.
+    mDestFile = std::fopen(mDestFileName.c_str(), "r+b");
+    std::error_code ec;
+    mDestOldSize = mDestFile ? static_cast<int64_t>(std::filesystem::file_size(mDestFileName, ec)) : 0;
+    if (ec) mDestOldSize = -1;  // unknown: cut it to length at the end in any case
+    if (!mDestFile) mDestFile = std::fopen(mDestFileName.c_str(), "wb");
     if (!mDestFile) {
       mFileErr = errno ? errno : 20010;
     } else {
@@ -412,6 +421,11 @@ void down_class::FinishFile() {
   errno = 0;
   if (std::fclose(mDestFile) != 0 && mFileErr == 0) mFileErr = errno ? errno : 20010;
   mDestFile = nullptr;
+  if (mDestOldSize == -1 || mDestOldSize > mReceivedPayload) {
+    std::error_code ec;
+    std::filesystem::resize_file(mDestFileName, static_cast<std::uintmax_t>(mReceivedPayload), ec);
+    if (ec && mFileErr == 0) mFileErr = ec.value();
+  }
 }
 
 // Gives up on a response that cannot be read correctly: logged, the socket

@@ -69,6 +69,7 @@ class down_class {
   // beyond 2 GiB are counted correctly.
   int64_t mIncomingLength = -1;
   int64_t mReceivedPayload = 0;  // body bytes written to the destination file
+  int64_t mDestOldSize = 0;      // length of the file the body overwrites (-1 unknown)
   float last_read_time = 0.0f;   // frame clock at construction and at each arrival of body data
 
  private:

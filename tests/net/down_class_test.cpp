@@ -132,6 +132,33 @@ TEST_F(DownClass, BodyWithoutLengthEndsWithTheConnection) {
   EXPECT_TRUE(testsupport::read_file(dest) == body) << "every body byte must reach the file";
 }
 
+// The destination is overwritten in place: whichever way the body ends, a
+// longer file that was there before is cut to the new body.
+TEST_F(DownClass, ALongerOldFileIsCutToTheNewBody) {
+  const std::string old_bytes = testsupport::random_bytes(200000, 9);
+  const std::pair<const char*, std::string> cases[] = {
+      {"announced length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfresh"},
+      {"closed connection", "HTTP/1.1 200 OK\r\n\r\nfresh"},
+      {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nfresh\r\n0\r\n\r\n"},
+      {"empty body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"},
+  };
+  for (const auto& [how, reply] : cases) {
+    testsupport::write_file(dest, old_bytes);
+    FaultServer srv({Send(reply)});
+    auto d = Start(srv);
+    ASSERT_TRUE(Run(*d)) << how;
+    EXPECT_TRUE(d->IsComplete()) << how;
+    EXPECT_EQ(testsupport::read_file(dest), d->mReceivedPayload == 0 ? "" : "fresh") << how;
+  }
+  // A longer body over a shorter file needs no cut and gets none wrong.
+  testsupport::write_file(dest, "old");
+  const std::string body = testsupport::random_bytes(100000, 10);
+  FaultServer srv({Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body)});
+  auto d = Start(srv);
+  ASSERT_TRUE(Run(*d));
+  EXPECT_TRUE(testsupport::read_file(dest) == body);
+}
+
 TEST_F(DownClass, CloseBeforeTheAnnouncedLengthFailsAtOnce) {
   FaultServer srv({Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(500, 'x')), Gate()});
   auto d = Start(srv);
