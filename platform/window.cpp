@@ -3,6 +3,7 @@
 #include "platform/window.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -514,6 +515,36 @@ bool plat_win_vsync_off() {
 
 void plat_win_swap() {
   if (g_window) SDL_GL_SwapWindow(g_window);
+}
+
+bool plat_win_present_rect(int x, int y, int w, int h) {
+  // GLX_MESA_copy_sub_buffer: the X11 GLX of Mesa's renderers. Looked up
+  // once per window; the X display and window come from SDL.
+  using copy_fn = void (*)(void* display, unsigned long drawable, int x, int y, int w, int h);
+  static SDL_Window* looked_up = nullptr;
+  static copy_fn copy = nullptr;
+  static void* display = nullptr;
+  static unsigned long drawable = 0;
+  if (!g_window || g_headless) return false;
+  if (looked_up != g_window) {
+    looked_up = g_window;
+    copy = nullptr;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(g_window, &info) && info.subsystem == SDL_SYSWM_X11) {
+      display = info.info.x11.display;
+      drawable = info.info.x11.window;
+      using query_fn = const char* (*)(Display*, int);
+      auto query = reinterpret_cast<query_fn>(SDL_GL_GetProcAddress("glXQueryExtensionsString"));
+      Display* d = info.info.x11.display;
+      const char* ext = query ? query(d, DefaultScreen(d)) : nullptr;
+      if (ext && std::strstr(ext, "GLX_MESA_copy_sub_buffer"))
+        copy = reinterpret_cast<copy_fn>(SDL_GL_GetProcAddress("glXCopySubBufferMESA"));
+    }
+  }
+  if (!copy) return false;
+  copy(display, drawable, x, y, w, h);
+  return true;
 }
 
 void plat_win_client_size(int* w, int* h) {

@@ -96,6 +96,9 @@ void* plat_win_context();
 // Switches vertical sync off; false when the driver refuses.
 bool plat_win_vsync_off();
 void plat_win_swap();
+// Shows only the rectangle (window pixels, origin bottom-left) of the back
+// buffer, which stays as it is. False when the renderer cannot (then swap).
+bool plat_win_present_rect(int x, int y, int w, int h);
 // Client-area size actually obtained.
 void plat_win_client_size(int* w, int* h);
 // Desktop position of the client area's top-left corner.

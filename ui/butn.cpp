@@ -3,8 +3,6 @@
 // boxes, radios and close boxes; the focus ring.
 #include "ui/butn.h"
 
-#include <GL/gl.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <deque>
@@ -109,22 +107,14 @@ class quad_buffer {
 // ---- Drawing helpers --------------------------------------------------------
 
 void draw_quads(int tex, int col, const std::vector<btn_quad>& quads) {
-  OGL_setstate(1, 1, 3, 5, 9, 11);
-  tman.bind_ref(tex, 0, kTexEnvModulate);
-  colr.set_index(col, 1.0f);
   const float ox = mnw.win_x, oy = mnw.win_y;
-  glBegin(GL_QUADS);
+  static std::vector<float> v;  // drawing happens on the main thread only
+  v.clear();
   for (const btn_quad& q : quads) {
-    glTexCoord2f(q.s1, q.t1);
-    glVertex2f(q.x1 + ox, q.y1 + oy);
-    glTexCoord2f(q.s1, q.t2);
-    glVertex2f(q.x1 + ox, q.y2 + oy);
-    glTexCoord2f(q.s2, q.t2);
-    glVertex2f(q.x2 + ox, q.y2 + oy);
-    glTexCoord2f(q.s2, q.t1);
-    glVertex2f(q.x2 + ox, q.y1 + oy);
+    v.insert(v.end(), {q.x1 + ox, q.y1 + oy, q.s1, q.t1, q.x1 + ox, q.y2 + oy, q.s1, q.t2, q.x2 + ox,
+                       q.y2 + oy, q.s2, q.t2, q.x2 + ox, q.y1 + oy, q.s2, q.t1});
   }
-  glEnd();
+  OGL_quads(tex, col, 1.0f, v.data(), static_cast<int>(v.size() / 4));
 }
 
 // An 18 x 18 icon of the interface image centred at (x, y), from the cell

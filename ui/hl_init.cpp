@@ -294,6 +294,7 @@ void MACIBM_nuke_context(int slot) {
   ogl_inited = 0;
   alert_set_drawn_handler(nullptr);
   if (plat_win_exists() && !plat_win_headless()) tman.forget_all();
+  OGL_forget_frames();
   plat_win_destroy();
   mnw.window[0] = mnw.context[0] = nullptr;
   have_created_ibm_win = 0;

@@ -321,6 +321,11 @@ void MACIBM_not_idle() {
 }
 
 void MACIBM_event_proc() {
+  // The pass's drawing is recorded and drawn at its swap (see OGL_begin_frame).
+  struct frame_guard {
+    frame_guard() { OGL_begin_frame(); }
+    ~frame_guard() { OGL_end_frame(); }
+  } frame;
   xtim.profile_chart("init", 0);
   return_hit = escape_hit = delete_hit = 0;
   mnw.mouse_clicked = mnw.mouse_lifted = mnw.key_hit = 0;

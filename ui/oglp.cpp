@@ -5,7 +5,9 @@
 #include <GL/glext.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +27,24 @@ oglp_class oglp;
 int o_fog = -1, o_tex = -1, o_lit = -1, o_alB = -1, o_alT = -1, o_deR = -1, o_deW = -1;
 
 namespace {
+
+// Every primitive ends in emit(): drawn at once, or, during a pump pass on a
+// renderer that keeps the back buffer across swaps, recorded and drawn at
+// the swap, where only what differs from the frame before is drawn again.
+struct texel_rect;
+enum draw_kind { kFill, kLines, kQuads, kOpaqueQuad };
+void emit(draw_kind kind, int tex, int col, float alpha, int tex_units, int alpha_mode, const float* xyst,
+          int vertex_count, const texel_rect* copy = nullptr);
+struct pixel_rect {
+  int x0, y0, x1, y1;  // [x0, x1) x [y0, y1)
+  long area() const { return static_cast<long>(x1 - x0) * (y1 - y0); }
+};
+// Draws the recorded frame; returns the part of the window that changed.
+pixel_rect flush_frame(bool swapping);
+std::vector<float>& text_verts() {
+  static std::vector<float> v;
+  return v;
+}
 
 // Texel size of the font images (both are 512 x 512).
 constexpr float kFontTexels = 512.0f;
@@ -147,26 +167,20 @@ void OGL_setstate(int fog, int tex_units, int lighting, int alpha_mode, int dept
 // ---- Primitives -------------------------------------------------------------
 
 void OGL_fillrect(int col, float alpha, float x, float y, float dx, float dy) {
-  OGL_setstate(1, 0, 3, 5, 9, 11);
-  colr.set_index(col, alpha);
   x += mnw.win_x;
   y += mnw.win_y;
-  glBegin(GL_QUADS);
-  glVertex2f(x, y);
-  glVertex2f(x, y + dy);
-  glVertex2f(x + dx, y + dy);
-  glVertex2f(x + dx, y);
-  glEnd();
+  const float v[16] = {x, y, 0, 0, x, y + dy, 0, 0, x + dx, y + dy, 0, 0, x + dx, y, 0, 0};
+  emit(kFill, 0, col, alpha, 0, 5, v, 4);
 }
 
 void OGL_line(int col, float alpha, float x1, float y1, float x2, float y2) {
-  OGL_setstate(1, 0, 3, 5, 9, 11);
-  colr.set_index(col, alpha);
   const float ox = mnw.win_x + 0.5f, oy = mnw.win_y + 0.5f;
-  glBegin(GL_LINES);
-  glVertex2f(x1 + ox, y1 + oy);
-  glVertex2f(x2 + ox, y2 + oy);
-  glEnd();
+  const float v[8] = {x1 + ox, y1 + oy, 0, 0, x2 + ox, y2 + oy, 0, 0};
+  emit(kLines, 0, col, alpha, 0, 5, v, 2);
+}
+
+void OGL_quads(int tex, int col, float alpha, const float* xyst, int vertex_count) {
+  emit(kQuads, tex, col, alpha, 1, 5, xyst, vertex_count);
 }
 
 namespace {
@@ -282,6 +296,274 @@ bool copy_texels(const texel_rect& r, int col, float alpha) {
 
 }  // namespace
 
+// ---- Frame recording ---------------------------------------------------------
+
+namespace {
+
+struct draw_cmd {
+  draw_kind kind;
+  int tex, col, tex_units, alpha_mode;
+  float alpha;
+  float rgba[4];  // the colour as resolved when recorded: frames compare by it
+  bool opaque_colour;
+  std::uint32_t first, count;  // vertices (x, y, s, t) in the frame's array
+  texel_rect copy;             // kOpaqueQuad: the texels it may be copied from
+};
+
+struct frame_record {
+  std::vector<draw_cmd> cmds;
+  std::vector<float> verts;
+  std::array<float, 36> view{};  // viewport, projection and model-view when drawn
+  int textures = 0;              // tman's upload count when drawn
+  bool pure = false;             // starts by covering the whole window opaquely
+  void clear() {
+    cmds.clear();
+    verts.clear();
+    pure = false;
+  }
+};
+
+int g_pass_depth = 0;      // nested pump passes under way
+bool g_recording = false;  // primitives are recorded for the next swap
+int g_partial = -1;        // partial redraw: -1 not yet known, 0 off, 1 on
+bool g_partial_allowed = true;
+frame_record g_cur, g_prev;  // this frame, and the one the back buffer holds
+bool g_prev_valid = false;   // the back buffer holds exactly g_prev's drawing
+long g_last_redrawn = -1;
+
+void issue(const draw_cmd& c, const float* v) {
+  OGL_setstate(1, c.tex_units, 3, c.alpha_mode, 9, 11);
+  if (c.tex >= 1) tman.bind_ref(c.tex, 0, kTexEnvModulate);
+  if (c.opaque_colour) {
+    glColor3f(c.rgba[0], c.rgba[1], c.rgba[2]);
+  } else {
+    glColor4f(c.rgba[0], c.rgba[1], c.rgba[2], c.rgba[3]);
+  }
+  if (c.kind == kOpaqueQuad && copy_texels(c.copy, c.col, c.alpha)) return;
+  const bool textured = c.kind == kQuads || c.kind == kOpaqueQuad;
+  glBegin(c.kind == kLines ? GL_LINES : GL_QUADS);
+  for (std::uint32_t i = 0; i < c.count; ++i, v += 4) {
+    if (textured) glTexCoord2f(v[2], v[3]);
+    glVertex2f(v[0], v[1]);
+  }
+  glEnd();
+}
+
+// Software renderers keep the back buffer across a swap (it is copied to
+// the window); GPU drivers may hand back another buffer. Checked once on a
+// single corner pixel before the first recorded frame is drawn.
+bool back_buffer_kept() {
+  const char* r = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  if (!r || (!std::strstr(r, "llvmpipe") && !std::strstr(r, "softpipe"))) return false;
+  GLfloat keep[4];
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, keep);
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(0, 0, 1, 1);
+  glClearColor(1, 0, 1, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  plat_win_swap();
+  glClearColor(0, 1, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  plat_win_swap();
+  std::uint8_t p[4] = {};
+  glReadBuffer(GL_BACK);
+  glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
+  glDisable(GL_SCISSOR_TEST);
+  glClearColor(keep[0], keep[1], keep[2], keep[3]);
+  return p[0] == 0 && p[1] == 255 && p[2] == 0;
+}
+
+std::array<float, 36> current_view() {
+  std::array<float, 36> v{};
+  GLint vp[4];
+  glGetIntegerv(GL_VIEWPORT, vp);
+  for (int i = 0; i < 4; ++i) v[i] = static_cast<float>(vp[i]);
+  glGetFloatv(GL_PROJECTION_MATRIX, v.data() + 4);
+  glGetFloatv(GL_MODELVIEW_MATRIX, v.data() + 20);
+  return v;
+}
+
+// Maps 2-D units to window pixels when the view is an axis-aligned scale and
+// shift (as the installer's orthographic view is); false otherwise.
+bool view_scale(const std::array<float, 36>& v, float* ax, float* bx, float* ay, float* by) {
+  const float* pm = v.data() + 4;
+  const float* mv = v.data() + 20;
+  const float off = std::fabs(pm[1]) + std::fabs(pm[4]) + std::fabs(pm[3]) + std::fabs(pm[7]) +
+                    std::fabs(mv[1]) + std::fabs(mv[4]) + std::fabs(mv[3]) + std::fabs(mv[7]);
+  if (off != 0.0f || pm[15] == 0.0f || mv[15] == 0.0f) return false;
+  const float sx = pm[0] * mv[0] / (pm[15] * mv[15]),
+              tx = (pm[0] * mv[12] + pm[12] * mv[15]) / (pm[15] * mv[15]);
+  const float sy = pm[5] * mv[5] / (pm[15] * mv[15]),
+              ty = (pm[5] * mv[13] + pm[13] * mv[15]) / (pm[15] * mv[15]);
+  *ax = sx * 0.5f * v[2];
+  *bx = v[0] + (tx + 1.0f) * 0.5f * v[2];
+  *ay = sy * 0.5f * v[3];
+  *by = v[1] + (ty + 1.0f) * 0.5f * v[3];
+  return true;
+}
+
+// The pixels a command can touch, with a margin for rasterisation rules.
+pixel_rect bounds(const frame_record& f, const draw_cmd& c, float ax, float bx, float ay, float by) {
+  float lo_x = 1e9f, hi_x = -1e9f, lo_y = 1e9f, hi_y = -1e9f;
+  const float* v = f.verts.data() + 4 * c.first;
+  for (std::uint32_t i = 0; i < c.count; ++i, v += 4) {
+    const float x = ax * v[0] + bx, y = ay * v[1] + by;
+    lo_x = std::min(lo_x, x);
+    hi_x = std::max(hi_x, x);
+    lo_y = std::min(lo_y, y);
+    hi_y = std::max(hi_y, y);
+  }
+  return {static_cast<int>(std::floor(lo_x)) - 2, static_cast<int>(std::floor(lo_y)) - 2,
+          static_cast<int>(std::ceil(hi_x)) + 2, static_cast<int>(std::ceil(hi_y)) + 2};
+}
+
+bool same_cmd(const frame_record& a, const draw_cmd& x, const frame_record& b, const draw_cmd& y) {
+  return x.kind == y.kind && x.tex == y.tex && x.tex_units == y.tex_units && x.alpha_mode == y.alpha_mode &&
+         x.opaque_colour == y.opaque_colour && x.count == y.count &&
+         std::memcmp(x.rgba, y.rgba, sizeof x.rgba) == 0 &&
+         std::memcmp(a.verts.data() + 4 * x.first, b.verts.data() + 4 * y.first, 16u * x.count) == 0;
+}
+
+// True when the frame's first command paints every pixel of the window
+// without reading it: what the frame shows then depends on its commands
+// alone, not on what the back buffer held before.
+bool covers_window(const frame_record& f, float ax, float bx, float ay, float by) {
+  if (f.cmds.empty()) return false;
+  const draw_cmd& c = f.cmds.front();
+  if (c.kind == kLines || c.count != 4) return false;
+  if (c.kind == kFill ? c.rgba[3] < 1.0f && !c.opaque_colour : c.kind != kOpaqueQuad) return false;
+  const pixel_rect r = bounds(f, c, ax, bx, ay, by);  // with its margin of 2
+  return r.x0 + 2 <= 0 && r.y0 + 2 <= 0 && r.x1 - 2 >= mnw.x_res_now && r.y1 - 2 >= mnw.y_res_now;
+}
+
+// The rectangle (inside the window) holding every command that differs
+// between the two frames; empty when none does. One rectangle: each
+// rectangle costs a replay of the whole frame, more than the pixels saved.
+pixel_rect damage(float ax, float bx, float ay, float by) {
+  pixel_rect u{0, 0, 0, 0};
+  bool any = false;
+  auto add = [&](const frame_record& f, const draw_cmd& c) {
+    const pixel_rect r = bounds(f, c, ax, bx, ay, by);
+    u = any ? pixel_rect{std::min(u.x0, r.x0), std::min(u.y0, r.y0), std::max(u.x1, r.x1),
+                         std::max(u.y1, r.y1)}
+            : r;
+    any = true;
+  };
+  const std::size_t n = std::max(g_prev.cmds.size(), g_cur.cmds.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i >= g_prev.cmds.size()) {
+      add(g_cur, g_cur.cmds[i]);
+    } else if (i >= g_cur.cmds.size()) {
+      add(g_prev, g_prev.cmds[i]);
+    } else if (!same_cmd(g_prev, g_prev.cmds[i], g_cur, g_cur.cmds[i])) {
+      add(g_prev, g_prev.cmds[i]);
+      add(g_cur, g_cur.cmds[i]);
+    }
+  }
+  u = {std::max(u.x0, 0), std::max(u.y0, 0), std::min(u.x1, mnw.x_res_now), std::min(u.y1, mnw.y_res_now)};
+  if (u.x0 >= u.x1 || u.y0 >= u.y1) u = {0, 0, 0, 0};
+  return u;
+}
+
+void replay(const frame_record& f) {
+  for (const draw_cmd& c : f.cmds) issue(c, f.verts.data() + 4 * c.first);
+}
+
+// Draws the recorded frame: whole, or, when both it and the frame the back
+// buffer holds cover the window and were drawn in the same view with the
+// same textures, only inside the rectangles where their commands differ.
+// Pixels outside those rectangles are drawn by equal commands in both
+// frames, so they already hold what a whole redraw would give.
+pixel_rect flush_frame(bool swapping) {
+  const pixel_rect whole{0, 0, mnw.x_res_now, mnw.y_res_now};
+  if (!g_recording) {
+    if (swapping) g_prev_valid = false;  // drawn directly: the back buffer holds something unrecorded
+    return whole;
+  }
+  if (!swapping && g_cur.cmds.empty()) return whole;
+  g_cur.view = current_view();
+  g_cur.textures = tman.upload_count();
+  float ax = 0, bx = 0, ay = 0, by = 0;
+  const bool mapped = view_scale(g_cur.view, &ax, &bx, &ay, &by);
+  g_cur.pure = mapped && covers_window(g_cur, ax, bx, ay, by);
+  const bool partial = g_partial == 1 && g_partial_allowed && g_cur.pure && g_prev_valid && g_prev.pure &&
+                       g_prev.view == g_cur.view && g_prev.textures == g_cur.textures;
+  pixel_rect shown{0, 0, mnw.x_res_now, mnw.y_res_now};
+  if (partial) {
+    shown = damage(ax, bx, ay, by);
+    g_last_redrawn = shown.area();
+    if (shown.area() > 0) {
+      glEnable(GL_SCISSOR_TEST);
+      glScissor(shown.x0, shown.y0, shown.x1 - shown.x0, shown.y1 - shown.y0);
+      replay(g_cur);
+      glDisable(GL_SCISSOR_TEST);
+    }
+  } else {
+    replay(g_cur);
+    g_last_redrawn = -1;
+  }
+  // Without a swap the frame goes on drawing over this: no longer a record
+  // of what the back buffer holds.
+  g_prev_valid = swapping;
+  std::swap(g_prev, g_cur);
+  g_cur.clear();
+  return partial ? shown : pixel_rect{0, 0, mnw.x_res_now, mnw.y_res_now};
+}
+
+void emit(draw_kind kind, int tex, int col, float alpha, int tex_units, int alpha_mode, const float* xyst,
+          int vertex_count, const texel_rect* copy) {
+  draw_cmd c{};
+  c.kind = kind;
+  c.tex = tex;
+  c.col = col;
+  c.alpha = alpha;
+  c.tex_units = tex_units;
+  c.alpha_mode = alpha_mode;
+  c.opaque_colour = colr.resolve(col, alpha, c.rgba);
+  if (c.opaque_colour) c.rgba[3] = 1.0f;  // what glColor3f makes current
+  c.count = static_cast<std::uint32_t>(std::max(vertex_count, 0));
+  if (copy) c.copy = *copy;
+  if (!g_recording) {
+    issue(c, xyst);
+    return;
+  }
+  c.first = static_cast<std::uint32_t>(g_cur.verts.size() / 4);
+  g_cur.verts.insert(g_cur.verts.end(), xyst, xyst + 4 * c.count);
+  g_cur.cmds.push_back(c);
+}
+
+}  // namespace
+
+void OGL_begin_frame() {
+  if (g_pass_depth++ > 0 || g_recording) return;
+  if (g_partial < 0 && plat_win_exists() && !plat_win_headless()) {
+    g_partial = back_buffer_kept() ? 1 : 0;
+    g_prev_valid = false;
+  }
+  g_recording = g_partial == 1;
+}
+
+void OGL_end_frame() {
+  if (g_pass_depth > 0 && --g_pass_depth > 0) return;
+  flush_frame(false);  // drawing left without a swap stays drawn, as it would have been at once
+  g_recording = false;
+}
+
+void OGL_allow_partial_redraw(bool allowed) {
+  g_partial_allowed = allowed;
+}
+
+long OGL_last_redrawn_pixels() {
+  return g_last_redrawn;
+}
+
+void OGL_forget_frames() {
+  g_partial = -1;
+  g_prev_valid = false;
+  g_prev.clear();
+  g_cur.clear();
+}
+
 void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, float t1, float x2, float y2,
                 float s2, float t2, float x3, float y3, float s3, float t3, float x4, float y4, float s4,
                 float t4, int tex_units, int alpha_mode) {
@@ -294,21 +576,9 @@ void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, flo
       alpha_mode == 5 &&
       blend_changes_nothing(tex, alpha, tex_units, {x1 + ox, x2 + ox, x3 + ox, x4 + ox},
                             {y1 + oy, y2 + oy, y3 + oy, y4 + oy}, {s1, s2, s3, s4}, {t1, t2, t3, t4}, &copy);
-  if (opaque) alpha_mode = 4;
-  OGL_setstate(1, tex_units, 3, alpha_mode, 9, 11);
-  if (tex >= 1) tman.bind_ref(tex, 0, kTexEnvModulate);
-  colr.set_index(col, alpha);
-  if (opaque && copy_texels(copy, col, alpha)) return;
-  glBegin(GL_QUADS);
-  glTexCoord2f(s1, t1);
-  glVertex2f(x1 + ox, y1 + oy);
-  glTexCoord2f(s2, t2);
-  glVertex2f(x2 + ox, y2 + oy);
-  glTexCoord2f(s3, t3);
-  glVertex2f(x3 + ox, y3 + oy);
-  glTexCoord2f(s4, t4);
-  glVertex2f(x4 + ox, y4 + oy);
-  glEnd();
+  const float v[16] = {x1 + ox, y1 + oy, s1, t1, x2 + ox, y2 + oy, s2, t2,
+                       x3 + ox, y3 + oy, s3, t3, x4 + ox, y4 + oy, s4, t4};
+  emit(opaque ? kOpaqueQuad : kQuads, tex, col, alpha, tex_units, opaque ? 4 : alpha_mode, v, 4, &copy);
 }
 
 void OGL_plot_back_col() {
@@ -317,8 +587,18 @@ void OGL_plot_back_col() {
 }
 
 void OGL_sbuff() {
+  const pixel_rect changed = flush_frame(true);
   glColor4f(1.0f, 1.0f, 1.0f, ren.current_alpha);
-  plat_win_swap();
+  // The back buffer is kept: a frame that changed part of the window needs
+  // only that part shown, and one that changed nothing needs nothing.
+  const bool whole =
+      changed.x0 == 0 && changed.y0 == 0 && changed.x1 == mnw.x_res_now && changed.y1 == mnw.y_res_now;
+  if (whole) {
+    plat_win_swap();
+  } else if (changed.area() > 0 && !plat_win_present_rect(changed.x0, changed.y0, changed.x1 - changed.x0,
+                                                          changed.y1 - changed.y0)) {
+    plat_win_swap();
+  }
 }
 
 void OGL_nrml_colors() {
@@ -385,33 +665,29 @@ void str_one_line(int col, float x, float y, std::string_view text, int charset,
   const float scale = oglp.font_size > 0.0f ? oglp.font_size : 1.0f;
   const float qw = cw * scale, qh = ch * scale;
   const float du = cw / kFontTexels, dv = ch / kFontTexels;
-  glBegin(GL_QUADS);
+  std::vector<float>& v = text_verts();
+  v.clear();
   for (char c : text) {
     if (c == '\t' || c == '\n' || c == '\r') continue;
     const float xi = std::trunc(x), yi = std::trunc(y) - 4.0f;
     const unsigned char b = static_cast<unsigned char>(c);
-    float u, v;
+    float u, w;
     if (charset == kCharsetTable40) {
       u = u0 + (b % 40) * 13.0f;
-      v = v0 + (b / 40) * 13.0f;
+      w = v0 + (b / 40) * 13.0f;
     } else {
       const glyph_cell cell = font_cell(b);
       u = u0 + cell.column * static_cast<float>(kGlyphCellW);
-      v = v0 + cell.row * static_cast<float>(kGlyphCellH);
+      w = v0 + cell.row * static_cast<float>(kGlyphCellH);
     }
     u /= kFontTexels;
-    v /= kFontTexels;
-    glTexCoord2f(u, v);
-    glVertex2f(xi, yi);
-    glTexCoord2f(u, v + dv);
-    glVertex2f(xi, yi + qh);
-    glTexCoord2f(u + du, v + dv);
-    glVertex2f(xi + qw, yi + qh);
-    glTexCoord2f(u + du, v);
-    glVertex2f(xi + qw, yi);
+    w /= kFontTexels;
+    v.insert(v.end(), {xi, yi, u, w, xi, yi + qh, u, w + dv, xi + qw, yi + qh, u + du, w + dv, xi + qw, yi,
+                       u + du, w});
     x += advance ? static_cast<float>(advance) : chr_dx(c);
   }
-  glEnd();
+  const int tex = charset == kCharsetTable40 ? kTexFont103 : kTexInterface;
+  emit(kQuads, tex, col, 1.0f, 1, 5, v.data(), static_cast<int>(v.size() / 4));
 }
 
 float OGL_string(int col, float x, float y, std::string_view text, float max_width, int charset, int just) {

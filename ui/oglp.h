@@ -50,8 +50,31 @@ void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, flo
                 float t4, int tex_units, int alpha_mode);
 // Fills the whole client area with colour 34, whatever window is current.
 void OGL_plot_back_col();
-// Current colour white, then swaps the window's buffers.
+// Draws what the pass recorded, sets the current colour white, then swaps
+// the window's buffers.
 void OGL_sbuff();
+
+// Textured quads of `tex` in colour `col`: `vertex_count` vertices (x, y, s,
+// t), four per quad, in the coordinates of the current window plus its
+// origin already added.
+void OGL_quads(int tex, int col, float alpha, const float* xyst, int vertex_count);
+
+// A pass of the event pump is framed by these. Inside, on a renderer that
+// keeps the back buffer across swaps (a software one), primitives are
+// recorded and drawn at OGL_sbuff, and a frame that covers the window like
+// the one before is drawn again only where its drawing differs. Passes may
+// nest (a drawn alert); drawing left at the end of the outer pass is drawn
+// then, without a swap.
+void OGL_begin_frame();
+void OGL_end_frame();
+// Partial redraws on or off (tests compare them with whole ones).
+void OGL_allow_partial_redraw(bool allowed);
+// Pixels drawn again at the last swap of a recorded frame; -1 when the whole
+// frame was drawn.
+long OGL_last_redrawn_pixels();
+// After the GL context is made again: checks the renderer anew and compares
+// the next frame with nothing.
+void OGL_forget_frames();
 // The normal blend function: source alpha, one minus source alpha.
 void OGL_nrml_colors();
 

@@ -259,6 +259,7 @@ int tman_class::load_texture(const tex_load_vars& v, tex_load_time /*load_time*/
 
       ref_dat_struct& e = ref_dat[ref];
       GLuint name = static_cast<GLuint>(e.ogl_num);
+      ++uploads_;
       if (name == 0) glGenTextures(1, &name);
       glBindTexture(GL_TEXTURE_2D, name);
       // The bind above went around the cache.
@@ -444,6 +445,7 @@ ref_dat_struct tman_class::get_ref(int ref) {
 
 void tman_class::forget_all(bool delete_gl) {
   UTL_lock_guard guard(&lock);
+  ++uploads_;
   for (auto& e : ref_dat) {
     if (delete_gl && e.ogl_num != 0) {
       const GLuint name = static_cast<GLuint>(e.ogl_num);

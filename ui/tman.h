@@ -163,7 +163,12 @@ class tman_class {
   // mean anything).
   void forget_all(bool delete_gl = true);
 
+  // Counts texture uploads and forgets: a frame drawn after a change is not
+  // compared with one drawn before.
+  int upload_count() const { return uploads_; }
+
  private:
+  int uploads_ = 0;
   struct bound_unit {
     int ogl_num = -1;
     int env_mode = -1;
