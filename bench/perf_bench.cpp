@@ -226,6 +226,7 @@ struct engine_result {
   double grab = 0;   // grab_files from the first call to complete
   int failed = 0;
   long maxrss_kb = 0;
+  double cpu = 0;  // user + system time of the engine's process, workers included
   float down_req = 0;
 };
 
@@ -293,6 +294,7 @@ engine_result run_engine(const std::string& host, const std::string& dest, const
     r.failed = 1;
   }
   r.maxrss_kb = ru.ru_maxrss;
+  r.cpu = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   return r;
 }
 
@@ -617,8 +619,9 @@ int main(int argc, char** argv) {
     record("ours_fresh", e.total);
     record("ours_fresh_exam", e.exam);
     g_mem["ours_fresh"].push_back(e.maxrss_kb / 1024.0);
-    std::printf("  ours headless fresh: %.2f s (examination %.3f s, grab %.2f s), peak %.0f MB%s\n", e.total,
-                e.exam, e.grab, e.maxrss_kb / 1024.0, e.failed ? " FAILED" : "");
+    std::printf(
+        "  ours headless fresh: %.2f s (examination %.3f s, grab %.2f s), CPU %.2f s, peak %.0f MB%s\n",
+        e.total, e.exam, e.grab, e.cpu, e.maxrss_kb / 1024.0, e.failed ? " FAILED" : "");
     if (r == 0) {
       std::string diff;
       const int d = run("diff -rq -x Output -x Resources " + shell_quote(W + "p1/" + master) + " " +
