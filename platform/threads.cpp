@@ -4,6 +4,8 @@
 #include <pthread.h>
 #include <sched.h>
 #include <semaphore.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -81,6 +83,19 @@ int platform_processor_count() {
   }
   long n = sysconf(_SC_NPROCESSORS_ONLN);
   return n > 0 ? static_cast<int>(n) : 1;
+}
+
+int platform_lower_thread_priority(int steps) {
+  // Linux keeps a nice value per thread, selected by the thread's own id.
+  const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
+  errno = 0;
+  const int now = ::getpriority(PRIO_PROCESS, tid);
+  if (now == -1 && errno != 0) return errno;
+  return ::setpriority(PRIO_PROCESS, tid, now + steps) == 0 ? 0 : errno;
+}
+
+int platform_thread_priority() {
+  return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
 }
 
 int platform_bind_thread_to_first_cpu(std::uint64_t* old_mask) {

@@ -24,6 +24,12 @@ platform_thread_id platform_thread_self();
 // Number of processors available to this process (at least 1).
 int platform_processor_count();
 
+// Makes the calling thread give way to the machine's other threads: its
+// nice value rises by `steps`. Returns 0 or errno.
+int platform_lower_thread_priority(int steps);
+// The calling thread's nice value (higher gives way more).
+int platform_thread_priority();
+
 // Binds the calling thread to the first processor. *old_mask gets the
 // previous affinity mask of the first 64 processors. Returns 0 or errno.
 int platform_bind_thread_to_first_cpu(std::uint64_t* old_mask);

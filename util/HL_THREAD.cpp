@@ -46,6 +46,7 @@ std::vector<void*>* const g_left_for_stragglers = new std::vector<void*>;
 thread_local bool t_is_worker = false;
 
 constexpr UTL_message kStop = -1;
+constexpr int kWorkerNice = 5;
 
 THREAD_call* take_call() {
   UTL_lock_guard g(&g_pool_lock);
@@ -175,6 +176,10 @@ int THREAD_create(UTL_thread_func func, void* ref, UTL_thread_id* out_handle, UT
 
 int xtaskproc(void*) {
   t_is_worker = true;
+  // Workers do the long background work (signing, expanding). The main
+  // thread, which draws and feeds them, and the display server must not
+  // wait behind them for a processor.
+  platform_lower_thread_priority(kWorkerNice);
   // Captured: a worker that outlives shut-down must not see the next pool's.
   UTL_message_queue* tasks = g_tasks;
   struct leave {  // counted up by THREAD_make_workers before the start

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/threads.h"
 #include "support/test_support.h"
 #include "ui/hl_alert.h"
 #include "util/HL_THREAD.h"
@@ -359,6 +360,18 @@ TEST_F(ThreadLayer, CapturedLogLinesStayOnTheirThread) {
   EXPECT_NE(log.find("main line\n"), std::string::npos) << "without a capture xlog() is the log";
   EXPECT_EQ(log.find("worker line"), std::string::npos);
   EXPECT_EQ(log.find("inner line"), std::string::npos);
+}
+
+int own_priority(void*) {
+  return platform_thread_priority();
+}
+
+// Workers give way to the main thread (which draws) and to the display
+// server: their nice value is above the main thread's.
+TEST_F(ThreadLayer, WorkersRunBelowTheMainThreadsPriority) {
+  THREAD_make_workers();
+  const int worker = THREAD_wait_call(THREAD_post_call(own_priority, nullptr));
+  EXPECT_GT(worker, platform_thread_priority());
 }
 
 }  // namespace
