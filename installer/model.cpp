@@ -25,6 +25,7 @@ int this_install_has_exes = 0;
 std::set<std::string> deleted_files;
 
 void reset_streams() {
+  grab_reset();
   const int start_count = install_type == 0 ? 2 : 1;
   next.next_index = 0;
   for (int i = 0; i < kStreamCount; ++i) {

@@ -100,6 +100,9 @@ extern std::set<std::string> deleted_files;
 // Restarts the stream table: index 0, the start count of streams active and
 // waiting, clock and counters reset. dir_done is left alone.
 void reset_streams();
+// Ends what a grab left running (expansions on the workers, archives waiting
+// for them): waits for the expansions and logs them. reset_streams calls it.
+void grab_reset();
 
 // True when a manifest entry of platform `os_type` belongs on this system.
 bool os_type_applies(int os_type, int download_os);

@@ -114,7 +114,7 @@ void rename_installation_folder() {
 // install fails with the expansion alert. The destination's own failures
 // (disk full, read-only) are never retried.
 constexpr int kDamagedArchiveRetries = 3;
-int g_damaged_tries[kStreamCount] = {};
+int g_damaged_tries[kStreamCount] = {};  // of the entry each stream downloads
 
 bool archive_is_damaged(int code) {
   return code == kErrZipOpen || code == kErrZipRead || code < 0;  // negative: minizip's own codes
@@ -143,6 +143,14 @@ void delete_archive(const std::string& dest_path_zip) {
   if (stg.log_actions) xer << "DELETING  file " << dest_path_zip << ", with result=" << result << ".\n";
 }
 
+// Each stream downloads into one of two archive files, the one its pending
+// expansion is not reading.
+int g_file[kStreamCount] = {};
+
+std::string stream_archive(int s, int file, const char* suffix) {
+  return temp_path + std::to_string(s) + (file ? "b" : "") + suffix;
+}
+
 constexpr int kErrNoSuchFile = 2;  // errno ENOENT
 
 // A stream's archive file is overwritten by its next download and deleted
@@ -152,8 +160,8 @@ constexpr int kErrNoSuchFile = 2;  // errno ENOENT
 void delete_stream_archives() {
   if (install_type != 0) return;
   for (int s = 0; s < kStreamCount; ++s) {
-    for (const char* suffix : {".zip", ".7z"}) {
-      const std::string path = temp_path + std::to_string(s) + suffix;
+    for (const std::string& path : {stream_archive(s, 0, ".zip"), stream_archive(s, 1, ".zip"),
+                                    stream_archive(s, 0, ".7z"), stream_archive(s, 1, ".7z")}) {
       const int result = delete_file(path);
       if (result != kErrNoSuchFile && stg.log_actions) {
         xer << "DELETING  file " << path << ", with result=" << result << ".\n";
@@ -167,6 +175,9 @@ void delete_stream_archives() {
 // on meanwhile. The stream keeps its entry until a later call collects the
 // result. Without workers the expansion runs at once inside the call.
 struct expansion_job {
+  int index = -1;             // the manifest entry
+  int tries = 0;              // fetches of it that were damaged before this one
+  std::string src_path;       // where it came from, for the log
   std::string zip;            // the stream's downloaded archive
   std::string dest_path_exp;  // the manifest entry's file
   std::string folder;         // where the members go
@@ -197,12 +208,27 @@ int run_expansion(void* param) {
   return 0;
 }
 
-void start_expansion(int s, const std::string& dest_path_zip, const std::string& dest_path_exp) {
-  unlock_file(dest_path_exp);  // the file to be replaced may be write-protected
+// A downloaded archive waiting for its stream's previous expansion to end.
+struct held_archive {
+  bool held = false;
+  expansion_job what;  // the fields start_expansion takes
+};
+held_archive g_held[kStreamCount];
+
+// Entries whose archive arrived damaged, to be fetched again by the next
+// stream that is free, with the count of damaged fetches so far.
+std::vector<std::pair<int, int>> g_refetch;
+
+void start_expansion(int s, const expansion_job& what) {
+  unlock_file(what.dest_path_exp);  // the file to be replaced may be write-protected
   expansion_job& job = g_jobs[s];
-  job.zip = dest_path_zip;
-  job.dest_path_exp = dest_path_exp;
-  job.folder = path_folder(dest_path_exp);
+  job.index = what.index;
+  job.tries = what.tries;
+  job.src_path = what.src_path;
+  job.zip = what.zip;
+  job.dest_path_exp = what.dest_path_exp;
+  job.folder = path_folder(what.dest_path_exp);
+  g_file[s] ^= 1;
   // Stays if the worker never finishes the call, so that is never success.
   job.result = kErrZipWrite;
   job.log.clear();
@@ -221,15 +247,18 @@ bool collect_expansion(int s, int* result, bool wait = false) {
   return true;
 }
 
-// After a failed install: the expansions still running end before the
-// grab does (they write into the destination, and their records are reused
-// by the next install). They are logged and cleaned up, not alerted again.
+// After a failed install (or when the install is left): the expansions
+// still running end before the grab does (they write into the destination,
+// and their records are reused by the next install). They are logged and
+// counted, not alerted again; held archives are dropped.
 void drain_expansions() {
+  for (held_archive& h : g_held) h.held = false;
+  g_refetch.clear();
   for (int s = 0; s < kStreamCount; ++s) {
     int c = 0;
     if (!collect_expansion(s, &c, true)) continue;
     finish_expansion(c, g_jobs[s].zip, g_jobs[s].dest_path_exp, false);
-    const int index = next.stream_index[s];
+    const int index = g_jobs[s].index;
     if (c == 0 && index >= 0 && index < static_cast<int>(sim_info.files.size())) {
       file_version_struct& v = sim_info.files[index].versions.back();
       v.on_disk = 1;
@@ -237,6 +266,26 @@ void drain_expansions() {
       next.totl_disk += v.disk_size;
     }
   }
+}
+
+// What an ended expansion leaves: the entry counted as installed, or (a
+// damaged archive, retries left) queued to be fetched again from a server
+// chosen anew, or the install failed with the alert.
+void settle_expansion(int s, int c) {
+  const expansion_job& job = g_jobs[s];
+  if (c != 0 && archive_is_damaged(c) && job.tries < kDamagedArchiveRetries) {
+    xer << "The archive " << job.src_path << " from " << server_name[stg.sel_server]
+        << " cannot be read (result=" << c << "); fetching it again from another server.\n";
+    g_refetch.emplace_back(job.index, job.tries + 1);
+    stg.got_404 = 1;
+    pick_server_biased();
+    return;
+  }
+  finish_expansion(c, job.zip, job.dest_path_exp);
+  file_version_struct& v = sim_info.files[job.index].versions.back();
+  v.on_disk = 1;  // also after a failed expansion; got_failed_install ends the grab
+  next.comp_down += v.down_size;
+  next.totl_disk += v.disk_size;
 }
 
 void abandon_stream_downloads() {
@@ -263,6 +312,10 @@ void extract_and_delete_file(const std::string& dest_path_zip, const std::string
   if (install_type == 0) delete_archive(dest_path_zip);
 }
 
+void grab_reset() {
+  drain_expansions();
+}
+
 int grab_files() {
   auto& files = sim_info.files;
   const int n = static_cast<int>(files.size());
@@ -270,12 +323,38 @@ int grab_files() {
   bool progressed = false;  // anything moved in this call
 
   for (int s = 0; s < kStreamCount; ++s) {
-    if (!next.stream_active[s]) continue;
-    if (next.stream_waiting[s]) {
+    // A stream downloads its next entry while its last one is expanded:
+    // first an ended expansion is settled (also on a retired stream), then
+    // a held archive goes to the workers in its place.
+    int c = 0;
+    if (collect_expansion(s, &c)) {
+      settle_expansion(s, c);
       progressed = true;
-      g_damaged_tries[s] = 0;
-      next.stream_index[s] = next.next_index;
-      next.next_index = next.next_index + 1 > n ? n : next.next_index + 1;
+    }
+    if (g_jobs[s].call) next.file_down += files[g_jobs[s].index].versions.back().down_size;
+    if (g_held[s].held) {
+      if (g_jobs[s].call) {
+        next.file_down += files[g_held[s].what.index].versions.back().down_size;
+        continue;
+      }
+      g_held[s].held = false;
+      start_expansion(s, g_held[s].what);
+      adapt_streams(s);  // the entry is handed on: the stream takes its next one
+      progressed = true;
+    }
+    if (!next.stream_active[s]) continue;
+    const bool idle = next.stream_index[s] < 0 || next.stream_index[s] >= n;
+    if (next.stream_waiting[s] || (idle && !g_refetch.empty())) {
+      progressed = true;
+      if (!g_refetch.empty()) {
+        next.stream_index[s] = g_refetch.front().first;
+        g_damaged_tries[s] = g_refetch.front().second;
+        g_refetch.erase(g_refetch.begin());
+      } else {
+        g_damaged_tries[s] = 0;
+        next.stream_index[s] = next.next_index;
+        next.next_index = next.next_index + 1 > n ? n : next.next_index + 1;
+      }
     }
     const int index = next.stream_index[s];
     if (index < 0 || index >= n) continue;  // idle: past the last entry
@@ -287,7 +366,6 @@ int grab_files() {
     const std::string src_path = is_net ? server_path[stg.sel_server] + v.path + suffix
                                         : dvd_path + install_name + "/" + v.path + suffix;
     const std::string dest_path_exp = dest_dir_path + dest_path_rel;
-    const std::string dest_path_zip = temp_path + std::to_string(s) + suffix;
 
     next.stream_waiting[s] = 0;
     crnt_file_path = src_path;
@@ -298,55 +376,46 @@ int grab_files() {
     }
 
     bool done = false;
-    bool fetched = false;
     if (v.want_to_nuke_it) {
       nuke_file(dest_path_exp);
       done = true;
     } else if (v.want_to_grab_it) {
       stg.crnt_file_stat = 1;
       if (is_net) {
-        bool expanded = false;
-        int c = 0;
-        if (g_jobs[s].call) {
-          expanded = collect_expansion(s, &c);
-          progressed |= expanded;
+        const std::string dest_path_zip = stream_archive(s, g_file[s], suffix);
+        const down_class* before = http.down[s + 2];
+        const int64_t had = before ? before->mReceivedPayload : -1;
+        const int r = http.net_check(s + 2, server_name[stg.sel_server], src_path, dest_path_zip);
+        if (r == 0) {
+          const down_class* d = http.down[s + 2];
+          stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
+          next.file_down += stg.crnt_file_rat * v.down_size;
+          progressed |= !before || !d || d->mReceivedPayload != had;
+        } else if (r == 2) {
+          // Retry the same entry from another server. next_index is left
+          // where it is: lowering it would hand entries that other streams
+          // already finished out again, fetching them twice and counting
+          // their sizes twice in the progress.
+          stg.got_404 = 1;
+          pick_server_biased();
+          progressed = true;
         } else {
-          const down_class* before = http.down[s + 2];
-          const int64_t had = before ? before->mReceivedPayload : -1;
-          const int r = http.net_check(s + 2, server_name[stg.sel_server], src_path, dest_path_zip);
-          if (r == 0) {
-            const down_class* d = http.down[s + 2];
-            stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
-            next.file_down += stg.crnt_file_rat * v.down_size;
-            progressed |= !before || !d || d->mReceivedPayload != had;
-          } else if (r == 2) {
-            // Retry the same entry from another server. next_index is left
-            // where it is: lowering it would hand entries that other streams
-            // already finished out again, fetching them twice and counting
-            // their sizes twice in the progress.
-            stg.got_404 = 1;
-            pick_server_biased();
-            progressed = true;
+          stg.got_404 = 0;
+          progressed = true;
+          next.file_down += v.down_size;  // downloaded; counted as such until it is expanded
+          expansion_job what;
+          what.index = index;
+          what.tries = g_damaged_tries[s];
+          what.src_path = src_path;
+          what.zip = dest_path_zip;
+          what.dest_path_exp = dest_path_exp;
+          if (g_jobs[s].call) {
+            g_held[s] = {true, what};  // the stream's last expansion has not ended yet
           } else {
-            stg.got_404 = 0;
-            start_expansion(s, dest_path_zip, dest_path_exp);
-            expanded = collect_expansion(s, &c);
-            progressed = true;
-          }
-        }
-        if (g_jobs[s].call) {
-          next.file_down += v.down_size;  // downloaded; counted as such while it expands
-        } else if (expanded) {
-          if (c != 0 && archive_is_damaged(c) && g_damaged_tries[s] < kDamagedArchiveRetries) {
-            ++g_damaged_tries[s];
-            xer << "The archive " << src_path << " from " << server_name[stg.sel_server]
-                << " cannot be read (result=" << c << "); fetching it again from another server.\n";
-            delete_file(dest_path_zip);
-            stg.got_404 = 1;
-            pick_server_biased();
-          } else {
-            finish_expansion(c, dest_path_zip, dest_path_exp);
-            done = fetched = true;
+            start_expansion(s, what);
+            // Without workers it has already ended: settled at once.
+            if (collect_expansion(s, &c)) settle_expansion(s, c);
+            done = true;
           }
         }
       } else {
@@ -357,18 +426,16 @@ int grab_files() {
         }
         extract_and_delete_file(src_path, dest_path_exp);
         stg.crnt_file_rat = 1.0f;
-        done = fetched = true;
+        v.on_disk = 1;
+        next.comp_down += v.down_size;
+        next.totl_disk += v.disk_size;
+        done = true;
       }
     } else {
       stg.crnt_file_stat = v.on_disk ? 2 : 3;
       done = true;
     }
 
-    if (fetched) {
-      v.on_disk = 1;  // also after a failed expansion; got_failed_install ends the grab
-      next.comp_down += v.down_size;
-      next.totl_disk += v.disk_size;
-    }
     if (done) {
       adapt_streams(s);
       progressed = true;
@@ -387,9 +454,10 @@ int grab_files() {
     return 1;
   }
 
-  bool complete = true;
+  bool complete = g_refetch.empty();
   for (int s = 0; s < kStreamCount; ++s) {
     if (next.stream_active[s] && next.stream_index[s] < n) complete = false;
+    if (g_jobs[s].call || g_held[s].held) complete = false;
   }
   if (!complete) {
     // Nothing arrived and nothing ended: rather than spin, give the processor

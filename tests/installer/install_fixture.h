@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -141,6 +143,19 @@ class InstallTest : public CoreTest {
     return 1;
   }
 
+  // The streams' archive files still in the temporary folder ("0.zip",
+  // "1b.7z", ...).
+  static std::string stream_archives_left() {
+    std::string left;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(temp_path, ec)) {
+      const std::string name = e.path().filename().string();
+      if (!name.empty() && std::isdigit(static_cast<unsigned char>(name[0])) &&
+          (name.find(".zip") != std::string::npos || name.find(".7z") != std::string::npos))
+        left += name + " ";
+    }
+    return left;
+  }
   int passes = 0;
   float ended_comp_down = 0;
   std::chrono::steady_clock::time_point deadline_;
