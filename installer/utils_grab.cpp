@@ -172,8 +172,9 @@ void delete_stream_archives() {
 
 // Expansion is CPU work (inflating, checking, writing): it runs on the
 // framework's workers, so downloads, drawing and other streams' expansions go
-// on meanwhile. The stream keeps its entry until a later call collects the
-// result. Without workers the expansion runs at once inside the call.
+// on meanwhile. A later call collects the result and settles the entry; the
+// stream has gone on to its next entry by then. Without workers the
+// expansion runs at once inside the call.
 struct expansion_job {
   int index = -1;             // the manifest entry
   int tries = 0;              // fetches of it that were damaged before this one
