@@ -439,7 +439,7 @@ bool covers_window(const frame_record& f, float ax, float bx, float ay, float by
 // The rectangle (inside the window) holding every command that differs
 // between the two frames; empty when none does. One rectangle: each
 // rectangle costs a replay of the whole frame, more than the pixels saved.
-pixel_rect damage(float ax, float bx, float ay, float by) {
+pixel_rect damage(const frame_record& cur, float ax, float bx, float ay, float by) {
   pixel_rect u{0, 0, 0, 0};
   bool any = false;
   auto add = [&](const frame_record& f, const draw_cmd& c) {
@@ -449,15 +449,15 @@ pixel_rect damage(float ax, float bx, float ay, float by) {
             : r;
     any = true;
   };
-  const std::size_t n = std::max(g_prev.cmds.size(), g_cur.cmds.size());
+  const std::size_t n = std::max(g_prev.cmds.size(), cur.cmds.size());
   for (std::size_t i = 0; i < n; ++i) {
     if (i >= g_prev.cmds.size()) {
-      add(g_cur, g_cur.cmds[i]);
-    } else if (i >= g_cur.cmds.size()) {
+      add(cur, cur.cmds[i]);
+    } else if (i >= cur.cmds.size()) {
       add(g_prev, g_prev.cmds[i]);
-    } else if (!same_cmd(g_prev, g_prev.cmds[i], g_cur, g_cur.cmds[i])) {
+    } else if (!same_cmd(g_prev, g_prev.cmds[i], cur, cur.cmds[i])) {
       add(g_prev, g_prev.cmds[i]);
-      add(g_cur, g_cur.cmds[i]);
+      add(cur, cur.cmds[i]);
     }
   }
   u = {std::max(u.x0, 0), std::max(u.y0, 0), std::min(u.x1, mnw.x_res_now), std::min(u.y1, mnw.y_res_now)};
@@ -481,33 +481,44 @@ pixel_rect flush_frame(bool swapping) {
     return whole;
   }
   if (!swapping && g_cur.cmds.empty()) return whole;
-  g_cur.view = current_view();
-  g_cur.textures = tman.upload_count();
+  // Drawing the frame can raise an alert (a missing texture), whose own
+  // passes record and swap in the middle: they record anew, are drawn
+  // whole, and leave the next frame to be drawn whole too.
+  static int flushing = 0;
+  static bool interrupted = false;
+  const bool nested = flushing > 0;
+  if (nested) interrupted = true;
+  ++flushing;
+  frame_record frame;
+  std::swap(frame, g_cur);
+  frame.view = current_view();
+  frame.textures = tman.upload_count();
   float ax = 0, bx = 0, ay = 0, by = 0;
-  const bool mapped = view_scale(g_cur.view, &ax, &bx, &ay, &by);
-  g_cur.pure = mapped && covers_window(g_cur, ax, bx, ay, by);
-  const bool partial = g_partial == 1 && g_partial_allowed && g_cur.pure && g_prev_valid && g_prev.pure &&
-                       g_prev.view == g_cur.view && g_prev.textures == g_cur.textures;
-  pixel_rect shown{0, 0, mnw.x_res_now, mnw.y_res_now};
+  const bool mapped = view_scale(frame.view, &ax, &bx, &ay, &by);
+  frame.pure = mapped && covers_window(frame, ax, bx, ay, by);
+  const bool partial = g_partial == 1 && g_partial_allowed && !nested && frame.pure && g_prev_valid &&
+                       g_prev.pure && g_prev.view == frame.view && g_prev.textures == frame.textures;
+  pixel_rect shown = whole;
   if (partial) {
-    shown = damage(ax, bx, ay, by);
+    shown = damage(frame, ax, bx, ay, by);
     g_last_redrawn = shown.area();
     if (shown.area() > 0) {
       glEnable(GL_SCISSOR_TEST);
       glScissor(shown.x0, shown.y0, shown.x1 - shown.x0, shown.y1 - shown.y0);
-      replay(g_cur);
+      replay(frame);
       glDisable(GL_SCISSOR_TEST);
     }
   } else {
-    replay(g_cur);
+    replay(frame);
     g_last_redrawn = -1;
   }
+  --flushing;
   // Without a swap the frame goes on drawing over this: no longer a record
-  // of what the back buffer holds.
-  g_prev_valid = swapping;
-  std::swap(g_prev, g_cur);
-  g_cur.clear();
-  return partial ? shown : pixel_rect{0, 0, mnw.x_res_now, mnw.y_res_now};
+  // of what the back buffer holds. Nor is it after an alert drew meanwhile.
+  g_prev_valid = swapping && !(flushing == 0 && interrupted);
+  if (flushing == 0) interrupted = false;
+  std::swap(g_prev, frame);
+  return shown;
 }
 
 void emit(draw_kind kind, int tex, int col, float alpha, int tex_units, int alpha_mode, const float* xyst,
