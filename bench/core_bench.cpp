@@ -205,17 +205,7 @@ void bench_install(int files, double mb, int rounds) {
     auto t = Clock::now();
     std::string dir_path = bench_fetch_manifest(web.host());
     read_directory(dir_path, "bench");
-    reset_streams();
-    make_dirs();
-    choose_files();
-    stg.step = 1;
-    while (stg.step == 1) {
-      xtim.advance_clock();
-      const double slice_end = monotonic_seconds() + 0.010;
-      do {
-        if (grab_files()) stg.step = 2;
-      } while (stg.step == 1 && monotonic_seconds() < slice_end);
-    }
+    bench_grab_in_slices();
     ours = std::min(ours, seconds_since(t));
     if (stg.got_failed_install) std::printf("install: failed\n");
     t = Clock::now();

@@ -261,18 +261,8 @@ engine_result run_engine(const std::string& host, const std::string& dest, const
     r.exam = now_s() - t1;
     r.down_req = stg.down_req;
     if (stg.disk_req > 0) {
-      reset_streams();
-      make_dirs();
-      choose_files();
-      stg.step = 1;
       const double t2 = now_s();
-      while (stg.step == 1) {
-        xtim.advance_clock();
-        const double slice_end = monotonic_seconds() + 0.010;
-        do {
-          if (grab_files()) stg.step = 2;
-        } while (stg.step == 1 && monotonic_seconds() < slice_end);
-      }
+      bench_grab_in_slices();
       r.grab = now_s() - t2;
     }
     r.total = now_s() - t0;

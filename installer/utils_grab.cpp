@@ -170,6 +170,13 @@ void delete_stream_archives() {
   }
 }
 
+// An entry fetched and expanded: on disk now, and in the progress counts.
+void count_fetched(file_version_struct& v) {
+  v.on_disk = 1;
+  next.comp_down += v.down_size;
+  next.totl_disk += v.disk_size;
+}
+
 // Expansion is CPU work (inflating, checking, writing): it runs on the
 // framework's workers, so downloads, drawing and other streams' expansions go
 // on meanwhile. A later call collects the result and settles the entry; the
@@ -261,10 +268,7 @@ void drain_expansions() {
     finish_expansion(c, g_jobs[s].zip, g_jobs[s].dest_path_exp, false);
     const int index = g_jobs[s].index;
     if (c == 0 && index >= 0 && index < static_cast<int>(sim_info.files.size())) {
-      file_version_struct& v = sim_info.files[index].versions.back();
-      v.on_disk = 1;
-      next.comp_down += v.down_size;
-      next.totl_disk += v.disk_size;
+      count_fetched(sim_info.files[index].versions.back());
     }
   }
 }
@@ -283,10 +287,7 @@ void settle_expansion(int s, int c) {
     return;
   }
   finish_expansion(c, job.zip, job.dest_path_exp);
-  file_version_struct& v = sim_info.files[job.index].versions.back();
-  v.on_disk = 1;  // also after a failed expansion; got_failed_install ends the grab
-  next.comp_down += v.down_size;
-  next.totl_disk += v.disk_size;
+  count_fetched(sim_info.files[job.index].versions.back());  // also after a failed expansion
 }
 
 void abandon_stream_downloads() {
@@ -427,9 +428,7 @@ int grab_files() {
         }
         extract_and_delete_file(src_path, dest_path_exp);
         stg.crnt_file_rat = 1.0f;
-        v.on_disk = 1;
-        next.comp_down += v.down_size;
-        next.totl_disk += v.disk_size;
+        count_fetched(v);
         done = true;
       }
     } else {
