@@ -24,11 +24,15 @@ if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DSKYVANE_FUZZ=ON -DSKYVANE_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" --target fuzz_all -j "${SKYVANE_FUZZ_JOBS:-2}" >/dev/null || exit 1
+if ! cmake --build "$build" --target fuzz_all -j "${SKYVANE_FUZZ_JOBS:-2}" >"$build/build.log" 2>&1; then
+  echo "fuzz: building the targets failed; the end of $build/build.log:"
+  tail -40 "$build/build.log"
+  exit 1
+fi
 
 seeds="$build/fuzz/seeds"
 if [ ! -d "$seeds/zip" ]; then
-  bash "$root/fuzz/make-seeds.sh" "$seeds" || exit 1
+  bash "$root/fuzz/make-seeds.sh" "$seeds" || { echo "fuzz: making the seed corpus failed"; exit 1; }
 fi
 crashes="$build/fuzz/crashes"
 mkdir -p "$crashes"
