@@ -364,12 +364,12 @@ class RealProgram {
     r.ready = t_ready - t0;
     find_window();
     if (install) {
-      prime_memory();  // just before the install, as for the headless engine
       double t_acc = 0, t_done = 0;
       bool accepted = false;
       for (int i = 0; i < 40 && !accepted; ++i) {
         click(491, 89);  // Install
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        prime_memory();   // just before the install starts, as for the headless engine
         click(691, 255);  // Accept, on the licence screen
         accepted = wait_log("Install: licence accepted", 1.0, &t_acc);
       }
