@@ -238,11 +238,23 @@ void APP_update() {
   ensure_temp_names();
   // 1. Background.
   draw_background();
+  // A pass that moved a download on is not idle: its next step may be
+  // possible at once, and the pump's wait for input would otherwise come
+  // between every two steps of a fetch. A download found waiting lets the
+  // pump wait as usual.
+  bool moved = false;
   // 2. Server list.
-  if (stg.num_servers == -1) server_list_step(vendor_host());
+  if (stg.num_servers == -1) {
+    server_list_step(vendor_host());
+    moved = http.last_moved;
+  }
   if (app_done) return;  // an unreadable list ends the program
   // 3. Manifest.
-  if (stg.dir_scan == 0 && stg.num_servers > 0) manifest_fetch_step();
+  if (stg.dir_scan == 0 && stg.num_servers > 0) {
+    manifest_fetch_step();
+    moved = moved || http.last_moved;
+  }
+  if (moved) MACIBM_not_idle();
   // 4. Destination field.
   BTN_frame1(9, 285, 89, 300, 0);
   OGL_string(45, 142, 86, dest_dir_path, 9999, kFont, 0);

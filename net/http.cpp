@@ -66,6 +66,22 @@ bool http_class::UseProxy(const char* inIP, uint16_t) const {
   return true;
 }
 
+namespace {
+
+// How far a download has got: a call that changes this moved it on.
+struct progress {
+  int32_t stat;
+  size_t unsent, unparsed;
+  int64_t received;
+  bool operator==(const progress&) const = default;
+};
+
+progress progress_of(down_class& d) {
+  return {d.GetStat(), d.mOutBuf.size(), d.mInBuf.size(), d.mReceivedPayload};
+}
+
+}  // namespace
+
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path) {
   if (o < 0 || o >= kSlots) {
     MACIBM_alert(0, "Too many download objects requested!", "", "", "", t_exit, "http", 232);
@@ -102,7 +118,9 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   for (char& c : file)
     if (c == '\\') c = '/';
 
-  if (!down[o]) {
+  const bool started = !down[o];
+  last_moved = true;
+  if (started) {
     std::string host;
     uint16_t port = 80;
     split_host_port(server, &host, &port);
@@ -116,6 +134,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   down_class* d = down[o];
   if (!d) return 0;
 
+  const progress before = progress_of(*d);
   d->DoProcessing();
   if (!d->IsDone() && !d->IsComplete()) {
     if (!d->IsErr()) {
@@ -123,6 +142,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
         ReleaseSlot(o);
         return 2;
       }
+      last_moved = started || !(progress_of(*d) == before);
       return 0;
     }
   }

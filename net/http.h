@@ -124,6 +124,10 @@ class http_class {
   // On 1 and 2 the slot is empty again. A bad slot or a call-site convention
   // error ends the program with a fatal alert.
   int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path);
+  // The last net_check call started its download, moved it on (a state
+  // change, bytes sent or received) or ended it; false when it found the
+  // download waiting as before.
+  bool last_moved = false;
 
   // Proxy settings, loaded from and saved to the preferences file.
   std::string ProxyHost;      // host name or dotted IPv4; empty = no proxy

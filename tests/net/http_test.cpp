@@ -186,6 +186,44 @@ TEST(HttpScripted, ExactRequestBytesAndSlotReuse) {
       << "the request bytes, exactly; Host carries the port";
 }
 
+// last_moved is what lets the installer's pass skip the pump's wait for
+// input: true for a call that started, advanced or ended the download, false
+// for one that found it waiting as before.
+TEST(HttpScripted, LastMovedTellsWhetherTheCallAdvancedTheDownload) {
+  FaultServer srv({Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab"), nettest::Gate(), Send("cd")});
+  testsupport::TempDir out;
+  const std::string dest = out / "f";
+  xtim.advance_clock();
+  ASSERT_EQ(http.net_check(3, srv.host(), "/f", dest), 0);
+  EXPECT_TRUE(http.last_moved) << "the call that starts the download";
+  int moved = 0, still = 0;
+  ASSERT_TRUE(nettest::poll_until([&] {
+    const int64_t got = http.down[3]->mReceivedPayload;
+    const int32_t stat = http.down[3]->GetStat();
+    EXPECT_EQ(http.net_check(3, srv.host(), "/f", dest), 0);
+    const bool changed = http.down[3]->mReceivedPayload != got || http.down[3]->GetStat() != stat;
+    if (changed) {
+      EXPECT_TRUE(http.last_moved) << "a call that changed what the download has";
+    }
+    (http.last_moved ? moved : still) += 1;
+    return http.down[3]->mReceivedPayload == 2;
+  }));
+  EXPECT_GE(moved, 1) << "the call that took the header and the first bytes";
+  // The server now holds back the rest: the download waits.
+  for (int i = 0; i < 5; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    xtim.advance_clock();
+    EXPECT_EQ(http.net_check(3, srv.host(), "/f", dest), 0);
+    EXPECT_FALSE(http.last_moved) << "a call that found the download waiting, call " << i;
+  }
+  srv.open_gate();
+  int r = 0;
+  ASSERT_TRUE(nettest::poll_until([&] { return (r = http.net_check(3, srv.host(), "/f", dest)) != 0; }));
+  EXPECT_EQ(r, 1);
+  EXPECT_TRUE(http.last_moved) << "the call that ends the download";
+  EXPECT_EQ(read_file(dest), "abcd");
+}
+
 TEST(HttpScripted, StallTimesOutAfterThirtySecondsWithoutADump) {
   nettest::LogCapture log;
   testsupport::TempDir out;
