@@ -261,8 +261,8 @@ void empty_trash() {
   ::sleep(6);
 }
 
-// Seconds taken by a shell command, the case `what`.
-double timed(const char* what, const std::string& cmd) {
+// Times a shell command, recorded as the case `what`.
+void timed(const char* what, const std::string& cmd) {
   settle();
   reclaim_watch watch{what};
   std::string out;
@@ -271,7 +271,7 @@ double timed(const char* what, const std::string& cmd) {
   const double s = now_s() - t;
   if (rc != 0)
     std::printf("  (command failed, status %d: %s\n   %s)\n", rc, cmd.c_str(), out.substr(0, 400).c_str());
-  return s;
+  record(what, s);
 }
 
 // ---- Ours, headless ---------------------------------------------------------------
@@ -744,16 +744,16 @@ int main(int argc, char** argv) {
     // The peers.
     if (!peers) continue;
     clean_peer();
-    record("curl", timed("curl", curl_all));
-    record("unzip2", timed("unzip2", unzip2));
-    record("zipfile", timed("zipfile", zipfile));
+    timed("curl", curl_all);
+    timed("unzip2", unzip2);
+    timed("zipfile", zipfile);
     g_times["curl_zipfile"].push_back(g_times["curl"].back() + g_times["zipfile"].back());
     clean_peer();
-    record("curl_unzip2", timed("curl_unzip2", curl_all + " && " + unzip2));
-    record("md5sum1", timed("md5sum1", md5_1));
-    record("md5sum2", timed("md5sum2", md5_2));
+    timed("curl_unzip2", curl_all + " && " + unzip2);
+    timed("md5sum1", md5_1);
+    timed("md5sum2", md5_2);
     clean_peer();
-    record("peer_update10", timed("peer_update10", upd_peer));
+    timed("peer_update10", upd_peer);
     std::printf(
         "  peers: curl %.2f, unzip x2 %.2f, zipfile %.2f, curl+unzip %.2f, md5sum %.2f / %.2f, update %.2f\n",
         g_times["curl"].back(), g_times["unzip2"].back(), g_times["zipfile"].back(),

@@ -196,7 +196,7 @@ TEST(HttpScripted, LastMovedTellsWhetherTheCallAdvancedTheDownload) {
   xtim.advance_clock();
   ASSERT_EQ(http.net_check(3, srv.host(), "/f", dest), 0);
   EXPECT_TRUE(http.last_moved) << "the call that starts the download";
-  int moved = 0, still = 0;
+  int moved = 0;
   ASSERT_TRUE(nettest::poll_until([&] {
     const int64_t got = http.down[3]->mReceivedPayload;
     const int32_t stat = http.down[3]->GetStat();
@@ -205,7 +205,7 @@ TEST(HttpScripted, LastMovedTellsWhetherTheCallAdvancedTheDownload) {
     if (changed) {
       EXPECT_TRUE(http.last_moved) << "a call that changed what the download has";
     }
-    (http.last_moved ? moved : still) += 1;
+    moved += http.last_moved ? 1 : 0;
     return http.down[3]->mReceivedPayload == 2;
   }));
   EXPECT_GE(moved, 1) << "the call that took the header and the first bytes";
