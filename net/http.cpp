@@ -142,7 +142,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
         ReleaseSlot(o);
         return 2;
       }
-      last_moved = started || !(progress_of(*d) == before);
+      last_moved = started || progress_of(*d) != before;
       return 0;
     }
   }
