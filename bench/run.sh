@@ -19,4 +19,4 @@ cmake --build "$dir" --target perf_bench skyvane-installer skyvane-publish -j2 >
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'),"\
   "$(awk '/MemTotal/ { printf "%.0f GB", $2 / 1048576 }' /proc/meminfo); $(uname -sr); load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
-exec xvfb-run -a -s "-screen 0 1280x1024x24" "$dir/bench/perf_bench" "$@"
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$dir/bench/perf_bench" "$@"

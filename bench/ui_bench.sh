@@ -8,4 +8,4 @@ cd "$(dirname "$0")/.."
 dir=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKYVANE_TESTS=OFF >/dev/null
 cmake --build "$dir" --target ui_bench -j2 >/dev/null
-exec xvfb-run -a -s "-screen 0 1280x1024x24" "$dir/bench/ui_bench" "$@"
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$dir/bench/ui_bench" "$@"

@@ -26,7 +26,7 @@ case "$dir" in /*) ;; *) dir="$root/$dir" ;; esac
 if [ -z "${SKYVANE_BENCH_INNER:-}" ]; then
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKYVANE_TESTS=OFF >/dev/null
   cmake --build "$dir" --target skyvane-installer skyvane-publish -j2 >/dev/null
-  SKYVANE_BENCH_INNER=1 BENCH_BUILD_DIR="$dir" exec xvfb-run -a -s "-screen 0 1280x1024x24" \
+  SKYVANE_BENCH_INNER=1 BENCH_BUILD_DIR="$dir" exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
     bash "$0" "$@"
 fi
 

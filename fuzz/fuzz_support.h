@@ -10,7 +10,7 @@
 
 namespace fuzzsupport {
 
-// Thrown by the alert exit hook: a fatal alert is the designed answer to some
+// Thrown by the alert exit hook: a fatal alert is the program's own answer to some
 // inputs (a manifest path without a file name), not a crash.
 struct fatal_alert {
   int code;

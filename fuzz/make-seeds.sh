@@ -13,15 +13,20 @@ if [ $# -ne 1 ]; then
   exit 2
 fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
-corpus="$1"
-mkdir -p "$corpus"
-corpus="$(cd "$corpus" && pwd)"
+target="$1"
+mkdir -p "$(dirname "$target")"
+target="$(cd "$(dirname "$target")" && pwd)/$(basename "$target")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# Built beside the target and moved into place only when complete, so that a
+# failed run never leaves a partial corpus that a later run would take as made.
+corpus="$work/corpus"
 
 bash "$root/scripts/make-demo.sh" "$work/demo" 127.0.0.1:8080 >/dev/null
 www="$work/demo/www"
-release_dir="$(dirname "$(find "$www" -name directory.txt.zip | head -1)")"
+# No `head` in a pipeline here: under pipefail, the writer it cuts off dies of
+# SIGPIPE and fails the script at random. sed -n reads its input to the end.
+release_dir="$(dirname "$(find "$www" -name directory.txt.zip | sed -n 1p)")"
 
 for t in server_list manifest prefs header http cmdline zip 7z; do mkdir -p "$corpus/$t"; done
 
@@ -34,10 +39,10 @@ head -n 3 "$www/serverlist9.txt" > "$corpus/header/serverlist-head.txt"
 head -n 3 "$corpus/manifest/directory.txt" > "$corpus/header/manifest-head.txt"
 
 # The smallest archives (large ones only slow the fuzzer down).
-find "$release_dir" -name '*.zip' -size -8k -printf '%s %p\n' | sort -n | head -6 | cut -d' ' -f2- |
+find "$release_dir" -name '*.zip' -size -8k -printf '%s %p\n' | sort -n | sed -n 1,6p | cut -d' ' -f2- |
   while IFS= read -r f; do cp "$f" "$corpus/zip/$(basename "$f" | tr ' ' '_')"; done
 cp "$release_dir/directory.txt.zip" "$corpus/zip/"
-find "$release_dir" -name '*.7z' -printf '%s %p\n' | sort -n | head -3 | cut -d' ' -f2- |
+find "$release_dir" -name '*.7z' -printf '%s %p\n' | sort -n | sed -n 1,3p | cut -d' ' -f2- |
   while IFS= read -r f; do cp "$f" "$corpus/7z/$(basename "$f" | tr ' ' '_')"; done
 # A zip and a 7z with folders, an empty file and a program bit, made by the
 # real tools.
@@ -51,5 +56,15 @@ chmod 755 "$work/mix/prog"
 for t in prefs http cmdline header; do
   cp "$root/fuzz/seeds/$t/"* "$corpus/$t/"
 done
-echo "seeds in $corpus:"
-for t in "$corpus"/*; do echo "  $(basename "$t"): $(ls "$t" | wc -l) files"; done
+
+for t in server_list manifest prefs header http cmdline zip 7z; do
+  if [ -z "$(ls -A "$corpus/$t")" ]; then
+    echo "no seeds for $t" >&2
+    exit 1
+  fi
+done
+: > "$corpus/.complete"
+rm -rf "$target"
+mv "$corpus" "$target"
+echo "seeds in $target:"
+for t in "$target"/*; do echo "  $(basename "$t"): $(ls "$t" | wc -l) files"; done

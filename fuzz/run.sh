@@ -31,7 +31,9 @@ if ! cmake --build "$build" --target fuzz_all -j "${SKYVANE_FUZZ_JOBS:-2}" >"$bu
 fi
 
 seeds="$build/fuzz/seeds"
-if [ ! -d "$seeds/zip" ]; then
+# A corpus is complete only with its marker (written last); anything else is
+# left from an interrupted run and made again.
+if [ ! -f "$seeds/.complete" ]; then
   bash "$root/fuzz/make-seeds.sh" "$seeds" || { echo "fuzz: making the seed corpus failed"; exit 1; }
 fi
 crashes="$build/fuzz/crashes"

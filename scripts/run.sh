@@ -24,7 +24,7 @@ echo "Demo release served at http://127.0.0.1:$port/ from $state/www"
 run=(build/skyvane-installer "--vendor_host=127.0.0.1:$port" "$@")
 if [ -z "${DISPLAY:-}" ]; then
   echo "No display: running the installer on a virtual screen (xvfb-run)." >&2
-  xvfb-run -a -s "-screen 0 1280x1024x24" "${run[@]}"
+  xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "${run[@]}"
 else
   "${run[@]}"
 fi

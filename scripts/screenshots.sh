@@ -30,7 +30,7 @@ if [ -z "${SKYVANE_SHOTS_INNER:-}" ]; then
   echo "Mock-ups: $out/mock/"
   # Always a fresh virtual screen, so nothing on the user's desktop is touched.
   SKYVANE_SHOTS_INNER=1 SKYVANE_BUILD="$build" \
-    xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$out"
+    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$0" "$out"
   exit $?
 fi
 
@@ -124,7 +124,7 @@ shot() {
 
 # The destination holds an earlier copy with one file changed by the user.
 dest="$work/dest/Skyvane 9/"
-changed=$(cd "$work/demo/product/Skyvane 9" && find . -type f -name '*.txt' | LC_ALL=C sort | head -n 1)
+changed=$(cd "$work/demo/product/Skyvane 9" && find . -type f -name '*.txt' | LC_ALL=C sort | sed -n 1p)
 mkdir -p "$dest$(dirname "$changed")"
 echo "changed by the user" >"$dest$changed"
 

@@ -10,7 +10,9 @@ jobs=$(nproc)
 run_suite() {
   local dir=$1; shift
   # Tests that need a screen share one virtual display with Mesa's software GL.
-  xvfb-run -a -s "-screen 0 1280x1024x24" \
+  # -noreset: every test is a process of its own, and a client that connects
+  # while the server resets after the last one left is refused ("no display").
+  xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
 }
 

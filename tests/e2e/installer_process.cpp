@@ -31,7 +31,9 @@ void publish_demo(const std::string& dir, const std::string& host) {
 }
 
 namespace {
-// Starts a private Xvfb; returns its pid and fills `display` (":N").
+// Starts a private Xvfb; returns its pid and fills `display` (":N"). With
+// -noreset: an X server resets when its last client leaves, and a client that
+// connects during the reset is refused.
 int start_xvfb(std::string& display) {
   int fds[2];
   if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
@@ -39,8 +41,8 @@ int start_xvfb(std::string& display) {
   if (pid == 0) {
     ::close(fds[0]);
     const std::string fd = std::to_string(fds[1]);
-    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-             (char*)nullptr);
+    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-noreset",
+             "-nolisten", "tcp", (char*)nullptr);
     ::_exit(127);
   }
   ::close(fds[1]);
