@@ -1,5 +1,5 @@
 // Server lists and manifests that arrive truncated, empty or as garbage (a
-// proxy's error page, a cut transfer). Each must end in the designed reaction:
+// proxy's error page, a cut transfer). Each must end in a named reaction:
 // never a crash, never a half-read record acted upon, never a file touched in
 // the destination.
 #include <gtest/gtest.h>
@@ -44,7 +44,7 @@ TEST_F(BadServerList, EmptyOrGarbageTellsTheUserAndEnds) {
     write_file(temp_path + "serverlist9.txt", bytes);
     EXPECT_FALSE(read_server_list(temp_path + "serverlist9.txt"));
     ASSERT_EQ(alerts.size(), 1u) << "one alert for [" << bytes << "]";
-    EXPECT_EQ(alerts[0].line, 141) << "the designed new-installer alert";
+    EXPECT_EQ(alerts[0].line, 141) << "the new-installer alert";
     EXPECT_EQ(alerts[0].type, t_alert);
     EXPECT_EQ(stg.step, 2);
     EXPECT_EQ(app_done, 1) << "the program ends";
@@ -91,7 +91,7 @@ TEST_F(BadManifest, TruncatedInsideThePath) {
   // reader, see CutZippedManifestIsRefused), a cut inside the last path
   // leaves a shorter path naming another file: it is only ever fetched,
   // never deleted. A cut right after a folder separator leaves a path
-  // without a file: the designed fatal alert, before anything is touched.
+  // without a file: the fatal alert, before anything is touched.
   const std::string whole = kManifest;
   ASSERT_EQ(read(whole.substr(0, whole.size() - 5)), 3);
   ASSERT_EQ(sim_info.files.size(), 3u);
@@ -107,12 +107,12 @@ TEST_F(BadManifest, GarbageTellsTheUserAndEnds) {
   EXPECT_EQ(read(kGarbage), 2);
   EXPECT_TRUE(sim_info.files.empty());
   ASSERT_EQ(alerts.size(), 1u);
-  EXPECT_EQ(alerts[0].line, 141) << "the designed new-installer alert";
+  EXPECT_EQ(alerts[0].line, 141) << "the new-installer alert";
   EXPECT_EQ(app_done, 1);
   expect_destination_untouched();
 }
 
-TEST_F(BadManifest, EmptyIsTheDesignedFatalAlert) {
+TEST_F(BadManifest, EmptyIsAFatalAlert) {
   EXPECT_THROW(read(""), testsupport::fatal_alert_exit)
       << "an empty manifest cannot be mapped: the program ends";
   ASSERT_EQ(alerts.size(), 1u);

@@ -1,7 +1,7 @@
 // Disk faults during an install or an update: the disk fills up, the
 // destination becomes read-only, a file to be replaced is write-protected or
 // held open, a downloaded archive is truncated or damaged. Each must end in
-// the designed alert with the system's own error text (or, where Linux
+// the install's alert with the system's own error text (or, where Linux
 // allows it, in a completed install), with every file that was whole before
 // still whole: no file truncated, no temporary part file left behind.
 #include <gtest/gtest.h>
@@ -86,7 +86,7 @@ class DiskFault : public FaultInstall {
     publish(faulttest::release_two(), "R2", dir_ / "www2/", {host + "|/files/|Mirror"}, dir_ / "www1/");
   }
 
-  // The failed install's alert: the designed words, the error's own text.
+  // The failed install's alert: its fixed words, the error's own text.
   void expect_extract_alert(const std::string& system_text) {
     ASSERT_EQ(count_alerts(t_alert), 1) << "exactly one alert";
     const alert_record& a = alerts[0];
@@ -208,7 +208,7 @@ TEST_F(DiskFault, AFileHeldOpenOrWriteProtectedIsStillReplaced) {
 }
 
 // An archive on the server that is cut short or whose data does not match
-// its checksum: the designed alert with the expander's error text; the old
+// its checksum: the expansion alert with the expander's error text; the old
 // version stays whole; nothing half-written.
 struct DamageCase {
   const char* name;

@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // An archive that arrives damaged from every mirror: after the retries the
-// install fails with the designed alert, and nothing is half-written.
+// install fails with the download alert, and nothing is half-written.
 TEST_F(FaultInstall, ArchiveDamagedOnEveryMirrorFailsAfterRetries) {
   const std::string out = dir_ / "www/";
   testsupport::make_dirs(out);

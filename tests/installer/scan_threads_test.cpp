@@ -1,6 +1,6 @@
 // The disk examination with the framework's worker threads running: the same
 // records as one thread would give, and the progress panel drawn only from
-// the main thread, at multiples of the designed step, in rising order.
+// the main thread, at multiples of the panel step, in rising order.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -90,13 +90,13 @@ TEST_F(ScanThreads, WorkersSignIntoTheSameRecordsInOrder) {
   int last = -1;
   for (const panel_call& p : g_panels) {
     EXPECT_TRUE(p.on_main) << "only the thread that owns the window draws";
-    EXPECT_EQ(p.value % mod, 0) << "the panel shows multiples of the designed step only";
+    EXPECT_EQ(p.value % mod, 0) << "the panel shows multiples of the panel step only";
     EXPECT_GT(p.value, last) << "the panel never goes backwards nor repeats itself";
     EXPECT_EQ(p.count, 1000);
     EXPECT_EQ(p.path, dest_path_of(sim_info.files[p.value].versions.back())) << "with that entry's path";
     last = p.value;
   }
-  EXPECT_LE(g_panels.size(), 200u) << "never more often than the designed rate";
+  EXPECT_LE(g_panels.size(), 200u) << "never more often than the panel rate";
 }
 
 TEST_F(ScanThreads, WithoutWorkersEveryStepIsDrawn) {
@@ -106,7 +106,7 @@ TEST_F(ScanThreads, WithoutWorkersEveryStepIsDrawn) {
   examine_disk("m");
   for (size_t i = 0; i < want.size(); ++i)
     EXPECT_EQ(sim_info.files[i].versions.back().sig_have, want[i]) << "entry " << i;
-  ASSERT_EQ(g_panels.size(), 30u) << "below 400 entries, one panel per entry as designed";
+  ASSERT_EQ(g_panels.size(), 30u) << "below 400 entries, one panel per entry";
   for (int i = 0; i < 30; ++i) EXPECT_EQ(g_panels[i].value, i);
   THREAD_init();  // for TearDown
 }

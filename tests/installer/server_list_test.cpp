@@ -132,7 +132,7 @@ TEST(ServerPick, OneServerAlwaysGivesTheFirst) {
 }
 
 TEST(ServerPick, BiasedPickFavoursTheFirstServers) {
-  // Every draw once: the shares are the designed probabilities.
+  // Every draw once: the shares are the servers' stated probabilities.
   auto shares = [](int n) {
     std::vector<double> count(n, 0.0);
     for (int r = 0; r <= 32767; ++r) count[biased_server_pick(n, r)] += 1.0;

@@ -72,7 +72,7 @@ TEST_F(PrefTest, RoundTripWritesTheDesignedLayout) {
             "I\n9002 version\n_use_max_cpu 1\n_rename_folder 0\n_stream_count 3\n_log_actions 1\n"
             "_always_ask_dir 1\n_dest_dir_path /data/My Sim/\n_proxy_host proxy.lan\n_proxy_port 3128\n"
             "_proxy_port_int 3128\n")
-      << "header, then every setting in the designed order";
+      << "header, then every setting in the file's fixed order";
 
   set_defaults();
   read_prefs();

@@ -1,4 +1,4 @@
-// The command-line option table: the designed tokenizer, this platform's
+// The command-line option table: the option tokenizer, this platform's
 // argument rules, the printing options and the real program's --help.
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ class CmdlineTest : public ::testing::Test {
   testsupport::TempDir dir_;
 };
 
-TEST_F(CmdlineTest, DesignedTokenizerFillsTheTable) {
+TEST_F(CmdlineTest, TokenizerFillsTheTable) {
   cmdline.init_win("--pref:_stream_count=4 --fps_test");
   ASSERT_EQ(cmdline.options.size(), 2u) << "two tokens give two entries";
   EXPECT_EQ(cmdline.get_option("--pref:_stream_count"), "4") << "value after '='";
@@ -61,7 +61,7 @@ TEST_F(CmdlineTest, DuplicateOptionKeepsTheLaterValueAndWarns) {
   EXPECT_EQ(cmdline.get_option("--pref:_log_actions"), "1") << "the later value replaces the earlier";
   EXPECT_NE(log_text().find("WARNING: command line option --pref:_log_actions=1included twice.\n"),
             std::string::npos)
-      << "the duplicate warning line, exactly as designed (no space before 'included')";
+      << "the duplicate warning line, word for word (no space before 'included')";
 }
 
 TEST_F(CmdlineTest, EmptyNamesAreIgnored) {
