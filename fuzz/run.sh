@@ -21,7 +21,9 @@ if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { r
   exit 0
 fi
 if [ ! -f "$build/build.ninja" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  launch=()
+  command -v ccache >/dev/null && launch=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launch[@]}" \
     -DSKYVANE_FUZZ=ON -DSKYVANE_TESTS=OFF >/dev/null
 fi
 if ! cmake --build "$build" --target fuzz_all -j "${SKYVANE_FUZZ_JOBS:-2}" >"$build/build.log" 2>&1; then

@@ -16,12 +16,17 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
 }
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# ccache keeps the objects of earlier runs, also those of other clones of the
+# tree (paths below the tree are hashed relative to it).
+export CCACHE_BASEDIR="$PWD"
+launch=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launch[@]}" >/dev/null
 cmake --build build
 run_suite build "$@"
 
 if [ "${SKYVANE_SKIP_SANITIZERS:-0}" != "1" ]; then
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSKYVANE_SANITIZE=ON >/dev/null
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSKYVANE_SANITIZE=ON "${launch[@]}" >/dev/null
   cmake --build build-asan
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp run_suite build-asan "$@"
