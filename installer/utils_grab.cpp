@@ -291,10 +291,7 @@ void settle_expansion(int s, int c) {
 }
 
 void abandon_stream_downloads() {
-  for (int s = 0; s < kStreamCount; ++s) {
-    delete http.down[s + 2];  // closes its socket and its partial file
-    http.down[s + 2] = nullptr;
-  }
+  for (int s = 0; s < kStreamCount; ++s) http.abandon(s + 2);  // closes its socket and its partial file
 }
 
 }  // namespace
@@ -385,11 +382,11 @@ int grab_files() {
       stg.crnt_file_stat = 1;
       if (is_net) {
         const std::string dest_path_zip = stream_archive(s, g_file[s], suffix);
-        const down_class* before = http.down[s + 2];
+        const down_class* before = http.down[s + 2].get();
         const int64_t had = before ? before->mReceivedPayload : -1;
         const int r = http.net_check(s + 2, server_name[stg.sel_server], src_path, dest_path_zip);
         if (r == 0) {
-          const down_class* d = http.down[s + 2];
+          const down_class* d = http.down[s + 2].get();
           stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
           next.file_down += stg.crnt_file_rat * v.down_size;
           progressed |= !before || !d || d->mReceivedPayload != had;
