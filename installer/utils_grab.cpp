@@ -114,7 +114,6 @@ void rename_installation_folder() {
 // install fails with the expansion alert. The destination's own failures
 // (disk full, read-only) are never retried.
 constexpr int kDamagedArchiveRetries = 3;
-int g_damaged_tries[kStreamCount] = {};  // of the entry each stream downloads
 
 bool archive_is_damaged(int code) {
   return code == kErrZipOpen || code == kErrZipRead || code < 0;  // negative: minizip's own codes
@@ -142,10 +141,6 @@ void delete_archive(const std::string& dest_path_zip) {
   const int result = delete_file(dest_path_zip);
   if (stg.log_actions) xer << "DELETING  file " << dest_path_zip << ", with result=" << result << ".\n";
 }
-
-// Each stream downloads into one of two archive files, the one its pending
-// expansion is not reading.
-int g_file[kStreamCount] = {};
 
 std::string stream_archive(int s, int file, const char* suffix) {
   return temp_path + std::to_string(s) + (file ? "b" : "") + suffix;
@@ -193,7 +188,6 @@ struct expansion_job {
   std::string log;  // the expansion's log lines, written to the log on collection
   THREAD_call* call = nullptr;
 };
-expansion_job g_jobs[kStreamCount];
 
 // One message per finished expansion: wakes a grab that has nothing to do.
 UTL_message_queue* job_ended_queue() {
@@ -221,7 +215,30 @@ struct held_archive {
   bool held = false;
   expansion_job what;  // the fields start_expansion takes
 };
-held_archive g_held[kStreamCount];
+
+// What the engine keeps for each stream. Whether a stream is in use, waits
+// for an entry and which entry it holds are the model's (next.stream_active,
+// stream_waiting, stream_index), which the driver resets and the screens read.
+struct stream_record {
+  int damaged_tries = 0;  // damaged fetches of the entry it downloads, before this one
+  // Each stream downloads into one of two archive files, the one its pending
+  // expansion is not reading.
+  int file = 0;
+  expansion_job job;  // its expansion on the workers; job.call is null when none runs
+  held_archive held;  // a downloaded archive waiting for that expansion to end
+};
+stream_record g_streams[kStreamCount];
+
+// Stream s downloads through download slot s + 2 (0 and 1 carry the server
+// list and the manifest).
+constexpr int kFirstStreamSlot = 2;
+int slot_of(int s) {
+  return s + kFirstStreamSlot;
+}
+// Stream s's running download, or null.
+const down_class* download_of(int s) {
+  return http.down[slot_of(s)].get();
+}
 
 // Entries whose archive arrived damaged, to be fetched again by the next
 // stream that is free, with the count of damaged fetches so far.
@@ -229,14 +246,15 @@ std::vector<std::pair<int, int>> g_refetch;
 
 void start_expansion(int s, const expansion_job& what) {
   unlock_file(what.dest_path_exp);  // the file to be replaced may be write-protected
-  expansion_job& job = g_jobs[s];
+  stream_record& stream = g_streams[s];
+  expansion_job& job = stream.job;
   job.index = what.index;
   job.tries = what.tries;
   job.src_path = what.src_path;
   job.zip = what.zip;
   job.dest_path_exp = what.dest_path_exp;
   job.folder = path_folder(what.dest_path_exp);
-  g_file[s] ^= 1;
+  stream.file ^= 1;
   // Stays if the worker never finishes the call, so that is never success.
   job.result = kErrZipWrite;
   job.log.clear();
@@ -246,7 +264,7 @@ void start_expansion(int s, const expansion_job& what) {
 // Stream s's expansion result once it has ended (its log lines are written
 // then); false while it still runs, unless `wait` says to wait for it.
 bool collect_expansion(int s, int* result, bool wait = false) {
-  expansion_job& job = g_jobs[s];
+  expansion_job& job = g_streams[s].job;
   if (!job.call || (!wait && !THREAD_call_done(job.call))) return false;
   THREAD_wait_call(job.call);
   job.call = nullptr;
@@ -260,13 +278,14 @@ bool collect_expansion(int s, int* result, bool wait = false) {
 // and their records are reused by the next install). They are logged and
 // counted, not alerted again; held archives are dropped.
 void drain_expansions() {
-  for (held_archive& h : g_held) h.held = false;
+  for (stream_record& stream : g_streams) stream.held.held = false;
   g_refetch.clear();
   for (int s = 0; s < kStreamCount; ++s) {
     int c = 0;
     if (!collect_expansion(s, &c, true)) continue;
-    finish_expansion(c, g_jobs[s].zip, g_jobs[s].dest_path_exp, false);
-    const int index = g_jobs[s].index;
+    const expansion_job& job = g_streams[s].job;
+    finish_expansion(c, job.zip, job.dest_path_exp, false);
+    const int index = job.index;
     if (c == 0 && index >= 0 && index < static_cast<int>(sim_info.files.size())) {
       count_fetched(sim_info.files[index].versions.back());
     }
@@ -277,7 +296,7 @@ void drain_expansions() {
 // damaged archive, retries left) queued to be fetched again from a server
 // chosen anew, or the install failed with the alert.
 void settle_expansion(int s, int c) {
-  const expansion_job& job = g_jobs[s];
+  const expansion_job& job = g_streams[s].job;
   if (c != 0 && archive_is_damaged(c) && job.tries < kDamagedArchiveRetries) {
     xer << "The archive " << job.src_path << " from " << server_name[stg.sel_server]
         << " cannot be read (result=" << c << "); fetching it again from another server.\n";
@@ -291,7 +310,7 @@ void settle_expansion(int s, int c) {
 }
 
 void abandon_stream_downloads() {
-  for (int s = 0; s < kStreamCount; ++s) http.abandon(s + 2);  // closes its socket and its partial file
+  for (int s = 0; s < kStreamCount; ++s) http.abandon(slot_of(s));  // closes its socket and its partial file
 }
 
 }  // namespace
@@ -330,14 +349,14 @@ int grab_files() {
       settle_expansion(s, c);
       progressed = true;
     }
-    if (g_jobs[s].call) next.file_down += files[g_jobs[s].index].versions.back().down_size;
-    if (g_held[s].held) {
-      if (g_jobs[s].call) {
-        next.file_down += files[g_held[s].what.index].versions.back().down_size;
+    if (g_streams[s].job.call) next.file_down += files[g_streams[s].job.index].versions.back().down_size;
+    if (g_streams[s].held.held) {
+      if (g_streams[s].job.call) {
+        next.file_down += files[g_streams[s].held.what.index].versions.back().down_size;
         continue;
       }
-      g_held[s].held = false;
-      start_expansion(s, g_held[s].what);
+      g_streams[s].held.held = false;
+      start_expansion(s, g_streams[s].held.what);
       adapt_streams(s);  // the entry is handed on: the stream takes its next one
       progressed = true;
     }
@@ -347,10 +366,10 @@ int grab_files() {
       progressed = true;
       if (!g_refetch.empty()) {
         next.stream_index[s] = g_refetch.front().first;
-        g_damaged_tries[s] = g_refetch.front().second;
+        g_streams[s].damaged_tries = g_refetch.front().second;
         g_refetch.erase(g_refetch.begin());
       } else {
-        g_damaged_tries[s] = 0;
+        g_streams[s].damaged_tries = 0;
         next.stream_index[s] = next.next_index;
         next.next_index = next.next_index + 1 > n ? n : next.next_index + 1;
       }
@@ -381,12 +400,12 @@ int grab_files() {
     } else if (v.want_to_grab_it) {
       stg.crnt_file_stat = 1;
       if (is_net) {
-        const std::string dest_path_zip = stream_archive(s, g_file[s], suffix);
-        const down_class* before = http.down[s + 2].get();
+        const std::string dest_path_zip = stream_archive(s, g_streams[s].file, suffix);
+        const down_class* before = download_of(s);
         const int64_t had = before ? before->mReceivedPayload : -1;
-        const int r = http.net_check(s + 2, server_name[stg.sel_server], src_path, dest_path_zip);
+        const int r = http.net_check(slot_of(s), server_name[stg.sel_server], src_path, dest_path_zip);
         if (r == 0) {
-          const down_class* d = http.down[s + 2].get();
+          const down_class* d = download_of(s);
           stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
           next.file_down += stg.crnt_file_rat * v.down_size;
           progressed |= !before || !d || d->mReceivedPayload != had;
@@ -404,12 +423,12 @@ int grab_files() {
           next.file_down += v.down_size;  // downloaded; counted as such until it is expanded
           expansion_job what;
           what.index = index;
-          what.tries = g_damaged_tries[s];
+          what.tries = g_streams[s].damaged_tries;
           what.src_path = src_path;
           what.zip = dest_path_zip;
           what.dest_path_exp = dest_path_exp;
-          if (g_jobs[s].call) {
-            g_held[s] = {true, what};  // the stream's last expansion has not ended yet
+          if (g_streams[s].job.call) {
+            g_streams[s].held = {true, what};  // the stream's last expansion has not ended yet
           } else {
             start_expansion(s, what);
             // Without workers it has already ended: settled at once.
@@ -454,7 +473,7 @@ int grab_files() {
   bool complete = g_refetch.empty();
   for (int s = 0; s < kStreamCount; ++s) {
     if (next.stream_active[s] && next.stream_index[s] < n) complete = false;
-    if (g_jobs[s].call || g_held[s].held) complete = false;
+    if (g_streams[s].job.call || g_streams[s].held.held) complete = false;
   }
   if (!complete) {
     // Nothing arrived and nothing ended: rather than spin, give the processor
