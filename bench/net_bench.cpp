@@ -40,7 +40,7 @@ long peak_rss_kib() {
 // Largest buffer memory any download object held while polled.
 size_t g_max_buffers = 0;
 void note_buffers(int slot) {
-  if (down_class* d = http.down[slot])
+  if (down_class* d = http.down[slot].get())
     g_max_buffers = std::max(g_max_buffers, d->mInBuf.capacity() + d->mOutBuf.capacity());
 }
 

@@ -58,7 +58,7 @@ void ensure_temp_names() {
 }
 
 float manifest_percent_done() {
-  down_class* obj = http.down[1];
+  const down_class* obj = http.down[1].get();
   return obj ? obj->GetPercentDone() : 0.0f;
 }
 

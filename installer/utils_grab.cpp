@@ -114,7 +114,6 @@ void rename_installation_folder() {
 // install fails with the expansion alert. The destination's own failures
 // (disk full, read-only) are never retried.
 constexpr int kDamagedArchiveRetries = 3;
-int g_damaged_tries[kStreamCount] = {};  // of the entry each stream downloads
 
 bool archive_is_damaged(int code) {
   return code == kErrZipOpen || code == kErrZipRead || code < 0;  // negative: minizip's own codes
@@ -142,10 +141,6 @@ void delete_archive(const std::string& dest_path_zip) {
   const int result = delete_file(dest_path_zip);
   if (stg.log_actions) xer << "DELETING  file " << dest_path_zip << ", with result=" << result << ".\n";
 }
-
-// Each stream downloads into one of two archive files, the one its pending
-// expansion is not reading.
-int g_file[kStreamCount] = {};
 
 std::string stream_archive(int s, int file, const char* suffix) {
   return temp_path + std::to_string(s) + (file ? "b" : "") + suffix;
@@ -193,7 +188,6 @@ struct expansion_job {
   std::string log;  // the expansion's log lines, written to the log on collection
   THREAD_call* call = nullptr;
 };
-expansion_job g_jobs[kStreamCount];
 
 // One message per finished expansion: wakes a grab that has nothing to do.
 UTL_message_queue* job_ended_queue() {
@@ -221,7 +215,30 @@ struct held_archive {
   bool held = false;
   expansion_job what;  // the fields start_expansion takes
 };
-held_archive g_held[kStreamCount];
+
+// What the engine keeps for each stream. Whether a stream is in use, waits
+// for an entry and which entry it holds are the model's (next.stream_active,
+// stream_waiting, stream_index), which the driver resets and the screens read.
+struct stream_record {
+  int damaged_tries = 0;  // damaged fetches of the entry it downloads, before this one
+  // Each stream downloads into one of two archive files, the one its pending
+  // expansion is not reading.
+  int file = 0;
+  expansion_job job;  // its expansion on the workers; job.call is null when none runs
+  held_archive held;  // a downloaded archive waiting for that expansion to end
+};
+stream_record g_streams[kStreamCount];
+
+// Stream s downloads through download slot s + 2 (0 and 1 carry the server
+// list and the manifest).
+constexpr int kFirstStreamSlot = 2;
+int slot_of(int s) {
+  return s + kFirstStreamSlot;
+}
+// Stream s's running download, or null.
+const down_class* download_of(int s) {
+  return http.down[slot_of(s)].get();
+}
 
 // Entries whose archive arrived damaged, to be fetched again by the next
 // stream that is free, with the count of damaged fetches so far.
@@ -229,14 +246,15 @@ std::vector<std::pair<int, int>> g_refetch;
 
 void start_expansion(int s, const expansion_job& what) {
   unlock_file(what.dest_path_exp);  // the file to be replaced may be write-protected
-  expansion_job& job = g_jobs[s];
+  stream_record& stream = g_streams[s];
+  expansion_job& job = stream.job;
   job.index = what.index;
   job.tries = what.tries;
   job.src_path = what.src_path;
   job.zip = what.zip;
   job.dest_path_exp = what.dest_path_exp;
   job.folder = path_folder(what.dest_path_exp);
-  g_file[s] ^= 1;
+  stream.file ^= 1;
   // Stays if the worker never finishes the call, so that is never success.
   job.result = kErrZipWrite;
   job.log.clear();
@@ -246,7 +264,7 @@ void start_expansion(int s, const expansion_job& what) {
 // Stream s's expansion result once it has ended (its log lines are written
 // then); false while it still runs, unless `wait` says to wait for it.
 bool collect_expansion(int s, int* result, bool wait = false) {
-  expansion_job& job = g_jobs[s];
+  expansion_job& job = g_streams[s].job;
   if (!job.call || (!wait && !THREAD_call_done(job.call))) return false;
   THREAD_wait_call(job.call);
   job.call = nullptr;
@@ -260,13 +278,14 @@ bool collect_expansion(int s, int* result, bool wait = false) {
 // and their records are reused by the next install). They are logged and
 // counted, not alerted again; held archives are dropped.
 void drain_expansions() {
-  for (held_archive& h : g_held) h.held = false;
+  for (stream_record& stream : g_streams) stream.held.held = false;
   g_refetch.clear();
   for (int s = 0; s < kStreamCount; ++s) {
     int c = 0;
     if (!collect_expansion(s, &c, true)) continue;
-    finish_expansion(c, g_jobs[s].zip, g_jobs[s].dest_path_exp, false);
-    const int index = g_jobs[s].index;
+    const expansion_job& job = g_streams[s].job;
+    finish_expansion(c, job.zip, job.dest_path_exp, false);
+    const int index = job.index;
     if (c == 0 && index >= 0 && index < static_cast<int>(sim_info.files.size())) {
       count_fetched(sim_info.files[index].versions.back());
     }
@@ -277,7 +296,7 @@ void drain_expansions() {
 // damaged archive, retries left) queued to be fetched again from a server
 // chosen anew, or the install failed with the alert.
 void settle_expansion(int s, int c) {
-  const expansion_job& job = g_jobs[s];
+  const expansion_job& job = g_streams[s].job;
   if (c != 0 && archive_is_damaged(c) && job.tries < kDamagedArchiveRetries) {
     xer << "The archive " << job.src_path << " from " << server_name[stg.sel_server]
         << " cannot be read (result=" << c << "); fetching it again from another server.\n";
@@ -291,10 +310,7 @@ void settle_expansion(int s, int c) {
 }
 
 void abandon_stream_downloads() {
-  for (int s = 0; s < kStreamCount; ++s) {
-    delete http.down[s + 2];  // closes its socket and its partial file
-    http.down[s + 2] = nullptr;
-  }
+  for (int s = 0; s < kStreamCount; ++s) http.abandon(slot_of(s));  // closes its socket and its partial file
 }
 
 }  // namespace
@@ -318,158 +334,217 @@ void grab_reset() {
   drain_expansions();
 }
 
-int grab_files() {
+namespace {
+
+// The first part of stream s's turn: a stream downloads its next entry while
+// its last one is expanded. An ended expansion is settled (also on a retired
+// stream), then a held archive goes to the workers in its place. False when
+// the stream must wait for its running expansion this turn.
+bool step_expansions(int s, bool* progressed) {
   auto& files = sim_info.files;
-  const int n = static_cast<int>(files.size());
-  next.file_down = 0.0f;
-  bool progressed = false;  // anything moved in this call
+  stream_record& stream = g_streams[s];
+  int c = 0;
+  if (collect_expansion(s, &c)) {
+    settle_expansion(s, c);
+    *progressed = true;
+  }
+  if (stream.job.call) next.file_down += files[stream.job.index].versions.back().down_size;
+  if (stream.held.held) {
+    if (stream.job.call) {
+      next.file_down += files[stream.held.what.index].versions.back().down_size;
+      return false;
+    }
+    stream.held.held = false;
+    start_expansion(s, stream.held.what);
+    adapt_streams(s);  // the entry is handed on: the stream takes its next one
+    *progressed = true;
+  }
+  return true;
+}
 
+// Gives stream s its next entry when it waits for one, or when it is idle and
+// a damaged archive is to be fetched again: the refetch first, else the
+// entry next_index.
+void hand_out_entry(int s, int n, bool* progressed) {
+  const bool idle = next.stream_index[s] < 0 || next.stream_index[s] >= n;
+  if (!next.stream_waiting[s] && !(idle && !g_refetch.empty())) return;
+  *progressed = true;
+  stream_record& stream = g_streams[s];
+  if (!g_refetch.empty()) {
+    next.stream_index[s] = g_refetch.front().first;
+    stream.damaged_tries = g_refetch.front().second;
+    g_refetch.erase(g_refetch.begin());
+  } else {
+    stream.damaged_tries = 0;
+    next.stream_index[s] = next.next_index;
+    next.next_index = next.next_index + 1 > n ? n : next.next_index + 1;
+  }
+}
+
+// The working values of one entry.
+struct entry_paths {
+  const char* suffix;         // ".7z" or ".zip"
+  std::string src_path;       // where its archive is fetched from
+  std::string dest_path_exp;  // its file below the destination
+};
+
+entry_paths paths_of(const file_version_struct& v) {
+  std::string dest_path_rel = v.path;
+  trim_dest_folder(dest_path_rel);
+  entry_paths p;
+  p.suffix = archive_suffix(v.path);
+  p.src_path = is_net ? server_path[stg.sel_server] + v.path + p.suffix
+                      : dvd_path + install_name + "/" + v.path + p.suffix;
+  p.dest_path_exp = dest_dir_path + dest_path_rel;
+  return p;
+}
+
+// One poll of stream s's download of entry `index`; when the archive has
+// arrived it goes to the workers (or is held until the stream's last
+// expansion ends). True when the entry is done with.
+bool download_entry(int s, int index, const file_version_struct& v, const entry_paths& p, bool* progressed) {
+  stream_record& stream = g_streams[s];
+  const std::string dest_path_zip = stream_archive(s, stream.file, p.suffix);
+  const down_class* before = download_of(s);
+  const int64_t had = before ? before->mReceivedPayload : -1;
+  const int r = http.net_check(slot_of(s), server_name[stg.sel_server], p.src_path, dest_path_zip);
+  if (r == 0) {
+    const down_class* d = download_of(s);
+    stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
+    next.file_down += stg.crnt_file_rat * v.down_size;
+    *progressed |= !before || !d || d->mReceivedPayload != had;
+    return false;
+  }
+  *progressed = true;
+  if (r == 2) {
+    // Retry the same entry from another server. next_index is left where it
+    // is: lowering it would hand entries that other streams already finished
+    // out again, fetching them twice and counting their sizes twice in the
+    // progress.
+    stg.got_404 = 1;
+    pick_server_biased();
+    return false;
+  }
+  stg.got_404 = 0;
+  next.file_down += v.down_size;  // downloaded; counted as such until it is expanded
+  expansion_job what;
+  what.index = index;
+  what.tries = stream.damaged_tries;
+  what.src_path = p.src_path;
+  what.zip = dest_path_zip;
+  what.dest_path_exp = p.dest_path_exp;
+  if (stream.job.call) {
+    stream.held = {true, what};  // the stream's last expansion has not ended yet
+    return false;
+  }
+  start_expansion(s, what);
+  // Without workers it has already ended: settled at once.
+  int c = 0;
+  if (collect_expansion(s, &c)) settle_expansion(s, c);
+  return true;
+}
+
+// A DVD install expands the archive straight from the disc, on one stream.
+void install_from_dvd(int s, file_version_struct& v, const entry_paths& p) {
+  if (s != 0) {
+    MACIBM_alert(0, "Trying to do a DVD install with multiple streams!",
+                 "The shark with the laser on his head is getting very dizzy!", "", "", t_exit, "utils", 503);
+  }
+  extract_and_delete_file(p.src_path, p.dest_path_exp);
+  stg.crnt_file_rat = 1.0f;
+  count_fetched(v);
+}
+
+// One action on entry `index` for stream s: delete it, move its download on,
+// or pass over it. True when the entry is done with.
+bool work_on_entry(int s, int index, bool* progressed) {
+  file_version_struct& v = sim_info.files[index].versions.back();
+  const entry_paths p = paths_of(v);
+  next.stream_waiting[s] = 0;
+  crnt_file_path = p.src_path;
+  crnt_file_name = get_file_with_path(p.src_path);
+  if (path_has_no_file(v.path)) {
+    MACIBM_alert(0, "I am working through the list and found a path that has no file!",
+                 "This is impossible to download or delete!", "It is:", v.path, t_exit, "utils", 466);
+  }
+
+  if (v.want_to_nuke_it) {
+    nuke_file(p.dest_path_exp);
+    return true;
+  }
+  if (!v.want_to_grab_it) {
+    stg.crnt_file_stat = v.on_disk ? 2 : 3;
+    return true;
+  }
+  stg.crnt_file_stat = 1;
+  if (is_net) return download_entry(s, index, v, p, progressed);
+  install_from_dvd(s, v, p);
+  return true;
+}
+
+// Stream s's turn in one call: at most one action.
+void step_stream(int s, int n, bool* progressed) {
+  if (!step_expansions(s, progressed)) return;
+  if (!next.stream_active[s]) return;
+  hand_out_entry(s, n, progressed);
+  const int index = next.stream_index[s];
+  if (index < 0 || index >= n) return;  // idle: past the last entry
+  if (work_on_entry(s, index, progressed)) {
+    adapt_streams(s);
+    *progressed = true;
+  }
+}
+
+// Every entry handed out and done with, nothing being expanded or waiting
+// to be fetched again.
+bool grab_is_complete(int n) {
+  if (!g_refetch.empty()) return false;
   for (int s = 0; s < kStreamCount; ++s) {
-    // A stream downloads its next entry while its last one is expanded:
-    // first an ended expansion is settled (also on a retired stream), then
-    // a held archive goes to the workers in its place.
-    int c = 0;
-    if (collect_expansion(s, &c)) {
-      settle_expansion(s, c);
-      progressed = true;
-    }
-    if (g_jobs[s].call) next.file_down += files[g_jobs[s].index].versions.back().down_size;
-    if (g_held[s].held) {
-      if (g_jobs[s].call) {
-        next.file_down += files[g_held[s].what.index].versions.back().down_size;
-        continue;
-      }
-      g_held[s].held = false;
-      start_expansion(s, g_held[s].what);
-      adapt_streams(s);  // the entry is handed on: the stream takes its next one
-      progressed = true;
-    }
-    if (!next.stream_active[s]) continue;
-    const bool idle = next.stream_index[s] < 0 || next.stream_index[s] >= n;
-    if (next.stream_waiting[s] || (idle && !g_refetch.empty())) {
-      progressed = true;
-      if (!g_refetch.empty()) {
-        next.stream_index[s] = g_refetch.front().first;
-        g_damaged_tries[s] = g_refetch.front().second;
-        g_refetch.erase(g_refetch.begin());
-      } else {
-        g_damaged_tries[s] = 0;
-        next.stream_index[s] = next.next_index;
-        next.next_index = next.next_index + 1 > n ? n : next.next_index + 1;
-      }
-    }
-    const int index = next.stream_index[s];
-    if (index < 0 || index >= n) continue;  // idle: past the last entry
-
-    file_version_struct& v = files[index].versions.back();
-    std::string dest_path_rel = v.path;
-    trim_dest_folder(dest_path_rel);
-    const char* suffix = archive_suffix(v.path);
-    const std::string src_path = is_net ? server_path[stg.sel_server] + v.path + suffix
-                                        : dvd_path + install_name + "/" + v.path + suffix;
-    const std::string dest_path_exp = dest_dir_path + dest_path_rel;
-
-    next.stream_waiting[s] = 0;
-    crnt_file_path = src_path;
-    crnt_file_name = get_file_with_path(src_path);
-    if (path_has_no_file(v.path)) {
-      MACIBM_alert(0, "I am working through the list and found a path that has no file!",
-                   "This is impossible to download or delete!", "It is:", v.path, t_exit, "utils", 466);
-    }
-
-    bool done = false;
-    if (v.want_to_nuke_it) {
-      nuke_file(dest_path_exp);
-      done = true;
-    } else if (v.want_to_grab_it) {
-      stg.crnt_file_stat = 1;
-      if (is_net) {
-        const std::string dest_path_zip = stream_archive(s, g_file[s], suffix);
-        const down_class* before = http.down[s + 2];
-        const int64_t had = before ? before->mReceivedPayload : -1;
-        const int r = http.net_check(s + 2, server_name[stg.sel_server], src_path, dest_path_zip);
-        if (r == 0) {
-          const down_class* d = http.down[s + 2];
-          stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
-          next.file_down += stg.crnt_file_rat * v.down_size;
-          progressed |= !before || !d || d->mReceivedPayload != had;
-        } else if (r == 2) {
-          // Retry the same entry from another server. next_index is left
-          // where it is: lowering it would hand entries that other streams
-          // already finished out again, fetching them twice and counting
-          // their sizes twice in the progress.
-          stg.got_404 = 1;
-          pick_server_biased();
-          progressed = true;
-        } else {
-          stg.got_404 = 0;
-          progressed = true;
-          next.file_down += v.down_size;  // downloaded; counted as such until it is expanded
-          expansion_job what;
-          what.index = index;
-          what.tries = g_damaged_tries[s];
-          what.src_path = src_path;
-          what.zip = dest_path_zip;
-          what.dest_path_exp = dest_path_exp;
-          if (g_jobs[s].call) {
-            g_held[s] = {true, what};  // the stream's last expansion has not ended yet
-          } else {
-            start_expansion(s, what);
-            // Without workers it has already ended: settled at once.
-            if (collect_expansion(s, &c)) settle_expansion(s, c);
-            done = true;
-          }
-        }
-      } else {
-        if (s != 0) {
-          MACIBM_alert(0, "Trying to do a DVD install with multiple streams!",
-                       "The shark with the laser on his head is getting very dizzy!", "", "", t_exit, "utils",
-                       503);
-        }
-        extract_and_delete_file(src_path, dest_path_exp);
-        stg.crnt_file_rat = 1.0f;
-        count_fetched(v);
-        done = true;
-      }
-    } else {
-      stg.crnt_file_stat = v.on_disk ? 2 : 3;
-      done = true;
-    }
-
-    if (done) {
-      adapt_streams(s);
-      progressed = true;
-    }
+    if (next.stream_active[s] && next.stream_index[s] < n) return false;
+    if (g_streams[s].job.call || g_streams[s].held.held) return false;
   }
+  return true;
+}
 
-  // A failed expansion ends the grab here: the install is not complete, so
-  // neither the clean-up nor the rename after the release may run. Downloads
-  // other streams still have running are abandoned: left in their slots, the
-  // next install's first poll of a slot would take the old file for the
-  // archive of a different entry.
-  if (stg.got_failed_install) {
-    drain_expansions();
-    abandon_stream_downloads();
-    delete_stream_archives();
-    return 1;
-  }
+// A failed expansion ends the grab here: the install is not complete, so
+// neither the clean-up nor the rename after the release may run. Downloads
+// other streams still have running are abandoned: left in their slots, the
+// next install's first poll of a slot would take the old file for the
+// archive of a different entry.
+void end_failed_grab() {
+  drain_expansions();
+  abandon_stream_downloads();
+  delete_stream_archives();
+}
 
-  bool complete = g_refetch.empty();
-  for (int s = 0; s < kStreamCount; ++s) {
-    if (next.stream_active[s] && next.stream_index[s] < n) complete = false;
-    if (g_jobs[s].call || g_held[s].held) complete = false;
-  }
-  if (!complete) {
-    // Nothing arrived and nothing ended: rather than spin, give the processor
-    // to the expansions for a moment (an ending one wakes this at once).
-    if (!progressed) UTL_message_queue_read(job_ended_queue(), 1);
-    return 0;
-  }
-
+// The whole manifest is done with: the streams' archives, the emptied
+// folders and the installation folder's name are seen to.
+void finish_grab() {
   next.dir_done = 1;
   delete_stream_archives();
   clean_up_emptied_folders();
   rename_installation_folder();
   xer.flush();
+}
+
+}  // namespace
+
+int grab_files() {
+  const int n = static_cast<int>(sim_info.files.size());
+  next.file_down = 0.0f;
+  bool progressed = false;  // anything moved in this call
+  for (int s = 0; s < kStreamCount; ++s) step_stream(s, n, &progressed);
+
+  if (stg.got_failed_install) {
+    end_failed_grab();
+    return 1;
+  }
+  if (!grab_is_complete(n)) {
+    // Nothing arrived and nothing ended: rather than spin, give the processor
+    // to the expansions for a moment (an ending one wakes this at once).
+    if (!progressed) UTL_message_queue_read(job_ended_queue(), 1);
+    return 0;
+  }
+  finish_grab();
   return 1;
 }

@@ -10,6 +10,42 @@
 #include "ui/hl_mnw.h"  // app_path
 #include "ui/keys.h"    // cmnd, the command registry
 
+namespace {
+// The sentence for each of the program's own codes; null for any other
+// number. There is no default: a code without a text is a -Wswitch warning.
+constexpr const char* own_error_text(int32_t code) {
+  switch (static_cast<err_code>(code)) {
+    case kErrZipOpen:
+      return "We were unable to open a zip file. It may be missing or damaged";
+    case kErrZipRead:
+      return "We were unable to read from a zip file. It may be missing or damaged";
+    case kErrZipCreate:
+      return "We were unable to create a zip file";
+    case kErrZipWrite:
+      return "We were unable to write to a zip file. It may be missing or damaged";
+    case kErrZipForkTooBig:
+      return "We cannot compress a zip file because its source file resource fork is more than 2 GB. The "
+             "source "
+             "file is probably damaged";
+    case kErrOpenRead:
+      return "We could not open a file to read from it";
+    case kErrNetReconnect:
+      return "We were unable to connct to the network due to an internal reconnect error";
+    case kErrNetBadState:
+      return "We wre unable to connect to the network due to a bad state error";
+    case kErrNetAlloc:
+      return "We could not allocate a connection to the network";
+    case kErrNetWriteDisk:
+      return "We could not write the incoming file from the web to disk";
+    case kErrNetNoServer:
+      return "We could not find the server over the network";
+    case kErrZipForkHeader:
+      return "Part of the downloaded zip file is corrupted (the resource fork header is bad)";
+  }
+  return nullptr;
+}
+}  // namespace
+
 const error_msg_info kErrMsgs[] = {
     {0, "No error detected"},
     {1, "Operation not permitted. Perhaps you do not have access to a directory or file system"},
@@ -53,21 +89,18 @@ const error_msg_info kErrMsgs[] = {
     {77, "No locks available"},
     {88, "Wide character encoding error"},
     {99, "Unknown error"},
-    {20001, "We were unable to open a zip file. It may be missing or damaged"},
-    {20002, "We were unable to read from a zip file. It may be missing or damaged"},
-    {20003, "We were unable to create a zip file"},
-    {20004, "We were unable to write to a zip file. It may be missing or damaged"},
-    {20005,
-     "We cannot compress a zip file because its source file resource fork is more than 2 GB. The source file "
-     "is "
-     "probably damaged"},
-    {20006, "We could not open a file to read from it"},
-    {20007, "We were unable to connct to the network due to an internal reconnect error"},
-    {20008, "We wre unable to connect to the network due to a bad state error"},
-    {20009, "We could not allocate a connection to the network"},
-    {20010, "We could not write the incoming file from the web to disk"},
-    {20011, "We could not find the server over the network"},
-    {20012, "Part of the downloaded zip file is corrupted (the resource fork header is bad)"},
+    {kErrZipOpen, own_error_text(kErrZipOpen)},
+    {kErrZipRead, own_error_text(kErrZipRead)},
+    {kErrZipCreate, own_error_text(kErrZipCreate)},
+    {kErrZipWrite, own_error_text(kErrZipWrite)},
+    {kErrZipForkTooBig, own_error_text(kErrZipForkTooBig)},
+    {kErrOpenRead, own_error_text(kErrOpenRead)},
+    {kErrNetReconnect, own_error_text(kErrNetReconnect)},
+    {kErrNetBadState, own_error_text(kErrNetBadState)},
+    {kErrNetAlloc, own_error_text(kErrNetAlloc)},
+    {kErrNetWriteDisk, own_error_text(kErrNetWriteDisk)},
+    {kErrNetNoServer, own_error_text(kErrNetNoServer)},
+    {kErrZipForkHeader, own_error_text(kErrZipForkHeader)},
     {0, nullptr},
 };
 
@@ -92,6 +125,7 @@ unsigned char lower(unsigned char c) {
 }  // namespace
 
 std::string error_str(int code) {
+  if (const char* own = own_error_text(code)) return own;
   for (const error_msg_info* e = kErrMsgs; e->msg; ++e)
     if (e->err == code) return e->msg;
   return platform_error_text(code);

@@ -3,35 +3,26 @@
 //
 // Every disk call returns 0 on success or an error code; nothing here shows a
 // message (except the fatal path-form alerts). Codes share one number space:
-// the program's own codes 20001..20012, and on this platform errno values,
+// the program's own codes (util/error_codes.h), and on this platform errno values,
 // which also stand where the system's error codes would. error_str turns any
 // of them into the sentence shown to the user.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// The program's own result codes.
-constexpr int kErrZipOpen = 20001;
-constexpr int kErrZipRead = 20002;
-constexpr int kErrZipCreate = 20003;
-constexpr int kErrZipWrite = 20004;
-constexpr int kErrZipForkTooBig = 20005;
-constexpr int kErrOpenRead = 20006;
-constexpr int kErrNetReconnect = 20007;
-constexpr int kErrNetBadState = 20008;
-constexpr int kErrNetAlloc = 20009;
-constexpr int kErrNetWriteDisk = 20010;
-constexpr int kErrNetNoServer = 20011;
-constexpr int kErrZipForkHeader = 20012;
+#include "util/error_codes.h"  // the program's own codes
 
 struct error_msg_info {
   int32_t err;
   const char* msg;  // null in the closing record
 };
-// Searched from the start; the first record with the code wins.
+// Every code with a text of its own: the errno values the table words
+// itself, then the program's codes. Searched from the start; the first
+// record with the code wins.
 extern const error_msg_info kErrMsgs[];
 
-// The text for any result code: the table's, else the system's text.
+// The text for any result code: the program's own text, else the table's,
+// else the system's text.
 std::string error_str(int code);
 
 // Where the calling thread's last failing call of this module gave up (for

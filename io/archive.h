@@ -4,17 +4,17 @@
 // a folder.
 //
 // Both calls return 0 on success or a result code that error_str turns into a
-// sentence: 20001 the archive cannot be opened or is not of its format,
-// 20002 a member could not be read in full (damaged data, wrong checksum in a
+// sentence: kErrZipOpen the archive cannot be opened or is not of its format,
+// kErrZipRead a member could not be read in full (damaged data, wrong checksum in a
 // 7z archive, or a member name that would write outside the destination
-// folder), 20004 an extracted file was not written in full, 12 out of memory,
+// folder), kErrZipWrite an extracted file was not written in full, 12 out of memory,
 // a C library errno (a file or folder could not be created), or one of
 // minizip's negative codes (UNZ_CRCERROR -105 and friends) for a damaged zip
 // member. Nothing is shown to the user here; failures are written to the log.
 //
 // Safety on this platform:
 // - a member whose name is absolute, holds a ".." component or a backslash is
-//   refused (20002 and a log line); nothing is written for it;
+//   refused (kErrZipRead and a log line); nothing is written for it;
 // - symbolic-link members and Mac resource-fork members ("__MACOSX/...") are
 //   written as nothing and do not fail;
 // - every file is written under a temporary name next to its final place and
@@ -45,7 +45,7 @@ int zip_to_file(const std::string& zip_file, const std::string& out_directory, s
 // The archive is read as a stream, block by block, never whole into memory.
 // `out_file`: null, or receives the full output path of each file written (so
 // the last one remains). `force_name` as for zip_to_file. A missing archive
-// gives errno 2; a file that is not a readable 7z archive gives 20001.
+// gives errno 2; a file that is not a readable 7z archive gives kErrZipOpen.
 // Folder items are skipped and no folders are created.
 int p7z_to_file(const std::string& zip_file, const std::string& out_directory, std::string* out_file,
                 int force_name);

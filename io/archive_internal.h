@@ -28,7 +28,7 @@ class part_file {
   // Creates the temporary file. Returns 0 or errno.
   int open(const std::string& path);
   // Writes all `n` bytes. Returns 0, or on a short write the C library's
-  // errno when it names the cause (28: disk full), else 20004.
+  // errno when it names the cause (28: disk full), else kErrZipWrite.
   int write(const void* data, size_t n);
   // Closes, adds the execute bits when `executable`, and renames the file
   // into place. Returns 0, the write error as for write() when the data

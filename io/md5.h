@@ -41,11 +41,11 @@ std::string md5_sign_bytes(const void* data, size_t len);
 
 // Signs the file at `inFileName` (a path as xmap_class takes it). Returns 0
 // and sets `outSig`; a file that exists but is empty gets the digest of empty
-// input. Returns 20006 when the file cannot be opened or mapped, leaving
+// input. Returns kErrOpenRead when the file cannot be opened or mapped, leaving
 // `outSig` unchanged. Shows nothing.
 int calc_file_md5(const std::string& inFileName, std::string& outSig);
 
-// Signs `len` bytes of a file mapping into `outSig`. Returns 0, or 20006
+// Signs `len` bytes of a file mapping into `outSig`. Returns 0, or kErrOpenRead
 // (outSig unchanged) when the file was shortened by another program while it
 // was read, so that the lost pages could not be read.
 int md5_sign_mapped(const unsigned char* data, size_t len, std::string& outSig);

@@ -11,6 +11,7 @@
 #include "net/PCSBSocket.h"
 #include "net/http.h"
 #include "platform/sockets.h"
+#include "util/error_codes.h"
 #include "util/log.h"
 #include "util/xtim.h"
 
@@ -122,6 +123,7 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
     LookupFailed();
   } else {
     mLookup = std::make_unique<sock_lookup>(contact);
+    SetState(state::kResolving);
   }
 }
 
@@ -131,6 +133,7 @@ down_class::~down_class() {
 
 void down_class::StartConnection(uint32_t ip) {
   mResponseNum = -1;
+  SetState(state::kConnecting);
   mSocket = std::make_unique<PCSBSocket>(0, false);
   mSocket->Connect(ip, mConnectPort);
 }
@@ -139,8 +142,33 @@ void down_class::LookupFailed() {
   xer << "Translated server " << mServerName << " to IP addy: " << sock_ipv4_text(0)
       << " and port = " << mServerPort << "\n";
   xer.flush();
-  mFileErr = 20011;
+  mFileErr = kErrNetNoServer;
   mOutBuf.clear();  // no connection, no request
+  SetState(state::kUnresolved);
+}
+
+// The one place the state changes.
+void down_class::SetState(state to) {
+  mState = to;
+}
+
+PCSB_Status down_class::FollowSocket() {
+  const PCSB_Status st = mSocket->GetStatus();
+  switch (st) {
+    case pcsbstatus_Error:
+      SetState(state::kFailed);
+      break;
+    case pcsbstatus_Disconnected:
+      SetState(state::kOver);
+      break;
+    case pcsbstatus_Connecting:
+      break;
+    case pcsbstatus_Ready:
+    case pcsbstatus_Connected:
+      if (mState == state::kConnecting) SetState(state::kSending);  // the request is never empty
+      break;
+  }
+  return st;
 }
 
 // ---------------------------------------------------------------------------
@@ -159,36 +187,44 @@ void down_class::DoProcessing() {
     StartConnection(ip);
   }
   if (!mSocket) return;
-  const PCSB_Status st = mSocket->GetStatus();
+  const PCSB_Status st = FollowSocket();
   if (st == pcsbstatus_Connected) {
-    if (!mOutBuf.empty()) {
-      int32_t sent = mSocket->http_WriteData(mOutBuf.data(), static_cast<int32_t>(mOutBuf.size()));
-      if (sent > 0) mOutBuf.erase(mOutBuf.begin(), mOutBuf.begin() + sent);
-    }
-    const int32_t got = mSocket->ReadData(readChunk, kReadChunk);
-    if (got < 0) return;
-    if (got == 0) {
-      if (mSocket->ReceivedRelease()) PeerClosed();
-      return;
-    }
-    if (mGotWholeHeader) {
-      TakeBody(readChunk, static_cast<size_t>(got));  // the common case: straight to the file, no copy
-    } else {
-      mInBuf.insert(mInBuf.end(), readChunk, readChunk + got);
-      if (!mGotWholeHeader) ScanHeader();
-      if (mGotWholeHeader && !mInBuf.empty() && !mAbandoned) {
-        std::vector<char> body;
-        body.swap(mInBuf);
-        TakeBody(body.data(), body.size());
-      }
-    }
-    if (mGotWholeHeader) last_read_time = xtim.real_time;
+    Exchange();
+    FollowSocket();  // a send, a read or the end of the body may have ended the stream (no poll: not
+                     // connecting)
   } else if (st == pcsbstatus_Disconnected || st == pcsbstatus_Error) {
     if (mDestFile) {
       std::fclose(mDestFile);  // the transfer failed or ended; FinishFile already closed a whole one
       mDestFile = nullptr;
     }
   }
+}
+
+// One slice of a connected transfer: at most one send and one receive.
+void down_class::Exchange() {
+  if (!mOutBuf.empty()) {
+    int32_t sent = mSocket->http_WriteData(mOutBuf.data(), static_cast<int32_t>(mOutBuf.size()));
+    if (sent > 0) mOutBuf.erase(mOutBuf.begin(), mOutBuf.begin() + sent);
+    if (mOutBuf.empty()) SetState(mGotWholeHeader ? state::kReceivingBody : state::kAwaitingHeader);
+  }
+  const int32_t got = mSocket->ReadData(readChunk, kReadChunk);
+  if (got < 0) return;
+  if (got == 0) {
+    if (mSocket->ReceivedRelease()) PeerClosed();
+    return;
+  }
+  if (mGotWholeHeader) {
+    TakeBody(readChunk, static_cast<size_t>(got));  // the common case: straight to the file, no copy
+  } else {
+    mInBuf.insert(mInBuf.end(), readChunk, readChunk + got);
+    if (!mGotWholeHeader) ScanHeader();
+    if (mGotWholeHeader && !mInBuf.empty() && !mAbandoned) {
+      std::vector<char> body;
+      body.swap(mInBuf);
+      TakeBody(body.data(), body.size());
+    }
+  }
+  if (mGotWholeHeader) last_read_time = xtim.real_time;
 }
 
 // ---------------------------------------------------------------------------
@@ -255,6 +291,8 @@ void down_class::ParseLine(const char* line, size_t len) {
 // the body ends.
 void down_class::HeaderComplete() {
   mGotWholeHeader = true;
+  if (mState == state::kAwaitingHeader)
+    SetState(state::kReceivingBody);  // else the request is still going out
   if (!mDestFileName.empty()) {
     errno = 0;
     // An existing file is overwritten in place and cut to the body's length
@@ -267,7 +305,7 @@ void down_class::HeaderComplete() {
     if (ec) mDestOldSize = -1;  // unknown: cut it to length at the end in any case
     if (!mDestFile) mDestFile = std::fopen(mDestFileName.c_str(), "wb");
     if (!mDestFile) {
-      mFileErr = errno ? errno : 20010;
+      mFileErr = errno ? errno : kErrNetWriteDisk;
     } else {
       std::setvbuf(mDestFile, nullptr, _IONBF, 0);  // each 64 KiB read goes to the file in one write
     }
@@ -338,7 +376,7 @@ void down_class::StoreBody(const char* data, size_t len) {
   errno = 0;
   const size_t put = std::fwrite(data, 1, len, mDestFile);
   mReceivedPayload += static_cast<int64_t>(put);
-  if (put < len && mFileErr == 0) mFileErr = errno ? errno : 20010;
+  if (put < len && mFileErr == 0) mFileErr = errno ? errno : kErrNetWriteDisk;
 }
 
 // A chunked body (RFC 9112 7.1): hexadecimal size line (extensions after ';'
@@ -419,7 +457,7 @@ void down_class::PeerClosed() {
 void down_class::FinishFile() {
   if (!mDestFile) return;
   errno = 0;
-  if (std::fclose(mDestFile) != 0 && mFileErr == 0) mFileErr = errno ? errno : 20010;
+  if (std::fclose(mDestFile) != 0 && mFileErr == 0) mFileErr = errno ? errno : kErrNetWriteDisk;
   mDestFile = nullptr;
   if (mDestOldSize == -1 || mDestOldSize > mReceivedPayload) {
     std::error_code ec;
@@ -443,14 +481,30 @@ void down_class::Abandon(const std::string& why) {
 // ---------------------------------------------------------------------------
 // State queries
 
+down_class::state down_class::GetState() {
+  if (mSocket) FollowSocket();
+  return mState;
+}
+
 int32_t down_class::GetStat() {
-  if (!mSocket) return mLookup ? 1 : 0;  // a running name look-up counts as connecting
-  if (mSocket->GetStatus() == pcsbstatus_Connecting) return 1;
-  if (mSocket->GetStatus() == pcsbstatus_Error) return 2;
-  if (mSocket->GetStatus() == pcsbstatus_Disconnected) return 3;
-  if (!mOutBuf.empty()) return 4;
-  if (mGotWholeHeader) return 5;
-  return 6;
+  switch (GetState()) {
+    case state::kUnresolved:
+      return 0;
+    case state::kResolving:  // a running name look-up counts as connecting
+    case state::kConnecting:
+      return 1;
+    case state::kFailed:
+      return 2;
+    case state::kOver:
+      return 3;
+    case state::kSending:
+      return 4;
+    case state::kReceivingBody:
+      return 5;
+    case state::kAwaitingHeader:
+      return 6;
+  }
+  return 0;
 }
 
 bool down_class::IsComplete() const {
@@ -466,7 +520,7 @@ bool down_class::IsErr() {
 int32_t down_class::GetOSErr() const {
   if (mFileErr != 0) return mFileErr;
   if (mSocket) return mSocket->GetOSError();
-  return 20009;
+  return kErrNetAlloc;
 }
 
 float down_class::GetPercentDone() const {

@@ -48,12 +48,11 @@ std::string http_agent_text() {
 }
 
 http_class::~http_class() {
-  for (int o = 0; o < kSlots; ++o) ReleaseSlot(o);
+  for (int o = 0; o < kSlots; ++o) abandon(o);
 }
 
-void http_class::ReleaseSlot(int o) {
-  delete down[o];
-  down[o] = nullptr;
+void http_class::abandon(int o) {
+  if (o >= 0 && o < kSlots) mSlots[o].reset();
 }
 
 bool http_class::UseProxy(const char* inIP, uint16_t) const {
@@ -89,14 +88,14 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   }
   if (!inited_any) {
     inited_any = true;
-    for (int i = 0; i < kSlots; ++i) ReleaseSlot(i);
+    for (int i = 0; i < kSlots; ++i) abandon(i);
     if (!soc_inited) {
       (void)PCSBSocket::StartupNetworking(true);
       soc_inited = true;
     }
   }
 
-  if (!down[o]) {
+  if (!mSlots[o]) {
     if (!server.empty() && is_dirchar(server.back())) {
       MACIBM_alert(0, "net_check error! You have a dirchar at the end of the server name!", "You should not!",
                    "Our convention is that a server name is simply a server name... with no slash!", server,
@@ -118,7 +117,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   for (char& c : file)
     if (c == '\\') c = '/';
 
-  const bool started = !down[o];
+  const bool started = !mSlots[o];
   last_moved = true;
   if (started) {
     std::string host;
@@ -129,9 +128,10 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
         {"User-agent", http_agent_text()},
         {"Connection", "close"},
     };
-    down[o] = new down_class(host.c_str(), port, file.c_str(), false, fields, nullptr, 0, rel_path.c_str());
+    mSlots[o] = std::make_unique<down_class>(host.c_str(), port, file.c_str(), false, fields, nullptr, 0,
+                                             rel_path.c_str());
   }
-  down_class* d = down[o];
+  down_class* d = mSlots[o].get();
   if (!d) return 0;
 
   const progress before = progress_of(*d);
@@ -139,7 +139,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   if (!d->IsDone() && !d->IsComplete()) {
     if (!d->IsErr()) {
       if (xtim.real_time - d->last_read_time > kDownloadStallSeconds) {
-        ReleaseSlot(o);
+        abandon(o);
         return 2;
       }
       last_moved = started || progress_of(*d) != before;
@@ -148,7 +148,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   }
 
   if (d->mResponseNum >= 200 && d->mResponseNum <= 299 && d->IsComplete() && !d->IsErr()) {
-    ReleaseSlot(o);
+    abandon(o);
     return 1;
   }
   xer << "HTTP Error for " << rel_path << "\n"
@@ -162,6 +162,6 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
       << "   response   =" << d->GetResponseName() << " (#" << d->mResponseNum << ")\n"
       << "\n";
   xer.flush();
-  ReleaseSlot(o);
+  abandon(o);
   return 2;
 }

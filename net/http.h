@@ -15,6 +15,7 @@
 
 class PCSBSocket;
 class sock_lookup;
+enum PCSB_Status : uint8_t;
 
 // One HTTP request and its response. The constructor builds the request and
 // starts reaching the server (or the proxy): a dotted address is connected to
@@ -24,6 +25,19 @@ class sock_lookup;
 // The owner polls GetStat/IsDone/IsComplete/IsErr and deletes the object.
 class down_class {
  public:
+  // Where the transfer is. It changes in SetState alone; the socket's part
+  // (connected, failed, over) is followed whenever its status is read.
+  enum class state : uint8_t {
+    kUnresolved,      // no address for the server: no socket, no request (GetStat 0)
+    kResolving,       // the server's name is being looked up (1)
+    kConnecting,      // the connection is being made (1)
+    kSending,         // connected; request bytes still to send (4)
+    kAwaitingHeader,  // the request is sent; the final header is not complete (6)
+    kReceivingBody,   // the header is complete; the body arrives (5)
+    kFailed,          // the socket failed (2)
+    kOver,            // disconnected: the transfer is over, whole or not (3)
+  };
+
   // `inServerIP`: host name or dotted IPv4 (no port); `inPort`: host order;
   // `inURL`: path part of the request (spaces are sent as %20);
   // `inExtraFields`: header fields sent in name order (a proxied request needs
@@ -39,16 +53,20 @@ class down_class {
   // Advances the transfer by one slice: at most one send and one receive.
   void DoProcessing();
 
-  // State code, tested in this order: 0 no socket (server did not resolve),
-  // 1 connecting (or still looking up the server's name), 2 socket error, 3 transfer over (disconnected), 4
-  // request still being sent, 5 header complete and body arriving, 6 waiting for the header.
+  // The state as a code (the socket's status is read afresh first): 0 no
+  // socket (server did not resolve), 1 connecting (or still looking up the
+  // server's name), 2 socket error, 3 transfer over (disconnected), 4 request
+  // still being sent, 5 header complete and body arriving, 6 waiting for the
+  // header.
   int32_t GetStat();
+  // The state after the socket's status is read afresh.
+  state GetState();
   std::string GetResponseName() const { return mResponseName; }
   bool IsDone() { return GetStat() == 3; }
   // The announced body is wholly in (false for an abandoned response).
   bool IsComplete() const;
   bool IsErr();
-  // mFileErr if set; else the socket's OS error; else 20009 when there is no socket.
+  // mFileErr if set; else the socket's OS error; else kErrNetAlloc when there is no socket.
   int32_t GetOSErr() const;
   // -1 while the length is unknown (also for a chunked body, until its end),
   // else percent of the announced body received.
@@ -73,6 +91,10 @@ class down_class {
   float last_read_time = 0.0f;   // frame clock at construction and at each arrival of body data
 
  private:
+  void SetState(state to);
+  // Reads the socket's status and moves the state after it; returns it.
+  PCSB_Status FollowSocket();
+  void Exchange();
   void StartConnection(uint32_t ip);
   void LookupFailed();
   void ScanHeader();
@@ -85,6 +107,7 @@ class down_class {
   void FinishFile();
   void Abandon(const std::string& why);
 
+  state mState = state::kUnresolved;
   std::string mServerName;               // as given, for the log
   uint16_t mServerPort = 0;              // as given, for the log
   uint16_t mConnectPort = 0;             // the server's port, or the proxy's
@@ -134,11 +157,22 @@ class http_class {
   std::string ProxyPort_str;  // the port as kept in the preferences file
   int32_t ProxyPort_int = 0;  // 0 = no proxy
 
+  // Stops the download in slot `o`, if any, and empties the slot: its socket
+  // and its destination file are closed; the file stays on disk as far as it
+  // got. For a caller that gives a download up without waiting for its
+  // result. A slot outside 0..5 is ignored.
+  void abandon(int o);
+
   static constexpr int kSlots = 6;
-  down_class* down[kSlots] = {};  // owning; null = slot free
 
  private:
-  void ReleaseSlot(int o);
+  std::unique_ptr<down_class> mSlots[kSlots];  // null = slot free
+
+ public:
+  // The download in each slot, to be read (progress, state); null = slot
+  // free. Only net_check fills a slot, and only net_check and abandon empty
+  // it.
+  const std::unique_ptr<down_class> (&down)[kSlots] = mSlots;
 };
 
 extern http_class http;

@@ -267,7 +267,7 @@ TEST_F(Install, AnArchiveThatCannotBeExpandedFailsTheInstall) {
   EXPECT_EQ(dest_dir_path, dir_ / "games/Old Name/") << "a failed install is not renamed after the release";
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_EQ(alerts[0].l1, "The installer cannot extract a file.");
-  EXPECT_EQ(alerts[0].l2, "Error: " + error_str(20001));
+  EXPECT_EQ(alerts[0].l2, "Error: " + error_str(kErrZipOpen));
   EXPECT_EQ(alerts[0].l4, "Destination: " + dest_dir_path + "data/same.txt");
   EXPECT_EQ(alerts[0].type, t_alert);
   EXPECT_EQ(alerts[0].line, 392);

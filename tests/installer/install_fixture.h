@@ -55,10 +55,7 @@ class InstallTest : public CoreTest {
   }
 
   static void release_slots() {
-    for (int i = 0; i < http_class::kSlots; ++i) {
-      delete http.down[i];
-      http.down[i] = nullptr;
-    }
+    for (int i = 0; i < http_class::kSlots; ++i) http.abandon(i);
   }
 
   static std::string publisher() { return std::string(SKYVANE_BINARY_DIR) + "/tools/skyvane-publish"; }

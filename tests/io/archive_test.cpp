@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/test_support.h"
+#include "util/error_codes.h"
 #include "util/log.h"
 
 namespace fs = std::filesystem;
@@ -133,14 +134,16 @@ TEST_F(ArchiveTest, ZipMacMetadataAndSymlinksWriteNothing) {
 
 TEST_F(ArchiveTest, ZipMissingArchiveGives20001AndFourLogLines) {
   const std::string missing = src() + "missing.zip";
-  EXPECT_EQ(zip_to_file(missing, out(), nullptr, 0), 20001);
+  EXPECT_EQ(zip_to_file(missing, out(), nullptr, 0), kErrZipOpen);
   const std::string log = log_text();
   const std::string expected =
       "OK I am about to report that I could not open a zip file for extraction!\n"
       "That incoming file is " +
       missing + "\nIn c-form, it is " + missing + "\nThe size is " + std::to_string(missing.size()) + "\n";
   EXPECT_EQ(log.rfind(expected, 0), 0u) << "the four open-failure lines, exactly:\n" << log;
-  EXPECT_NE(log.find("Zip to file failed with error err = 20001. file = IO_UTILS line = "), std::string::npos)
+  EXPECT_NE(log.find("Zip to file failed with error err = " + std::to_string(kErrZipOpen) +
+                     ". file = IO_UTILS line = "),
+            std::string::npos)
       << "the closing failure line";
   EXPECT_NE(log.find(". zip_file=" + missing + ", out_directory=" + out() + ".\n"), std::string::npos)
       << "the closing line names archive and folder";
@@ -168,7 +171,7 @@ TEST_F(ArchiveTest, ZipDamagedOrTruncatedFails) {
 
   // Cut in half: the central directory at the end is gone.
   write_file(src() + "half.zip", good.substr(0, good.size() / 2));
-  EXPECT_EQ(zip_to_file(src() + "half.zip", out(), nullptr, 0), 20001)
+  EXPECT_EQ(zip_to_file(src() + "half.zip", out(), nullptr, 0), kErrZipOpen)
       << "a truncated archive cannot be opened";
 
   // Deflate data scrambled in the middle of the member: inflate stops early
@@ -182,7 +185,7 @@ TEST_F(ArchiveTest, ZipDamagedOrTruncatedFails) {
 
   // Not a zip at all.
   write_file(src() + "text.zip", "this is not an archive");
-  EXPECT_EQ(zip_to_file(src() + "text.zip", out(), nullptr, 0), 20001);
+  EXPECT_EQ(zip_to_file(src() + "text.zip", out(), nullptr, 0), kErrZipOpen);
 }
 
 TEST_F(ArchiveTest, ZipRefusesNamesOutsideTheDestination) {
@@ -195,7 +198,7 @@ TEST_F(ArchiveTest, ZipRefusesNamesOutsideTheDestination) {
     for (const char* c = name; *c; ++c) literal += (*c == '\\' ? std::string("\\\\") : std::string(1, *c));
     literal += "', 'owned')]";
     python_zip(zip, literal);
-    EXPECT_EQ(zip_to_file(zip, out(), nullptr, 0), 20002) << "an unsafe member name is refused";
+    EXPECT_EQ(zip_to_file(zip, out(), nullptr, 0), kErrZipRead) << "an unsafe member name is refused";
     EXPECT_NE(log_text().find("refused a member whose name leaves the destination folder"), std::string::npos)
         << "the refusal is logged";
     EXPECT_EQ(read_file(out() + "first.txt"), "fine") << "safe members before it were expanded";
@@ -278,15 +281,18 @@ TEST_F(ArchiveTest, SevenZipSymlinkWritesNothingAndExecBitsStay) {
 TEST_F(ArchiveTest, SevenZipMissingNotAnArchiveOrTruncated) {
   EXPECT_EQ(p7z_to_file(src() + "missing.7z", out(), nullptr, 0), 2) << "a missing archive gives errno";
   write_file(src() + "text.7z", "plain text, not 7z");
-  EXPECT_EQ(p7z_to_file(src() + "text.7z", out(), nullptr, 0), 20001) << "not a 7z archive";
-  EXPECT_NE(log_text().find("7z to file failed with error err = 20001. file = IO_UTILS"), std::string::npos)
+  EXPECT_EQ(p7z_to_file(src() + "text.7z", out(), nullptr, 0), kErrZipOpen) << "not a 7z archive";
+  EXPECT_NE(log_text().find("7z to file failed with error err = " + std::to_string(kErrZipOpen) +
+                            ". file = IO_UTILS"),
+            std::string::npos)
       << "archive failures are always logged";
 
   write_file(src() + "f.bin", testsupport::random_bytes(100000, 3));
   in_src("7z a -bd -y t.7z f.bin >/dev/null");
   const std::string good = read_file(src() + "t.7z");
   write_file(src() + "t.7z", good.substr(0, good.size() - 40));  // the header at the end is cut
-  EXPECT_EQ(p7z_to_file(src() + "t.7z", out(), nullptr, 0), 20001) << "a truncated archive cannot be opened";
+  EXPECT_EQ(p7z_to_file(src() + "t.7z", out(), nullptr, 0), kErrZipOpen)
+      << "a truncated archive cannot be opened";
   EXPECT_FALSE(file_exists(out() + "f.bin"));
 }
 
@@ -300,7 +306,8 @@ TEST_F(ArchiveTest, SevenZipWrongChecksumKeepsOldFile) {
   bytes[find_bytes(bytes, "CHECKSUMMED") + 2] ^= 0x20;
   write_file(src() + "crc.7z", bytes);
   write_file(out() + "c.txt", "the user's good copy");
-  EXPECT_EQ(p7z_to_file(src() + "crc.7z", out(), nullptr, 0), 20002) << "checksum mismatch is a read failure";
+  EXPECT_EQ(p7z_to_file(src() + "crc.7z", out(), nullptr, 0), kErrZipRead)
+      << "checksum mismatch is a read failure";
   EXPECT_EQ(read_file(out() + "c.txt"), "the user's good copy") << "a bad item never replaces a file";
   EXPECT_FALSE(file_exists(out() + "c.txt" + kArchivePartSuffix)) << "no partial file remains";
 }
@@ -319,7 +326,8 @@ TEST_F(ArchiveTest, SevenZipRefusesNamesOutsideTheDestination) {
   make_dirs(out() + "sub");
   for (const char* arc : {"abs.7z", "rel.7z", "bs.7z"}) {
     SCOPED_TRACE(arc);
-    EXPECT_EQ(p7z_to_file(src() + arc, out() + "deeper/", nullptr, 0), 20002) << "unsafe item name refused";
+    EXPECT_EQ(p7z_to_file(src() + arc, out() + "deeper/", nullptr, 0), kErrZipRead)
+        << "unsafe item name refused";
     expect_nothing_outside_out("7z traversal");
     EXPECT_FALSE(file_exists(out() + "sub/f.txt")) << "nothing was written above the destination";
     EXPECT_TRUE(fs::is_empty(out() + "deeper")) << "nothing was written for it";

@@ -38,13 +38,14 @@ class IoUtilsTest : public ::testing::Test {
 };
 
 TEST(ErrorStr, TableTextsWin) {
-  EXPECT_EQ(error_str(20011), "We could not find the server over the network") << "own code from the table";
+  EXPECT_EQ(error_str(kErrNetNoServer), "We could not find the server over the network")
+      << "own code from the table";
   EXPECT_EQ(error_str(2), "No such file or directory") << "errno value from the table";
   EXPECT_EQ(error_str(0), "No error detected");
   EXPECT_EQ(error_str(28), "No space left on device. Perhaps your hard drive is full")
       << "the table's text replaces the system's for codes it lists";
-  EXPECT_EQ(error_str(20006), "We could not open a file to read from it");
-  EXPECT_EQ(error_str(20008), "We wre unable to connect to the network due to a bad state error")
+  EXPECT_EQ(error_str(kErrOpenRead), "We could not open a file to read from it");
+  EXPECT_EQ(error_str(kErrNetBadState), "We wre unable to connect to the network due to a bad state error")
       << "texts are kept exactly, misspellings included";
 }
 
@@ -62,7 +63,7 @@ TEST(ErrorStr, TableIsComplete) {
   int rows = 0;
   for (const error_msg_info* e = kErrMsgs; e->msg; ++e) ++rows;
   EXPECT_EQ(rows, 54) << "42 errno rows and 12 own codes";
-  for (int code = 20001; code <= 20012; ++code)
+  for (int code = kErrFirstOwn; code <= kErrLastOwn; ++code)
     EXPECT_NE(error_str(code), std::strerror(code)) << "every own code has a table text: " << code;
 }
 

@@ -11,6 +11,7 @@
 #include "net/http.h"
 #include "net_test_util.h"
 #include "support/test_support.h"
+#include "util/error_codes.h"
 
 namespace {
 
@@ -324,7 +325,7 @@ TEST_F(DownClass, UnresolvableServer) {
   }));
   EXPECT_EQ(d.GetStat(), 0) << "no socket without an address";
   EXPECT_TRUE(d.IsErr());
-  EXPECT_EQ(d.GetOSErr(), 20011) << "the 'could not find the server' code";
+  EXPECT_EQ(d.GetOSErr(), kErrNetNoServer) << "the 'could not find the server' code";
   EXPECT_EQ(d.mResponseNum, 0) << "no connection was started";
   EXPECT_TRUE(d.mOutBuf.empty()) << "no request is built";
   d.DoProcessing();  // harmless

@@ -20,6 +20,7 @@
 #include "net_test_util.h"
 #include "support/test_support.h"
 #include "ui/hl_alert.h"
+#include "util/error_codes.h"
 #include "util/xtim.h"
 
 namespace {
@@ -131,7 +132,8 @@ TEST_F(HttpNginx, UnknownServerFailsWithoutATimeOut) {
   }));
   xtim.advance_clock();
   EXPECT_EQ(r, 2) << "an unresolvable server fails as soon as the look-up answers";
-  EXPECT_NE(log.text().find("   GetStat    =0\n   GetOSErr   =20011\n"), std::string::npos)
+  EXPECT_NE(log.text().find("   GetStat    =0\n   GetOSErr   =" + std::to_string(kErrNetNoServer) + "\n"),
+            std::string::npos)
       << "the dump shows no socket and the not-found code";
 }
 
@@ -278,6 +280,23 @@ TEST(HttpScripted, BodyArrivalRestartsTheStallClock) {
   }));
   EXPECT_EQ(read_file(out / "f"), "abcd");
   xtim.advance_clock();
+}
+
+TEST(HttpScripted, AbandonEmptiesTheSlotAndKeepsThePartialFile) {
+  FaultServer srv({Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab"), Hold()});
+  testsupport::TempDir out;
+  nettest::LogCapture log;
+  ASSERT_TRUE(nettest::poll_until([&] {
+    EXPECT_EQ(http.net_check(4, srv.host(), "/f", out / "f"), 0);
+    return http.down[4] && http.down[4]->mReceivedPayload == 2;
+  }));
+  http.abandon(4);
+  EXPECT_EQ(http.down[4], nullptr) << "the slot is free";
+  EXPECT_EQ(read_file(out / "f"), "ab") << "the file stays as far as it got, closed";
+  http.abandon(4);   // an empty slot: nothing to do
+  http.abandon(-1);  // outside the slots: ignored
+  http.abandon(http_class::kSlots);
+  EXPECT_EQ(log.text().find("HTTP Error"), std::string::npos) << "giving a download up writes no dump";
 }
 
 TEST(HttpScripted, EarlyCloseFailsAtOnceWithTheDump) {
