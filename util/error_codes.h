@@ -1,9 +1,8 @@
 #pragma once
 // The program's own result codes. They share one number space with errno
-// values (and, where the installer came from, the system's error codes): a
-// call returns 0, one of these or an errno value, and error_str turns any of
-// them into the sentence shown to the user. Every code here has a text there;
-// a code added without one is a compile-time warning (-Wswitch).
+// values: a call returns 0, one of these or an errno value, and error_str
+// turns any of them into the sentence shown to the user. Every code here has a
+// text there; a code added without one fails the build (-Werror=switch).
 //
 // Unscoped with a fixed type so a code still travels as the plain int that
 // every disk, archive and network call returns.
