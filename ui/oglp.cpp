@@ -592,6 +592,13 @@ void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, flo
   emit(opaque ? kOpaqueQuad : kQuads, tex, col, alpha, tex_units, opaque ? 4 : alpha_mode, v, 4, &copy);
 }
 
+void OGL_2dquad_box(int tex, int col, float alpha, const screen_box& at, float s1, float t1, float s2,
+                    float t2, int tex_units, int alpha_mode) {
+  const float x1 = at.x, y1 = at.y, x2 = at.x + at.dx, y2 = at.y + at.dy;
+  OGL_2dquad(tex, col, alpha, x1, y1, s1, t1, x1, y2, s1, t2, x2, y2, s2, t2, x2, y1, s2, t1, tex_units,
+             alpha_mode);
+}
+
 void OGL_plot_back_col() {
   OGL_fillrect(34, 1.0f, -mnw.win_x, -mnw.win_y, static_cast<float>(mnw.x_res_now),
                static_cast<float>(mnw.y_res_now));

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/screen_rects.h"
+
 struct oglp_class {
   float font_size = 1.0f;  // glyph quads are the cell size times this (when above 0)
 };
@@ -48,6 +50,11 @@ void OGL_line(int col, float alpha, float x1, float y1, float x2, float y2);
 void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, float t1, float x2, float y2,
                 float s2, float t2, float x3, float y3, float s3, float t3, float x4, float y4, float s4,
                 float t4, int tex_units, int alpha_mode);
+// The textured quad of the screen box `at` showing texture coordinates
+// (s1, t1) at its lower-left corner to (s2, t2) at its upper-right one; the
+// corners go to OGL_2dquad lower-left, upper-left, upper-right, lower-right.
+void OGL_2dquad_box(int tex, int col, float alpha, const screen_box& at, float s1, float t1, float s2,
+                    float t2, int tex_units, int alpha_mode);
 // Fills the whole client area with colour 34, whatever window is current.
 void OGL_plot_back_col();
 // Draws what the pass recorded, sets the current colour white, then swaps
