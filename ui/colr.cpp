@@ -1,10 +1,9 @@
 #include "ui/colr.h"
 
-#include <GL/gl.h>
-
 #include <cmath>
 #include <cstring>
 
+#include "ui/oglp.h"
 #include "ui/screen_rects.h"
 
 ren_class ren;
@@ -148,11 +147,8 @@ bool colr_class::resolve(int col, float alpha, float rgba[4]) const {
 
 void colr_class::set_index(int col, float alpha) {
   float c[4];
-  if (resolve(col, alpha, c)) {
-    glColor3f(c[0], c[1], c[2]);
-  } else {
-    glColor4f(c[0], c[1], c[2], c[3]);
-  }
+  const bool opaque = resolve(col, alpha, c);
+  OGL_color(c, opaque);
 }
 
 void colr_class::take_interface_colors(const std::uint8_t* rgba, int width, int height) {

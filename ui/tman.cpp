@@ -1,7 +1,5 @@
 #include "ui/tman.h"
 
-#include <GL/gl.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,19 +7,10 @@
 #include <cstring>
 
 #include "ui/colr.h"
+#include "ui/gl.h"
 #include "ui/hl_alert.h"
 #include "ui/texes.h"
 #include "util/log.h"
-
-#ifndef GL_CLAMP_TO_EDGE
-#define GL_CLAMP_TO_EDGE 0x812F
-#endif
-#ifndef GL_GENERATE_MIPMAP
-#define GL_GENERATE_MIPMAP 0x8191
-#endif
-#ifndef GL_RGBA16F
-#define GL_RGBA16F 0x881A
-#endif
 
 std::vector<std::uint8_t> scratch_array;
 int scratch_dx = 0;
