@@ -182,11 +182,6 @@ void finished_texts(message_lines& m) {
   }
 }
 
-void draw_background() {
-  OGL_2dquad(kTexBackground, 49, 1.0f, 0, 0, 0, 0, 0, 768, 0, 0.75f, 1024, 768, 1, 0.75f, 1024, 0, 1, 0, 1,
-             5);
-}
-
 void on_new_destination() {
   reset_streams();
   stg.got_failed_install = 0;
@@ -237,7 +232,7 @@ void APP_handlemenu(int) {}
 void APP_update() {
   ensure_temp_names();
   // 1. Background.
-  draw_background();
+  draw_background_picture();
   // A pass that moved a download on is not idle: its next step may be
   // possible at once, and the pump's wait for input would otherwise come
   // between every two steps of a fetch. A download found waiting lets the
@@ -256,13 +251,14 @@ void APP_update() {
   }
   if (moved) MACIBM_not_idle();
   // 4. Destination field.
-  BTN_frame1(9, 285, 89, 300, 0);
+  const screen_box& field = kMainDestField;
+  BTN_frame1(9, field.x + field.dx / 2, field.y + field.dy / 2, field.dx, 0);
   OGL_string(45, 142, 86, dest_dir_path, 9999, kFont, 0);
   const bool field_clicked =
-      mnw.mouse_clicked && mnw.mx >= 135 && mnw.mx <= 435 && mnw.my >= 79 && mnw.my <= 99;
+      mnw.mouse_clicked && interface_rect_contains(field.x, field.y, field.dx, field.dy, mnw.mx, mnw.my);
   // 5. Destination button.
   if (stg.step == 0 || stg.step == 2) {
-    const int button = interface_rect(10, 78, 513, 166, 126, 22, 1, 1);
+    const int button = interface_rect(kMainDestButton, 1, 1);
     if ((button || field_clicked) && pick_dest_path()) on_new_destination();
   }
   // 6. Manifest read.
@@ -277,19 +273,22 @@ void APP_update() {
   if (stg.step == 1) {
     if (xtim.act_puff10) {
       ++d.wrl_i;
-      if (d.wrl_i > 23) d.wrl_i -= 16;
-      if (d.wrl_i < 8) d.wrl_i += 16;
+      if (d.wrl_i > kGlobeLastIcon) d.wrl_i -= 16;
+      if (d.wrl_i < kGlobeFirstIcon) d.wrl_i += 16;
     }
   } else {
-    d.wrl_i = 21;
+    d.wrl_i = kIdleGlobeIcon;
   }
   // 8. Servers, source picture, globe, frames, download size.
   for (int i = 0; i < stg.num_servers; ++i)
     BTN_is_int(142, 578 - 20.0f * i, &stg.sel_server, i, server_desc[i]);
-  interface_rect(0, 595, 644, 33, 128, 86, 0, 0);
-  interface_icon(29, 608, d.wrl_i);
-  BTN_frame2(20, 135, 600, 790, 72, install_name != no_install_name ? "NET: " + install_name : std::string());
-  BTN_frame2(20, 935, 600, 80, 72, "Download");
+  interface_rect(kMainSourcePicture, 0, 0);
+  interface_icon(kMainGlobeX, kMainGlobeY, d.wrl_i);
+  const screen_box& source = kMainSourceFrame;
+  const screen_box& download = kMainDownloadFrame;
+  BTN_frame2(kAtlasFrameStyle, source.x, source.y, source.dx, source.dy,
+             install_name != no_install_name ? "NET: " + install_name : std::string());
+  BTN_frame2(kAtlasFrameStyle, download.x, download.y, download.dx, download.dy, "Download");
   OGL_string(46, d.text_x + 810, 635, size_str(stg.down_req), 700, kFont, 0);
   // 9. Status line.
   const int is_a_sim = (stg.dir_scan >= 3 && stg.step != 1) ? path_is_to_a_sim() : 0;
@@ -298,7 +297,7 @@ void APP_update() {
   // 10. Install button.
   if (stg.step == 0) {
     const bool allowed = d.disk_space_avail == 1 && stg.dir_scan == 3 && stg.disk_req > 0;
-    const int clicked = interface_rect(450, 78, 640, 166, 83, 22, allowed ? 1 : 0, allowed ? 1 : 2);
+    const int clicked = interface_rect(kMainInstallButton, allowed ? 1 : 0, allowed ? 1 : 2);
     if (clicked && allowed) {
       reset_streams();
       stg.got_failed_install = 0;
@@ -311,7 +310,7 @@ void APP_update() {
     }
   }
   // 11. Quit.
-  if (interface_rect(960, 78, 780, 166, 51, 22, 1, 1)) {
+  if (interface_rect(kMainQuitButton, 1, 1)) {
     reset_streams();
     stg.step = 2;
     app_done = 1;
@@ -337,7 +336,8 @@ void APP_update() {
     m.s[2] = "I am trying another server now to see if I can still get you a download...";
   }
   // 14. Message box.
-  BTN_frame2(20, 135, 32, 880, 40, "");
+  const screen_box& box = kMainMessageFrame;
+  BTN_frame2(kAtlasFrameStyle, box.x, box.y, box.dx, box.dy, "");
   for (int i = 0; i < 3; ++i) OGL_string(m.col[i], d.text_x, 58.0f - 10.0f * i, m.s[i], 9999, kFont, 0);
   // 15. Progress bar.
   const bar_geometry frame = progress_frame(d.base_x1, d.base_x2);

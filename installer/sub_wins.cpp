@@ -7,7 +7,7 @@
 
 namespace {
 constexpr int kFontProportional = 100;
-constexpr float kAtlasScale = 1.0f / 1024.0f;  // atlas coordinates are pixels of a 1024 x 1024 sheet
+constexpr float kAtlasScale = 1.0f / kAtlasSheetTexels;
 }  // namespace
 
 float interface_rect_t(float t1, float dt, bool highlighted, bool mouse_inside, bool button_held) {
@@ -20,8 +20,8 @@ bool interface_rect_contains(float x1, float y1, float ds, float dt, float mx, f
 }
 
 void interface_icon_cell(int c, float* s, float* t) {
-  *s = static_cast<float>((c % 8) * 64);
-  *t = static_cast<float>((c / 8) * 64 + 66);
+  *s = static_cast<float>(atlas_icon_s(c));
+  *t = static_cast<float>(atlas_icon_t(c));
 }
 
 int interface_rect(float x1, float y1, float s1, float t1, float ds, float dt, int hi_lite, int col_code) {
@@ -35,20 +35,27 @@ int interface_rect(float x1, float y1, float s1, float t1, float ds, float dt, i
     default:
       colr.assign(103, 1.0f, 1.0f, 1.0f);
   }
-  const float x2 = x1 + ds, y2 = y1 + dt;
   const bool inside = interface_rect_contains(x1, y1, ds, dt, mnw.mx, mnw.my);
   t1 = interface_rect_t(t1, dt, hi_lite != 0, inside, mnw.now_dragging != 0);
   const float s2 = s1 + ds, t2 = t1 + dt;
-  OGL_2dquad(kTexAtlas, 103, 1.0f, x1, y1, s1 * kAtlasScale, t1 * kAtlasScale, x1, y2, s1 * kAtlasScale,
-             t2 * kAtlasScale, x2, y2, s2 * kAtlasScale, t2 * kAtlasScale, x2, y1, s2 * kAtlasScale,
-             t1 * kAtlasScale, 1, 5);
+  OGL_2dquad_box(kTexAtlas, 103, 1.0f, {x1, y1, ds, dt}, s1 * kAtlasScale, t1 * kAtlasScale, s2 * kAtlasScale,
+                 t2 * kAtlasScale, 1, 5);
   return mnw.mouse_clicked && inside ? 1 : 0;
+}
+
+int interface_rect(const screen_image& r, int hi_lite, int col_code) {
+  return interface_rect(r.x, r.y, static_cast<float>(r.cut.s), static_cast<float>(r.cut.t),
+                        static_cast<float>(r.cut.ds), static_cast<float>(r.cut.dt), hi_lite, col_code);
+}
+
+void draw_background_picture() {
+  OGL_2dquad_box(kTexBackground, 49, 1.0f, kBackgroundBox, 0, 0, 1, kBackgroundTopT, 1, 5);
 }
 
 int interface_icon(float x, float y, int c) {
   float s, t;
   interface_icon_cell(c, &s, &t);
-  return interface_rect(x, y, s, t, 64, 64, 0, 0);
+  return interface_rect(x, y, s, t, kAtlasIconSize, kAtlasIconSize, 0, 0);
 }
 
 const char* licence_text() {
@@ -72,11 +79,11 @@ int handle_EULA() {
     BTN_subwin(0, 16, -1, 50, -1, -1, "", nullptr, nullptr);
     // The licence text fills the panel above the two buttons.
     OGL_string(46, 24, mnw.win_dy - 48, licence_text(), mnw.win_dx - 48, kFontProportional, 0);
-    if (interface_rect(300, 10, 832, 166, 85, 22, 1, 1)) {
+    if (interface_rect(kLicenceDeclineButton, 1, 1)) {
       agreed = 0;
       MACIBM_startwind(kWinMain, 0);
     }
-    if (mnw.top_win_now == kWinEula && interface_rect(400, 10, 918, 166, 59, 22, 1, 1)) {
+    if (mnw.top_win_now == kWinEula && interface_rect(kLicenceAcceptButton, 1, 1)) {
       agreed = 1;
       MACIBM_startwind(kWinMain, 0);
     }

@@ -3,6 +3,8 @@
 // buttons and icons cut out of the installer atlas, and the licence screen.
 #include <string>
 
+#include "ui/screen_rects.h"
+
 constexpr int kTexInterface = 392;
 constexpr int kTexAtlas = 393;
 constexpr int kTexBackground = 394;
@@ -20,7 +22,11 @@ void interface_icon_cell(int c, float* s, float* t);
 // (x1, y1); tint 1 light green, 2 light red, else white. Returns 1 when the
 // mouse went down inside it this pass (also when not highlighted).
 int interface_rect(float x1, float y1, float s1, float t1, float ds, float dt, int hi_lite, int col_code);
+// The same for an atlas rectangle placed on a screen (ui/screen_rects.h).
+int interface_rect(const screen_image& r, int hi_lite, int col_code);
 int interface_icon(float x, float y, int c);
+// The background picture over the whole 1024 x 768 screen.
+void draw_background_picture();
 
 // The licence agreement. Returns 1 when accepted, 0 when declined or closed.
 int handle_EULA();

@@ -4,6 +4,7 @@
 // question cannot be asked, which counts as cancelling the installation.
 #include <string>
 
+#include "installer/sub_wins.h"
 #include "installer/ui_hooks.h"
 #include "ui/butn.h"
 #include "ui/hl_alert.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr int kBackgroundTex = 394;  // the built-in 1024 x 768 background picture
 constexpr float kPanelDx = 512.0f, kPanelDy = 138.0f;
 constexpr float kBarInset = 30.0f;
 // Text colours of the panel and of the question (colour-table entries), in
@@ -21,17 +21,12 @@ constexpr int kPanelCol = 49;
 constexpr int kQuestionCol = 43;
 constexpr int kFont = 100;
 
-void draw_background() {
-  OGL_2dquad(kBackgroundTex, 49, 1.0f, 0, 0, 0, 0, 0, 768, 0, 0.75f, 1024, 768, 1, 0.75f, 1024, 0, 1, 0, 1,
-             5);
-}
-
 }  // namespace
 
 void draw_dir_progress_bar(float d1, float d, float d2, int call_type, const std::string& message1,
                            const std::string& rel_path_exp) {
   if (!ogl_inited) return;
-  draw_background();
+  draw_background_picture();
   const float x1 = mnw.x_ctr - kPanelDx / 2.0f, y1 = mnw.y_ctr - kPanelDy / 2.0f;
   // The dark status panel: its text colour 49 (white) reads on it.
   BTN_frame2(15, x1, y1, kPanelDx, kPanelDy, "");

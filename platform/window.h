@@ -4,11 +4,13 @@
 // the work; nothing of SDL is visible here. Everything runs on the main
 // thread.
 //
-// Two back ends, chosen at run time before the window is made:
-// - the real one (SDL2 video, a real window and GL context);
-// - the headless one (plat_win_set_headless, or SKYVANE_HEADLESS=1 in the
-//   environment): no window, no GL, no waiting; the input queue holds only
-//   events injected with plat_win_inject. Core tests drive the pump with it.
+// Two back ends (platform/window_backend.h), one chosen on first use:
+// - the real one (SDL2 video, a real window and GL context: window_sdl.cpp,
+//   gl_context_sdl.cpp, display_modes_sdl.cpp, keys_sdl.cpp);
+// - the headless one (window_headless.cpp; plat_win_set_headless, or
+//   SKYVANE_HEADLESS=1 in the environment): no window, no GL, no waiting;
+//   the input queue holds only events injected with plat_win_inject. Core
+//   tests drive the pump with it.
 #include <string>
 
 // One input event in the terms the pump uses.

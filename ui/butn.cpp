@@ -11,6 +11,7 @@
 #include "ui/hl_alert.h"
 #include "ui/hl_mnw.h"
 #include "ui/oglp.h"
+#include "ui/screen_rects.h"
 #include "ui/tman.h"
 
 std::vector<focus_info_t> focus_ring;
@@ -21,43 +22,10 @@ namespace {
 
 // ---- Style tables -----------------------------------------------------------
 
-// Bar strips of the interface image, texel units: `cap` texels at each end
-// are never stretched; the strip is `strip` long and `height` high with its
-// left edge at u and its bottom at v.
-struct bar_style {
-  int cap, strip, height, u, v;
-  bool valid;
-};
-constexpr bar_style kBars[] = {
-    {10, 100, 26, 1, 487, true},  {20, 100, 26, 102, 487, true}, {10, 52, 26, 304, 486, true},
-    {10, 52, 26, 304, 459, true}, {10, 28, 16, 112, 161, true},  {10, 28, 16, 83, 161, true},
-    {0, 0, 0, 0, 0, false},       {10, 65, 24, 240, 242, true},  {7, 16, 16, 289, 219, true},
-    {10, 51, 26, 262, 133, true}, {26, 68, 24, 357, 488, true},
-};
-
-// Frame cells: a square of `cell` texels with its lower-left corner at
-// (u, v); the frame reaches `side` px left and right of the rectangle,
-// `below` px under it and `above` px over it.
-struct frame_style {
-  int cell, u, v, side, below, above;
-};
-constexpr int kFirstFrame = 11, kLastFrame = 20;
-constexpr frame_style kFrames[] = {
-    {100, 1, 358, 9, 14, 4},   {100, 102, 358, 9, 14, 4}, {100, 203, 358, 9, 14, 4},
-    {100, 304, 358, 9, 14, 4}, {100, 405, 358, 9, 14, 4}, {68, 1, 289, 2, 2, 2},
-    {42, 70, 315, 8, 13, 2},   {42, 113, 315, 8, 13, 2},  {44, 440, 12, 6, 9, 4},
-    {41, 774, 78, 1, 1, 1},
-};
-constexpr int kAtlasFrame = 20;  // cut from the installer atlas, not the interface image
-
-// Icon cells of the interface image (18 x 18 texels, centres).
-constexpr float kIconSize = 18.0f;
-constexpr float kCheckBoxU = 148, kCheckBoxV = 187, kCheckTickV = 206;
-constexpr float kRadioU = 92, kRadioV = 132, kRadioDotV = 151;
-constexpr float kCloseU = 187, kClosePressedU = 206, kCloseV = 129;  // rows 120..138
+// The bar strips, frame cells and icon cells are in ui/screen_rects.h.
+constexpr float kIconSize = static_cast<float>(kIconCellSize);
 
 constexpr float kInterfaceTexels = 512.0f;
-constexpr float kAtlasTexels = 1024.0f;  // the atlas lives in a 1024 x 1024 texture
 
 // Label colours.
 constexpr int kColLabel = 43, kColLabelPulse = 81, kColSideText = 45;
@@ -117,9 +85,9 @@ void draw_quads(int tex, int col, const std::vector<btn_quad>& quads) {
   OGL_quads(tex, col, 1.0f, v.data(), static_cast<int>(v.size() / 4));
 }
 
-// An 18 x 18 icon of the interface image centred at (x, y), from the cell
-// centred at texel (u, v).
-void draw_icon(float x, float y, float u, float v) {
+// An 18 x 18 icon of the interface image centred at (x, y), from `cell`.
+void draw_icon(float x, float y, const icon_cell& cell) {
+  const float u = static_cast<float>(cell.cx), v = static_cast<float>(cell.cy);
   const float h = kIconSize * 0.5f;
   const btn_quad q{x - h,
                    y - h,
@@ -144,8 +112,9 @@ bool menu_open() {
 
 bool BTN_frame1_quads(int style, float x, float y, float width, std::vector<btn_quad>* out) {
   out->clear();
-  if (style < 0 || style > 10 || !kBars[style].valid) return false;
-  const bar_style& s = kBars[style];
+  const bar_cell* cell = bar_cell_of(style);
+  if (!cell) return false;
+  const bar_cell& s = *cell;
   x = rnd(x);
   width = 2.0f * rnd(width * 0.5f);
   if (style == 9 || style == 10) width += 4.0f;
@@ -178,10 +147,11 @@ bool BTN_frame1_quads(int style, float x, float y, float width, std::vector<btn_
 
 bool BTN_frame2_quads(int style, float x, float y, float dx, float dy, std::vector<btn_quad>* out, int* tex) {
   out->clear();
-  if (style < kFirstFrame || style > kLastFrame) return false;
-  const frame_style& s = kFrames[style - kFirstFrame];
-  const float texels = style == kAtlasFrame ? kAtlasTexels : kInterfaceTexels;
-  if (tex) *tex = style == kAtlasFrame ? kTexInstAtlas : kTexInterface;
+  const frame_cell* fc = frame_cell_of(style);
+  if (!fc) return false;
+  const frame_cell& s = *fc;
+  const float texels = style == kAtlasFrameStyle ? kAtlasSheetTexels : kInterfaceTexels;
+  if (tex) *tex = style == kAtlasFrameStyle ? kTexInstAtlas : kTexInterface;
 
   const float x1 = x - s.side, x2 = x + dx + s.side;
   const float y1 = y - s.below, y2 = y + dy + s.above;
@@ -405,11 +375,10 @@ int BTN_action(float x, float y, float width, int pressed, int flash, std::strin
 
 int BTN_bool(float x, float y, int* value, std::string_view label, int radio) {
   const auto [left, right, help] = split_label(label);
-  const float box_u = radio ? kRadioU : kCheckBoxU;
-  const float box_v = radio ? kRadioV : kCheckBoxV;
-  const float mark_v = radio ? kRadioDotV : kCheckTickV;
-  draw_icon(x, y + 3.0f, box_u, box_v);
-  if (value && *value) draw_icon(x, y + 3.0f, box_u, mark_v);
+  const icon_cell& box = radio ? kIconRadioRing : kIconCheckBox;
+  const icon_cell& mark = radio ? kIconRadioDot : kIconTick;
+  draw_icon(x, y + 3.0f, box);
+  if (value && *value) draw_icon(x, y + 3.0f, mark);
   BTN_util_draw_label(x - 12.0f, y, 0, left, 0);
   BTN_util_draw_label(x + 12.0f, y, 2, right, 0);
   if (menu_open() || !BTN_bool_hit(x, y, mnw.mx, mnw.my)) return 0;
@@ -427,10 +396,10 @@ int BTN_is_int(float x, float y, int* var, int value, std::string_view label) {
 }
 
 int BTN_zap_boxes(int pressed) {
-  const float u = pressed ? kClosePressedU : kCloseU;
+  const icon_cell& box = pressed ? kIconCloseBoxPressed : kIconCloseBox;
   const float y = mnw.win_dy - 10.0f;
-  draw_icon(16.0f, y, u, kCloseV);
-  draw_icon(mnw.win_dx - 16.0f, y, u, kCloseV);
+  draw_icon(16.0f, y, box);
+  draw_icon(mnw.win_dx - 16.0f, y, box);
   return mnw.mouse_clicked && BTN_zap_hit(mnw.win_dx, mnw.win_dy, mnw.mx, mnw.my) != 0;
 }
 

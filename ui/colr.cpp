@@ -1,9 +1,10 @@
 #include "ui/colr.h"
 
-#include <GL/gl.h>
-
 #include <cmath>
 #include <cstring>
+
+#include "ui/oglp.h"
+#include "ui/screen_rects.h"
 
 ren_class ren;
 colr_class colr;
@@ -81,22 +82,13 @@ constexpr default_entry kDefaults[] = {
     {102, 102, 1, 1, 0.9f},
 };
 
-struct interface_pixel {
-  int col, column, row;
-};
-constexpr interface_pixel kInterfacePixels[] = {
-    {34, 319, 155}, {35, 319, 147}, {36, 319, 139}, {37, 319, 131}, {38, 319, 123},
-    {40, 319, 115}, {41, 319, 107}, {42, 319, 99},  {43, 319, 91},  {44, 395, 115},
-    {45, 319, 83},  {46, 319, 75},  {47, 319, 67},
-};
-
 }  // namespace
 
 bool colr_interface_pixel(int col, int* column, int* row) {
-  for (const auto& p : kInterfacePixels) {
+  for (const auto& p : kPalettePixels) {
     if (p.col == col) {
-      *column = p.column;
-      *row = p.row;
+      *column = p.x;
+      *row = p.y;
       return true;
     }
   }
@@ -155,18 +147,15 @@ bool colr_class::resolve(int col, float alpha, float rgba[4]) const {
 
 void colr_class::set_index(int col, float alpha) {
   float c[4];
-  if (resolve(col, alpha, c)) {
-    glColor3f(c[0], c[1], c[2]);
-  } else {
-    glColor4f(c[0], c[1], c[2], c[3]);
-  }
+  const bool opaque = resolve(col, alpha, c);
+  OGL_color(c, opaque);
 }
 
 void colr_class::take_interface_colors(const std::uint8_t* rgba, int width, int height) {
   if (!rgba) return;
-  for (const auto& p : kInterfacePixels) {
-    if (p.column >= width || p.row >= height) continue;
-    const std::uint8_t* px = rgba + (static_cast<std::size_t>(p.row) * width + p.column) * 4;
+  for (const auto& p : kPalettePixels) {
+    if (p.x >= width || p.y >= height) continue;
+    const std::uint8_t* px = rgba + (static_cast<std::size_t>(p.y) * width + p.x) * 4;
     assign(p.col, px[0] / 255.0f, px[1] / 255.0f, px[2] / 255.0f);
   }
   for (int k = 0; k < 3; ++k) col_rgb[39][k] = 0.5f * (col_rgb[35][k] + col_rgb[38][k]);

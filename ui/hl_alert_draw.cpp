@@ -1,7 +1,5 @@
 // The drawn alert: window 995 with up to four lines and one button, run as a
 // nested loop of the event pump inside the caller's pass.
-#include <GL/gl.h>
-
 #include "ui/butn.h"
 #include "ui/hl_alert.h"
 #include "ui/hl_mnw.h"
@@ -9,28 +7,14 @@
 
 namespace {
 
-// Puts GL into the state the alert draws in, whatever the interrupted code
-// left: no open primitive or display list, no pending errors, normal
-// blending, no scissor. The installer binds no shader programs or
-// framebuffers, so there are none to unbind.
-void reset_gl_state() {
-  glEnd();
-  glEndList();
-  for (int i = 0; i < 30 && glGetError() != GL_NO_ERROR; ++i) {
-  }
-  OGL_nrml_colors();
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glDisable(GL_SCISSOR_TEST);
-  OGL_reset_state_cache();
-}
-
 constexpr float kLineY[4] = {205, 165, 125, 85};
 constexpr float kLocationY = 45;
 
 }  // namespace
 
 void MACIBM_drawn_alert(int return_win, const std::string lines[4], int type, const std::string& location) {
-  reset_gl_state();
+  // Whatever GL state the interrupted code left, the alert draws from scratch.
+  OGL_reset_after_interruption();
   const float keep_mx = mnw.mx, keep_my = mnw.my;
   MACIBM_startwind(kWinAlert, 0);
   // A Return that was pressed before the alert appeared (in the caller's

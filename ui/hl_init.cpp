@@ -2,8 +2,6 @@
 // system, the status screen, and shut-down.
 #include "ui/hl_init.h"
 
-#include <GL/gl.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -82,68 +80,25 @@ void fatal_shutdown() {
   app_done = 1;
 }
 
-void gl_defaults() {
-  const GLfloat black[4] = {0, 0, 0, 0};
-  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  glAlphaFunc(GL_GREATER, 0.0f);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glDepthFunc(GL_LEQUAL);
-  glFogi(GL_FOG_MODE, GL_LINEAR);
-  glHint(GL_FOG_HINT, GL_NICEST);
-  glFrontFace(GL_CW);
-  glEnable(GL_CULL_FACE);
-  glShadeModel(GL_SMOOTH);
-  glEnable(GL_DITHER);
-  glDisable(GL_COLOR_LOGIC_OP);
-  glDisable(GL_STENCIL_TEST);
-  glDisable(GL_TEXTURE_1D);
-  glDisable(GL_NORMALIZE);
-  glDisable(GL_SCISSOR_TEST);
-  glColorMaterial(GL_FRONT, GL_AMBIENT_AND_DIFFUSE);
-  glEnable(GL_COLOR_MATERIAL);
-  glDepthMask(GL_FALSE);
-  OGL_reset_state_cache();
-}
-
-bool has_ext(const std::string& list, const char* name) {
-  size_t pos = 0;
-  const size_t n = std::strlen(name);
-  while ((pos = list.find(name, pos)) != std::string::npos) {
-    const bool start = pos == 0 || list[pos - 1] == ' ';
-    const bool end = pos + n == list.size() || list[pos + n] == ' ';
-    if (start && end) return true;
-    pos += n;
-  }
-  return false;
-}
-
-std::string gl_string(GLenum e) {
-  const GLubyte* s = glGetString(e);
-  return s ? reinterpret_cast<const char*>(s) : "";
-}
-
 }  // namespace
 
 void OGL_extensions::init_extensions() {
   ogl_caps = ogl_caps_struct{};
   if (plat_win_headless()) return;
-  ogl_caps.vendor = gl_string(GL_VENDOR);
-  ogl_caps.renderer = gl_string(GL_RENDERER);
-  ogl_caps.version = gl_string(GL_VERSION);
-  const std::string ext = gl_string(GL_EXTENSIONS);
-  GLint v = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &v);
-  ogl_caps.max_tex_size = v;
-  v = 1;
-  if (has_ext(ext, "GL_ARB_multitexture")) glGetIntegerv(0x84E2 /* GL_MAX_TEXTURE_UNITS */, &v);
-  ogl_caps.tex_units = std::max(1, static_cast<int>(v));
-  ogl_caps.has_glsl = has_ext(ext, "GL_ARB_shading_language_100") && !cmdline.has_option("--no_glsl");
-  ogl_caps.has_fbo =
-      (has_ext(ext, "GL_EXT_framebuffer_object") || has_ext(ext, "GL_ARB_framebuffer_object")) &&
-      !cmdline.has_option("--no_fbos");
-  ogl_caps.has_vbo = has_ext(ext, "GL_ARB_vertex_buffer_object") && !cmdline.has_option("--no_vbos");
+  const ogl_implementation gl = OGL_query_implementation();
+  ogl_caps.vendor = gl.vendor;
+  ogl_caps.renderer = gl.renderer;
+  ogl_caps.version = gl.version;
+  const std::string& ext = gl.extensions;
+  ogl_caps.max_tex_size = gl.max_tex_size;
+  ogl_caps.tex_units = std::max(1, gl.tex_units);
+  ogl_caps.has_glsl =
+      OGL_has_extension(ext, "GL_ARB_shading_language_100") && !cmdline.has_option("--no_glsl");
+  ogl_caps.has_fbo = (OGL_has_extension(ext, "GL_EXT_framebuffer_object") ||
+                      OGL_has_extension(ext, "GL_ARB_framebuffer_object")) &&
+                     !cmdline.has_option("--no_fbos");
+  ogl_caps.has_vbo =
+      OGL_has_extension(ext, "GL_ARB_vertex_buffer_object") && !cmdline.has_option("--no_vbos");
   xer << "OpenGL Vendor               : " << ogl_caps.vendor << "\n"
       << "OpenGL Render               : " << ogl_caps.renderer << "\n"
       << "OpenGL Version              : " << ogl_caps.version << "\n"
@@ -285,7 +240,7 @@ int MACIBM_make_context(int slot) {
   mnw.context[0] = plat_win_context();
   mnw.alias_act = 0;
   if (!plat_win_vsync_off()) xer << "Warning: unable to disable vsync.\n";
-  if (!plat_win_headless()) gl_defaults();
+  if (!plat_win_headless()) OGL_set_defaults();
   return 1;
 }
 
@@ -324,12 +279,7 @@ void OGL_viewport(int mode, float, float, float, float, float divisor, int keep_
     bottom *= r;
     top *= r;
   }
-  glViewport(0, 0, mnw.x_res_now, mnw.y_res_now);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glOrtho(mnw.x1_pix / divisor, mnw.x2_pix / divisor, bottom, top, -1.0, 1.0);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
+  OGL_set_ortho(mnw.x_res_now, mnw.y_res_now, mnw.x1_pix / divisor, mnw.x2_pix / divisor, bottom, top);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,9 +1,5 @@
 #include "ui/oglp.h"
 
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/gl.h>
-#include <GL/glext.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -14,13 +10,10 @@
 #include "platform/window.h"
 #include "ui/colr.h"
 #include "ui/font_table.h"
+#include "ui/gl.h"
 #include "ui/hl_alert.h"
 #include "ui/hl_mnw.h"
 #include "ui/tman.h"
-
-#ifndef GL_MAX_TEXTURE_UNITS
-#define GL_MAX_TEXTURE_UNITS 0x84E2
-#endif
 
 oglp_class oglp;
 
@@ -592,6 +585,13 @@ void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, flo
   emit(opaque ? kOpaqueQuad : kQuads, tex, col, alpha, tex_units, opaque ? 4 : alpha_mode, v, 4, &copy);
 }
 
+void OGL_2dquad_box(int tex, int col, float alpha, const screen_box& at, float s1, float t1, float s2,
+                    float t2, int tex_units, int alpha_mode) {
+  const float x1 = at.x, y1 = at.y, x2 = at.x + at.dx, y2 = at.y + at.dy;
+  OGL_2dquad(tex, col, alpha, x1, y1, s1, t1, x1, y2, s1, t2, x2, y2, s2, t2, x2, y1, s2, t1, tex_units,
+             alpha_mode);
+}
+
 void OGL_plot_back_col() {
   OGL_fillrect(34, 1.0f, -mnw.win_x, -mnw.win_y, static_cast<float>(mnw.x_res_now),
                static_cast<float>(mnw.y_res_now));
@@ -614,6 +614,92 @@ void OGL_sbuff() {
 
 void OGL_nrml_colors() {
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void OGL_color(const float rgba[4], bool opaque) {
+  if (opaque) {
+    glColor3f(rgba[0], rgba[1], rgba[2]);
+  } else {
+    glColor4f(rgba[0], rgba[1], rgba[2], rgba[3]);
+  }
+}
+
+// ---- The context's set-up ---------------------------------------------------
+
+void OGL_set_defaults() {
+  const GLfloat black[4] = {0, 0, 0, 0};
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glAlphaFunc(GL_GREATER, 0.0f);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glDepthFunc(GL_LEQUAL);
+  glFogi(GL_FOG_MODE, GL_LINEAR);
+  glHint(GL_FOG_HINT, GL_NICEST);
+  glFrontFace(GL_CW);
+  glEnable(GL_CULL_FACE);
+  glShadeModel(GL_SMOOTH);
+  glEnable(GL_DITHER);
+  glDisable(GL_COLOR_LOGIC_OP);
+  glDisable(GL_STENCIL_TEST);
+  glDisable(GL_TEXTURE_1D);
+  glDisable(GL_NORMALIZE);
+  glDisable(GL_SCISSOR_TEST);
+  glColorMaterial(GL_FRONT, GL_AMBIENT_AND_DIFFUSE);
+  glEnable(GL_COLOR_MATERIAL);
+  glDepthMask(GL_FALSE);
+  OGL_reset_state_cache();
+}
+
+void OGL_set_ortho(int w, int h, float left, float right, float bottom, float top) {
+  glViewport(0, 0, w, h);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(left, right, bottom, top, -1.0, 1.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+}
+
+void OGL_reset_after_interruption() {
+  glEnd();
+  glEndList();
+  for (int i = 0; i < 30 && glGetError() != GL_NO_ERROR; ++i) {
+  }
+  OGL_nrml_colors();
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glDisable(GL_SCISSOR_TEST);
+  OGL_reset_state_cache();
+}
+
+bool OGL_has_extension(const std::string& list, const char* name) {
+  size_t pos = 0;
+  const size_t n = std::strlen(name);
+  while ((pos = list.find(name, pos)) != std::string::npos) {
+    const bool start = pos == 0 || list[pos - 1] == ' ';
+    const bool end = pos + n == list.size() || list[pos + n] == ' ';
+    if (start && end) return true;
+    pos += n;
+  }
+  return false;
+}
+
+ogl_implementation OGL_query_implementation() {
+  auto text = [](GLenum e) -> std::string {
+    const GLubyte* s = glGetString(e);
+    return s ? reinterpret_cast<const char*>(s) : "";
+  };
+  ogl_implementation gl;
+  gl.vendor = text(GL_VENDOR);
+  gl.renderer = text(GL_RENDERER);
+  gl.version = text(GL_VERSION);
+  gl.extensions = text(GL_EXTENSIONS);
+  GLint v = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &v);
+  gl.max_tex_size = v;
+  v = 1;
+  if (OGL_has_extension(gl.extensions, "GL_ARB_multitexture")) glGetIntegerv(GL_MAX_TEXTURE_UNITS, &v);
+  gl.tex_units = v;
+  return gl;
 }
 
 // ---- Text -------------------------------------------------------------------

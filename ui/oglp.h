@@ -8,8 +8,11 @@
 // (`win_x`, `win_y` of `mnw`) before it emits vertices; str_one_line alone
 // takes absolute, already rounded coordinates. Colours are indices into
 // `colr` (ui/colr.h).
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "ui/screen_rects.h"
 
 struct oglp_class {
   float font_size = 1.0f;  // glyph quads are the cell size times this (when above 0)
@@ -48,6 +51,11 @@ void OGL_line(int col, float alpha, float x1, float y1, float x2, float y2);
 void OGL_2dquad(int tex, int col, float alpha, float x1, float y1, float s1, float t1, float x2, float y2,
                 float s2, float t2, float x3, float y3, float s3, float t3, float x4, float y4, float s4,
                 float t4, int tex_units, int alpha_mode);
+// The textured quad of the screen box `at` showing texture coordinates
+// (s1, t1) at its lower-left corner to (s2, t2) at its upper-right one; the
+// corners go to OGL_2dquad lower-left, upper-left, upper-right, lower-right.
+void OGL_2dquad_box(int tex, int col, float alpha, const screen_box& at, float s1, float t1, float s2,
+                    float t2, int tex_units, int alpha_mode);
 // Fills the whole client area with colour 34, whatever window is current.
 void OGL_plot_back_col();
 // Draws what the pass recorded, sets the current colour white, then swaps
@@ -77,6 +85,38 @@ long OGL_last_redrawn_pixels();
 void OGL_forget_frames();
 // The normal blend function: source alpha, one minus source alpha.
 void OGL_nrml_colors();
+
+// Makes the colour current: opaque (three components) or with its alpha.
+void OGL_color(const float rgba[4], bool opaque);
+
+// ---- The context's set-up ---------------------------------------------------
+
+// The GL defaults of a new context: ambient light model black; pack and
+// unpack alignment 1; alpha test greater than 0; normal blending; depth test
+// less-or-equal; linear fog with the nicest hint; clockwise front faces,
+// back faces culled; smooth shading; dithering on; logic op, stencil test,
+// 1-D textures, normalising and scissor test off; colour material on for
+// front ambient and diffuse; depth writes off. Then forgets the state cache.
+void OGL_set_defaults();
+// Viewport (0, 0, w, h), an orthographic projection (left, right, bottom,
+// top, near -1, far 1) and the identity model-view.
+void OGL_set_ortho(int w, int h, float left, float right, float bottom, float top);
+// Puts GL into the state 2-D drawing starts from, whatever interrupted code
+// left: no open primitive or display list, no pending errors, normal
+// blending, no scissor; then forgets the state cache. The installer binds no
+// shader programs or framebuffers, so there are none to unbind.
+void OGL_reset_after_interruption();
+
+// What the GL implementation reports about itself.
+struct ogl_implementation {
+  std::string vendor, renderer, version;
+  std::string extensions;  // names separated by spaces
+  int max_tex_size = 0;
+  int tex_units = 1;  // read only when the extensions name GL_ARB_multitexture
+};
+ogl_implementation OGL_query_implementation();
+// Whether the space-separated `list` names the extension `name`.
+bool OGL_has_extension(const std::string& list, const char* name);
 
 // Advance width in pixels of one character of the proportional font.
 float chr_dx(char c);

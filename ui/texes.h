@@ -20,7 +20,7 @@ struct builtin_picture {
   std::vector<std::uint8_t> rgba;  // width * height * 4 bytes: red, green, blue, alpha
 };
 
-// Designed sizes of the three pictures.
+// Sizes of the three pictures, which the drawing code's texel positions assume.
 constexpr int kInterfaceImageW = 512, kInterfaceImageH = 512;  // texture 392
 constexpr int kInstAtlasW = 1010, kInstAtlasH = 764;           // texture 393
 constexpr int kBackgroundW = 1024, kBackgroundH = 768;         // texture 394

@@ -1,7 +1,5 @@
 #include "ui/tman.h"
 
-#include <GL/gl.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,19 +7,10 @@
 #include <cstring>
 
 #include "ui/colr.h"
+#include "ui/gl.h"
 #include "ui/hl_alert.h"
 #include "ui/texes.h"
 #include "util/log.h"
-
-#ifndef GL_CLAMP_TO_EDGE
-#define GL_CLAMP_TO_EDGE 0x812F
-#endif
-#ifndef GL_GENERATE_MIPMAP
-#define GL_GENERATE_MIPMAP 0x8191
-#endif
-#ifndef GL_RGBA16F
-#define GL_RGBA16F 0x881A
-#endif
 
 std::vector<std::uint8_t> scratch_array;
 int scratch_dx = 0;
@@ -113,6 +102,105 @@ void raise(const pending_alert& a) {
   if (a.raise) MACIBM_alert(-1, a.l1, a.l2, a.l3, a.l4, a.type, "tman.cpp", a.line);
 }
 
+// The pixels of a picture to load: RGBA rows, w x h.
+struct picture {
+  const std::uint8_t* pixels = nullptr;
+  float w = 0, h = 0;
+};
+
+// The pixels a request names; false (logged) when there are none.
+bool picture_pixels(const tex_load_vars& v, int ref, bool scratch, picture* pic) {
+  if (!scratch) {
+    // The installer carries its pictures in the program; picture files
+    // are not read by this build.
+    xer << "Texture " << ref << ": cannot read picture file '" << v.path << "'.\n";
+    return false;
+  }
+  const float pw = v.used_buf && v.dx_vis > 0 ? v.dx_vis : static_cast<float>(scratch_dx);
+  const float ph = v.used_buf && v.dy_vis > 0 ? v.dy_vis : static_cast<float>(scratch_dy);
+  pic->pixels = v.used_buf ? v.used_buf : scratch_array.data();
+  pic->w = pw;
+  pic->h = ph;
+  const double need = static_cast<double>(pw) * ph * 4.0;
+  if (!v.used_buf && (pw < 0 || ph < 0 || need > static_cast<double>(scratch_array.size()))) {
+    xer << "Texture " << ref << " (" << v.path << "): the scratch buffer holds " << scratch_array.size()
+        << " bytes, less than " << pw << " x " << ph << " pixels.\n";
+    return false;
+  }
+  return true;
+}
+
+// The texture's sizes for the picture, and the picture halved until it fits
+// them (into `scaled`, only when the implementation cannot hold it). False,
+// with the alert, when a side falls outside 1..2048.
+bool fit_picture(const tex_load_vars& v, picture* pic, tex_sizes* sz, std::vector<std::uint8_t>* scaled,
+                 pending_alert* alert) {
+  float bad = 0;
+  if (!tex_compute_sizes(pic->w, pic->h, 1.0f, v.filter_type, max_texture_size(), sz, &bad)) {
+    *alert = {true,     "Trying to create a texture either less than 1 or greater than 2048!",
+              "value:", fmt_value("%1.0f", bad),
+              "",       v.require_tex == tex_fail_quit ? t_exit : t_alert,
+              __LINE__};
+    return false;
+  }
+  // Scale down (only when the implementation cannot hold the picture).
+  int cw = static_cast<int>(pic->w), ch = static_cast<int>(pic->h);
+  const std::uint8_t* src = pic->pixels;
+  while (cw > static_cast<int>(sz->dx_vis) || ch > static_cast<int>(sz->dy_vis)) {
+    int nw = 0, nh = 0;
+    *scaled = halve(src, cw, ch, &nw, &nh);
+    src = scaled->data();
+    cw = nw;
+    ch = nh;
+  }
+  sz->dx_vis = static_cast<float>(cw);
+  sz->dy_vis = static_cast<float>(ch);
+  pic->pixels = src;
+  pic->w = static_cast<float>(cw);
+  pic->h = static_cast<float>(ch);
+  return true;
+}
+
+// Sends the picture to the texture bound on unit 0 with the sampling
+// options of `filter`: the picture in the lower-left corner, the padding up
+// to the full size transparent black.
+void upload_picture(int ref, int filter, const tex_sizes& sz, const picture& pic) {
+  const int f = filter;
+  const bool mip = (f & kTexMipmap) && !(f & kTexSized8);
+  const bool nearest = uses_nearest(ref);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, nearest ? GL_NEAREST : GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+                  nearest ? GL_NEAREST : (mip ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR));
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, (f & kTexClampT) ? clamp_mode() : GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S,
+                  (f & (kTexClampT | kTexClampS)) == (kTexClampT | kTexClampS) ? clamp_mode() : GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, mip ? GL_TRUE : GL_FALSE);
+  GLint internal = GL_RGBA;
+  if (f & kTexHalfFloat) {
+    internal = GL_RGBA16F;
+  } else if (f & kTexSized8) {
+    internal = GL_RGBA8;
+  }
+  const int tw = static_cast<int>(sz.dx_tot), th = static_cast<int>(sz.dy_tot);
+  const int cw = static_cast<int>(pic.w), ch = static_cast<int>(pic.h);
+  const std::uint8_t* src = pic.pixels;
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  if (tw == cw && th == ch) {
+    glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, src);
+  } else {
+    // The padding outside the picture is transparent black, so linear
+    // sampling at the picture's edge never picks up stray texels.
+    glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, cw, ch, GL_RGBA, GL_UNSIGNED_BYTE, src);
+    const std::size_t right = static_cast<std::size_t>(tw - cw) * th;
+    const std::size_t top = static_cast<std::size_t>(cw) * (th - ch);
+    std::vector<std::uint8_t> zero(std::max(right, top) * 4, 0);
+    if (right) glTexSubImage2D(GL_TEXTURE_2D, 0, cw, 0, tw - cw, th, GL_RGBA, GL_UNSIGNED_BYTE, zero.data());
+    if (top) glTexSubImage2D(GL_TEXTURE_2D, 0, 0, ch, cw, th - ch, GL_RGBA, GL_UNSIGNED_BYTE, zero.data());
+  }
+}
+
 }  // namespace
 
 bool tex_compute_sizes(float w, float h, float scale, int filter, int max_size, tex_sizes* out, float* bad) {
@@ -156,9 +244,13 @@ int tman_class::load_texture(tex_fail_mode fail_mode, int manual_ref, int filter
   return load_texture(v, load_time);
 }
 
+// A load, step by step: the table entry (claim_entry), the picture's
+// pixels (picture_pixels), the texture's sizes and the picture scaled to
+// them (fit_picture), the GL upload (upload_picture) and the entry's record
+// (record_loaded); a failure at any step is recorded instead
+// (record_failure).
 int tman_class::load_texture(const tex_load_vars& v, tex_load_time /*load_time*/) {
   pending_alert alert;
-  bool failed = false;
   int result = 0;
   {
     UTL_lock_guard guard(&lock);
@@ -170,7 +262,10 @@ int tman_class::load_texture(const tex_load_vars& v, tex_load_time /*load_time*/
       finish();
     }
 
-    int ref = v.manual_ref;
+    bool shared = false;
+    const int ref = claim_entry(v, &shared);
+    if (shared) return ref;
+    bool failed = false;
     if (ref < 0) {
       alert = {true,
                "(manual_ref>=ref_dat.size()!",
@@ -181,82 +276,13 @@ int tman_class::load_texture(const tex_load_vars& v, tex_load_time /*load_time*/
                t_alert,
                __LINE__};
       failed = true;
-    } else if (ref > 0) {
-      if (ref >= static_cast<int>(ref_dat.size())) {
-        total_texes_ctr += ref + 1 - static_cast<int>(ref_dat.size());
-        ref_dat.resize(ref + 1);
-      }
-    } else {
-      // Automatic number: share an entry that already holds this picture.
-      for (int i = kTexFirstAuto; i < static_cast<int>(ref_dat.size()); ++i) {
-        ref_dat_struct& e = ref_dat[i];
-        if (e.tex_mode != 0 && e.ref_count >= 1 && e.path == v.path) {
-          ++e.ref_count;
-          return i;
-        }
-      }
-      for (int i = static_cast<int>(ref_dat.size()) - 1; i >= kTexFirstAuto; --i) {
-        if (ref_dat[i].tex_mode == 0) {
-          ref = i;
-          break;
-        }
-      }
-      if (ref == 0) {
-        ref = std::max(static_cast<int>(ref_dat.size()), kTexFirstAuto);
-        total_texes_ctr += ref + 1 - static_cast<int>(ref_dat.size());
-        ref_dat.resize(ref + 1);
-      }
     }
-
-    // The picture's pixels.
-    const std::uint8_t* pixels = nullptr;
-    float pw = 0, ph = 0;
-    if (!failed) {
-      if (scratch) {
-        pw = v.used_buf && v.dx_vis > 0 ? v.dx_vis : static_cast<float>(scratch_dx);
-        ph = v.used_buf && v.dy_vis > 0 ? v.dy_vis : static_cast<float>(scratch_dy);
-        pixels = v.used_buf ? v.used_buf : scratch_array.data();
-        const double need = static_cast<double>(pw) * ph * 4.0;
-        if (!v.used_buf && (pw < 0 || ph < 0 || need > static_cast<double>(scratch_array.size()))) {
-          xer << "Texture " << ref << " (" << v.path << "): the scratch buffer holds " << scratch_array.size()
-              << " bytes, less than " << pw << " x " << ph << " pixels.\n";
-          failed = true;
-        }
-      } else {
-        // The installer carries its pictures in the program; picture files
-        // are not read by this build.
-        xer << "Texture " << ref << ": cannot read picture file '" << v.path << "'.\n";
-        failed = true;
-      }
-    }
-
+    picture pic;
+    if (!failed) failed = !picture_pixels(v, ref, scratch, &pic);
     tex_sizes sz;
+    std::vector<std::uint8_t> scaled;
+    if (!failed) failed = !fit_picture(v, &pic, &sz, &scaled, &alert);
     if (!failed) {
-      float bad = 0;
-      if (!tex_compute_sizes(pw, ph, 1.0f, v.filter_type, max_texture_size(), &sz, &bad)) {
-        alert = {true,     "Trying to create a texture either less than 1 or greater than 2048!",
-                 "value:", fmt_value("%1.0f", bad),
-                 "",       v.require_tex == tex_fail_quit ? t_exit : t_alert,
-                 __LINE__};
-        failed = true;
-      }
-    }
-
-    if (!failed) {
-      // Scale down (only when the implementation cannot hold the picture).
-      std::vector<std::uint8_t> scaled;
-      int cw = static_cast<int>(pw), ch = static_cast<int>(ph);
-      const std::uint8_t* src = pixels;
-      while (cw > static_cast<int>(sz.dx_vis) || ch > static_cast<int>(sz.dy_vis)) {
-        int nw = 0, nh = 0;
-        scaled = halve(src, cw, ch, &nw, &nh);
-        src = scaled.data();
-        cw = nw;
-        ch = nh;
-      }
-      sz.dx_vis = static_cast<float>(cw);
-      sz.dy_vis = static_cast<float>(ch);
-
       ref_dat_struct& e = ref_dat[ref];
       GLuint name = static_cast<GLuint>(e.ogl_num);
       ++uploads_;
@@ -264,93 +290,98 @@ int tman_class::load_texture(const tex_load_vars& v, tex_load_time /*load_time*/
       glBindTexture(GL_TEXTURE_2D, name);
       // The bind above went around the cache.
       bound_[0] = bound_unit{};
-
-      const int f = v.filter_type;
-      const bool mip = (f & kTexMipmap) && !(f & kTexSized8);
-      const bool nearest = uses_nearest(ref);
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, nearest ? GL_NEAREST : GL_LINEAR);
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
-                      nearest ? GL_NEAREST : (mip ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR));
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, (f & kTexClampT) ? clamp_mode() : GL_REPEAT);
-      glTexParameteri(
-          GL_TEXTURE_2D, GL_TEXTURE_WRAP_S,
-          (f & (kTexClampT | kTexClampS)) == (kTexClampT | kTexClampS) ? clamp_mode() : GL_REPEAT);
-      glTexParameteri(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, mip ? GL_TRUE : GL_FALSE);
-      GLint internal = GL_RGBA;
-      if (f & kTexHalfFloat) {
-        internal = GL_RGBA16F;
-      } else if (f & kTexSized8) {
-        internal = GL_RGBA8;
-      }
-      const int tw = static_cast<int>(sz.dx_tot), th = static_cast<int>(sz.dy_tot);
-      glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-      glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-      if (tw == cw && th == ch) {
-        glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, src);
-      } else {
-        // The padding outside the picture is transparent black, so linear
-        // sampling at the picture's edge never picks up stray texels.
-        glTexImage2D(GL_TEXTURE_2D, 0, internal, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, cw, ch, GL_RGBA, GL_UNSIGNED_BYTE, src);
-        const std::size_t right = static_cast<std::size_t>(tw - cw) * th;
-        const std::size_t top = static_cast<std::size_t>(cw) * (th - ch);
-        std::vector<std::uint8_t> zero(std::max(right, top) * 4, 0);
-        if (right)
-          glTexSubImage2D(GL_TEXTURE_2D, 0, cw, 0, tw - cw, th, GL_RGBA, GL_UNSIGNED_BYTE, zero.data());
-        if (top)
-          glTexSubImage2D(GL_TEXTURE_2D, 0, 0, ch, cw, th - ch, GL_RGBA, GL_UNSIGNED_BYTE, zero.data());
-      }
-
-      const bool automatic = v.manual_ref == 0;
-      e.path = v.path;
-      e.ogl_num = static_cast<int>(name);
-      e.tex_dx_vis = sz.dx_vis;
-      e.tex_dy_vis = sz.dy_vis;
-      e.tex_dx_tot = sz.dx_tot;
-      e.tex_dy_tot = sz.dy_tot;
-      e.tex_vram = tw * th * 4 * (mip ? 4 : 3) / 3;
-      e.tex_mode = GL_RGBA;
-      e.load_time = tex_load_now;
-      e.filter_type = f;
-      e.required = v.require_tex;
-      e.ref_count = automatic ? 1 : -1;
-      e.opaque = true;
-      for (std::size_t i = 3, end = static_cast<std::size_t>(cw) * ch * 4; i < end && e.opaque; i += 4)
-        e.opaque = src[i] == 255;
-      ++loaded_texes_ctr;
+      upload_picture(ref, v.filter_type, sz, pic);
+      record_loaded(v, ref, name, sz, pic.pixels);
       result = ref;
-      auto it = std::find(reported_missing_.begin(), reported_missing_.end(), ref);
-      if (it != reported_missing_.end()) reported_missing_.erase(it);
     } else {
-      xer << "Failed to load texture " << ref << " from '" << v.path << "'.\n";
-      xer.flush();
-      // A fixed number keeps its number; an automatic one is free again.
-      result = v.manual_ref > 0 ? v.manual_ref : 0;
-      switch (v.require_tex) {
-        case tex_fail_warn_scene:
-          if (scene_load_fail == status_okay) scene_load_fail = status_fail;
-          break;
-        case tex_fail_warn_plane:
-          if (plane_load_fail == status_okay) plane_load_fail = status_fail;
-          break;
-        case tex_fail_warn_install:
-          if (instl_load_fail == status_okay) instl_load_fail = status_fail;
-          break;
-        case tex_fail_quit:
-          if (!alert.raise) {
-            alert = {true,    "A picture the program needs could not be loaded.",
-                     v.path,  "Please see the log.txt file for details.",
-                     "",      t_exit,
-                     __LINE__};
-          }
-          break;
-        case tex_fail_ignore:
-          break;
+      result = record_failure(v, ref);
+      if (v.require_tex == tex_fail_quit && !alert.raise) {
+        alert = {true,    "A picture the program needs could not be loaded.",
+                 v.path,  "Please see the log.txt file for details.",
+                 "",      t_exit,
+                 __LINE__};
       }
     }
   }
   raise(alert);
   return result;
+}
+
+int tman_class::claim_entry(const tex_load_vars& v, bool* shared) {
+  int ref = v.manual_ref;
+  if (ref < 0) return ref;  // not a number at all: the caller reports it
+  if (ref > 0) {
+    if (ref >= static_cast<int>(ref_dat.size())) {
+      total_texes_ctr += ref + 1 - static_cast<int>(ref_dat.size());
+      ref_dat.resize(ref + 1);
+    }
+    return ref;
+  }
+  // Automatic number: share an entry that already holds this picture.
+  for (int i = kTexFirstAuto; i < static_cast<int>(ref_dat.size()); ++i) {
+    ref_dat_struct& e = ref_dat[i];
+    if (e.tex_mode != 0 && e.ref_count >= 1 && e.path == v.path) {
+      ++e.ref_count;
+      *shared = true;
+      return i;
+    }
+  }
+  for (int i = static_cast<int>(ref_dat.size()) - 1; i >= kTexFirstAuto; --i) {
+    if (ref_dat[i].tex_mode == 0) return i;
+  }
+  ref = std::max(static_cast<int>(ref_dat.size()), kTexFirstAuto);
+  total_texes_ctr += ref + 1 - static_cast<int>(ref_dat.size());
+  ref_dat.resize(ref + 1);
+  return ref;
+}
+
+void tman_class::record_loaded(const tex_load_vars& v, int ref, unsigned name, const tex_sizes& sz,
+                               const std::uint8_t* pixels) {
+  const int f = v.filter_type;
+  const bool mip = (f & kTexMipmap) && !(f & kTexSized8);
+  const int tw = static_cast<int>(sz.dx_tot), th = static_cast<int>(sz.dy_tot);
+  const int cw = static_cast<int>(sz.dx_vis), ch = static_cast<int>(sz.dy_vis);
+  const bool automatic = v.manual_ref == 0;
+  ref_dat_struct& e = ref_dat[ref];
+  e.path = v.path;
+  e.ogl_num = static_cast<int>(name);
+  e.tex_dx_vis = sz.dx_vis;
+  e.tex_dy_vis = sz.dy_vis;
+  e.tex_dx_tot = sz.dx_tot;
+  e.tex_dy_tot = sz.dy_tot;
+  e.tex_vram = tw * th * 4 * (mip ? 4 : 3) / 3;
+  e.tex_mode = GL_RGBA;
+  e.load_time = tex_load_now;
+  e.filter_type = f;
+  e.required = v.require_tex;
+  e.ref_count = automatic ? 1 : -1;
+  e.opaque = true;
+  for (std::size_t i = 3, end = static_cast<std::size_t>(cw) * ch * 4; i < end && e.opaque; i += 4)
+    e.opaque = pixels[i] == 255;
+  ++loaded_texes_ctr;
+  auto it = std::find(reported_missing_.begin(), reported_missing_.end(), ref);
+  if (it != reported_missing_.end()) reported_missing_.erase(it);
+}
+
+int tman_class::record_failure(const tex_load_vars& v, int ref) {
+  xer << "Failed to load texture " << ref << " from '" << v.path << "'.\n";
+  xer.flush();
+  switch (v.require_tex) {
+    case tex_fail_warn_scene:
+      if (scene_load_fail == status_okay) scene_load_fail = status_fail;
+      break;
+    case tex_fail_warn_plane:
+      if (plane_load_fail == status_okay) plane_load_fail = status_fail;
+      break;
+    case tex_fail_warn_install:
+      if (instl_load_fail == status_okay) instl_load_fail = status_fail;
+      break;
+    case tex_fail_quit:  // the caller raises the fatal alert
+    case tex_fail_ignore:
+      break;
+  }
+  // A fixed number keeps its number; an automatic one is free again.
+  return v.manual_ref > 0 ? v.manual_ref : 0;
 }
 
 void tman_class::bind_ref(int ref, int unit, int env_mode) {
@@ -460,7 +491,7 @@ void tman_class::forget_all(bool delete_gl) {
 }
 
 void recall_ins_texes() {
-  // Order as designed: atlas, background, then the interface image.
+  // In this order: atlas, background, interface image.
   for (int num : {kTexInstAtlas, kTexBackground, kTexInterface}) {
     const builtin_picture* pic = builtin_picture_get(num);
     if (!pic) continue;  // builtin_picture_get ends the program on a bad picture

@@ -168,6 +168,18 @@ class tman_class {
   int upload_count() const { return uploads_; }
 
  private:
+  // The steps of load_texture that work on the table (lock held).
+  // The entry a request loads into: its fixed number (the table grown to
+  // hold it), an entry that already holds the same picture (`shared` set, its
+  // count raised), or a free automatic number. Negative for a bad number.
+  int claim_entry(const tex_load_vars& v, bool* shared);
+  // Records a picture uploaded under GL texture `name`.
+  void record_loaded(const tex_load_vars& v, int ref, unsigned name, const tex_sizes& sz,
+                     const std::uint8_t* pixels);
+  // Logs a failed load and sets the failure flag of its fail mode; returns
+  // what load_texture returns.
+  int record_failure(const tex_load_vars& v, int ref);
+
   int uploads_ = 0;
   struct bound_unit {
     int ogl_num = -1;

@@ -12,18 +12,20 @@
 
 #include "installer/utils.h"
 #include "installer_process.h"
+#include "ui/screen_rects.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
 
 namespace {
 
-// Main screen (window coordinates, lower-left corners and sizes).
-constexpr float kInstall[4] = {450, 78, 83, 22};
-constexpr float kQuit[4] = {960, 78, 51, 22};
-// Licence window 1 (500 x 300) centred in 1024 x 768: origin (262, 234).
-constexpr float kAccept[4] = {262 + 400, 234 + 10, 59, 22};
-constexpr float kDecline[4] = {262 + 300, 234 + 10, 85, 22};
+// The buttons are where ui/screen_rects.h puts them: on the main screen in
+// window coordinates, on the licence window 1 (500 x 300, centred in
+// 1024 x 768) from its origin (262, 234).
+constexpr float kLicenceX = 262, kLicenceY = 234;
+void click_image(InstallerProcess& p, const screen_image& r, float ox = 0, float oy = 0) {
+  p.click_rect(ox + r.x, oy + r.y, static_cast<float>(r.cut.ds), static_cast<float>(r.cut.dt));
+}
 // Question window 997 (700 x 146) centred: origin (162, 311); buttons centred.
 constexpr float kQOrigin[2] = {162, 311};
 enum QuestionButton { kOverwrite, kKeep, kOverwriteEvery, kKeepEvery, kCancel };
@@ -79,13 +81,13 @@ TEST_F(InstallerE2E, FreshInstallIntoAnEmptyDestination) {
   auto p = start();
   ASSERT_TRUE(wait_log(*p, "Directory read: result=3")) << p->log_text();
   p->screenshot("main-ready");
-  p->click_rect(kInstall[0], kInstall[1], kInstall[2], kInstall[3]);
+  click_image(*p, kMainInstallButton);
   p->screenshot("licence");
-  p->click_rect(kAccept[0], kAccept[1], kAccept[2], kAccept[3]);
+  click_image(*p, kLicenceAcceptButton, kLicenceX, kLicenceY);
   ASSERT_TRUE(wait_log(*p, "Install finished.", 120)) << p->log_text();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the finished screen draw
   p->screenshot("install-complete");
-  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  click_image(*p, kMainQuitButton);
   EXPECT_EQ(p->wait_exit(), 0) << "Quit ends the program normally";
 
   const std::string dest = p->home() + kRelease + "/";
@@ -108,8 +110,8 @@ TEST_F(InstallerE2E, DecliningTheLicenceFetchesNothing) {
   make_dirs(dest);
   auto p = start({dest});
   ASSERT_TRUE(wait_log(*p, "Directory read: result=3")) << p->log_text();
-  p->click_rect(kInstall[0], kInstall[1], kInstall[2], kInstall[3]);
-  p->click_rect(kDecline[0], kDecline[1], kDecline[2], kDecline[3]);
+  click_image(*p, kMainInstallButton);
+  click_image(*p, kLicenceDeclineButton, kLicenceX, kLicenceY);
   ASSERT_TRUE(wait_log(*p, "Install: licence declined, step=0", 20)) << p->log_text();
   p->screenshot("declined");
   // Give a would-be install time to start, then check nothing came.
@@ -117,7 +119,7 @@ TEST_F(InstallerE2E, DecliningTheLicenceFetchesNothing) {
   EXPECT_TRUE(p->running()) << "the program keeps running after a decline";
   for (const auto& [rel, md5] : expected_files(product()))
     EXPECT_FALSE(file_exists(dest + rel)) << rel << " must not be fetched without consent";
-  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  click_image(*p, kMainQuitButton);
   EXPECT_EQ(p->wait_exit(), 0);
 }
 
@@ -141,8 +143,8 @@ TEST_P(UpdateAnswers, ChangedFilesFollowTheAnswer) {
   const QuestionButton answer = GetParam();
   auto p = start({dest, "--pref:_rename_folder=0"});
   ASSERT_TRUE(wait_log(*p, "Directory read: result=3")) << p->log_text();
-  p->click_rect(kInstall[0], kInstall[1], kInstall[2], kInstall[3]);
-  p->click_rect(kAccept[0], kAccept[1], kAccept[2], kAccept[3]);
+  click_image(*p, kMainInstallButton);
+  click_image(*p, kLicenceAcceptButton, kLicenceX, kLicenceY);
   ASSERT_TRUE(wait_log(*p, "sig_have=", 20)) << "the question is logged when it is asked\n" << p->log_text();
   p->screenshot("question-" + std::to_string(answer));
   click_question(*p, answer);
@@ -188,7 +190,7 @@ TEST_P(UpdateAnswers, ChangedFilesFollowTheAnswer) {
   else
     EXPECT_EQ(read_file(b), b_own) << "the second changed file is kept";
   EXPECT_EQ(file_exists(missing), answer != kCancel) << "a missing file is fetched unless cancelled";
-  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  click_image(*p, kMainQuitButton);
   EXPECT_EQ(p->wait_exit(), 0);
 }
 
@@ -200,12 +202,12 @@ TEST_F(InstallerE2E, MirrorFailOverCompletesTheInstall) {
   fs::remove_all(root_ / "demo/www/files");
   auto p = start({root_ / "dest/", "--pref:_rename_folder=0"});
   ASSERT_TRUE(wait_log(*p, "Directory read: result=3", 90)) << p->log_text();
-  p->click_rect(kInstall[0], kInstall[1], kInstall[2], kInstall[3]);
-  p->click_rect(kAccept[0], kAccept[1], kAccept[2], kAccept[3]);
+  click_image(*p, kMainInstallButton);
+  click_image(*p, kLicenceAcceptButton, kLicenceX, kLicenceY);
   ASSERT_TRUE(wait_log(*p, "Install finished.", 180)) << p->log_text();
   for (const auto& [rel, md5] : expected_files(product()))
     EXPECT_EQ(md5sum_of(root_ / "dest/" + rel), md5) << rel;
-  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  click_image(*p, kMainQuitButton);
   EXPECT_EQ(p->wait_exit(), 0);
 }
 
@@ -226,7 +228,7 @@ TEST_F(InstallerE2E, UnreadableManifestIsReportedAndInstallStaysOff) {
   ASSERT_TRUE(wait_log(*p, "DIR-scan: The installer cannot extract a file.", 30)) << p->log_text();
   p->screenshot("manifest-unreadable");
   EXPECT_TRUE(p->running()) << "a manifest that cannot be expanded is fetched again, not fatal";
-  p->click_rect(kQuit[0], kQuit[1], kQuit[2], kQuit[3]);
+  click_image(*p, kMainQuitButton);
   EXPECT_EQ(p->wait_exit(), 0);
 }
 

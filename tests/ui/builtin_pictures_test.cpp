@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ui/font_table.h"
+#include "ui/screen_rects.h"
 #include "ui/texes.h"
 
 namespace {
@@ -59,54 +60,32 @@ px tinted(px c, double r, double g, double b) {
   return {static_cast<int>(c.r * r), static_cast<int>(c.g * g), static_cast<int>(c.b * b), c.a};
 }
 
-struct palette_entry {
-  int col, x, y;
-};
-constexpr palette_entry kPalette[] = {
-    {34, 319, 155}, {35, 319, 147}, {36, 319, 139}, {37, 319, 131}, {38, 319, 123},
-    {40, 319, 115}, {41, 319, 107}, {42, 319, 99},  {43, 319, 91},  {44, 395, 115},
-    {45, 319, 83},  {46, 319, 75},  {47, 319, 67},
-};
 px palette(int col) {
-  for (const auto& e : kPalette)
+  for (const auto& e : kPalettePixels)
     if (e.col == col) return at(pic(392), e.x, e.y);
   return {};
 }
 
-struct bar {
-  int style, cap, strip, height, u, v;
-};
-constexpr bar kBars[] = {
-    {0, 10, 100, 26, 1, 487},   {1, 20, 100, 26, 102, 487}, {2, 10, 52, 26, 304, 486},
-    {3, 10, 52, 26, 304, 459},  {4, 10, 28, 16, 112, 161},  {5, 10, 28, 16, 83, 161},
-    {7, 10, 65, 24, 240, 242},  {8, 7, 16, 16, 289, 219},   {9, 10, 51, 26, 262, 133},
-    {10, 26, 68, 24, 357, 488},
-};
-
-struct frame {
-  int style, cell, u, v;
-};
-constexpr frame kFrames[] = {
-    {11, 100, 1, 358}, {12, 100, 102, 358}, {13, 100, 203, 358}, {14, 100, 304, 358}, {15, 100, 405, 358},
-    {16, 68, 1, 289},  {17, 42, 70, 315},   {18, 42, 113, 315},  {19, 44, 440, 12},
-};
-
-// 18 x 18 icon cells by centre.
+// 18 x 18 icon cells, by their lower-left texel.
 std::vector<rect> interface_icons() {
-  return {{"check box", 139, 178, 18, 18}, {"tick", 139, 197, 18, 18},
-          {"radio ring", 83, 123, 18, 18}, {"radio dot", 83, 142, 18, 18},
-          {"close box", 178, 120, 18, 18}, {"close box pressed", 197, 120, 18, 18}};
+  std::vector<rect> icons;
+  for (const auto& i : kIconCells)
+    icons.push_back(
+        {i.name, i.cx - kIconCellSize / 2, i.cy - kIconCellSize / 2, kIconCellSize, kIconCellSize});
+  return icons;
 }
 
 // Every rectangle the drawing code cuts out of the interface image (bars
 // clipped at the top edge; styles 0 and 1 reach one texel past it).
 std::vector<rect> interface_cuts() {
   std::vector<rect> cuts;
-  for (const auto& b : kBars)
+  for (const auto& b : kBarCells)
     cuts.push_back(
         {"bar style " + std::to_string(b.style), b.u, b.v, b.strip, std::min(b.height, 512 - b.v)});
-  for (const auto& f : kFrames)
+  for (const auto& f : kFrameCells) {
+    if (f.style == kAtlasFrameStyle) continue;  // cut from the atlas
     cuts.push_back({"frame style " + std::to_string(f.style), f.u, f.v, f.cell, f.cell});
+  }
   for (const auto& i : interface_icons()) cuts.push_back(i);
   return cuts;
 }
@@ -117,27 +96,25 @@ bool overlaps(const rect& a, const rect& b) {
 
 std::vector<rect> atlas_cuts() {
   std::vector<rect> cuts;
-  const rect buttons[] = {{"destination", 513, 166, 126, 22},
-                          {"Install", 640, 166, 83, 22},
-                          {"Quit", 780, 166, 51, 22},
-                          {"decline", 832, 166, 85, 22},
-                          {"accept", 918, 166, 59, 22}};
-  for (const auto& b : buttons)
+  for (const auto& b : kAtlasButtons)
     for (int look = 0; look < 3; ++look)
-      cuts.push_back({b.name + (look == 0   ? ""
-                                : look == 1 ? " mouse-over"
-                                            : " pressed"),
-                      b.x, b.y - look * (b.h + 1), b.w, b.h});
-  cuts.push_back({"source picture", 644, 33, 128, 86});
-  for (int c = 8; c <= 23; ++c)
-    cuts.push_back({"globe icon " + std::to_string(c), (c % 8) * 64, (c / 8) * 64 + 66, 64, 64});
-  cuts.push_back({"frame style 20", 774, 78, 41, 41});
+      cuts.push_back({std::string(b.name) + (look == 0   ? ""
+                                             : look == 1 ? " mouse-over"
+                                                         : " pressed"),
+                      b.s, b.t - look * (b.dt + 1), b.ds, b.dt});
+  cuts.push_back({"source picture", kAtlasSourcePicture.s, kAtlasSourcePicture.t, kAtlasSourcePicture.ds,
+                  kAtlasSourcePicture.dt});
+  for (int c = kGlobeFirstIcon; c <= kGlobeLastIcon; ++c)
+    cuts.push_back({"globe icon " + std::to_string(c), atlas_icon_s(c), atlas_icon_t(c), kAtlasIconSize,
+                    kAtlasIconSize});
+  const frame_cell& panel = *frame_cell_of(kAtlasFrameStyle);
+  cuts.push_back({"frame style 20", panel.u, panel.v, panel.cell, panel.cell});
   return cuts;
 }
 
 // --- pictures ---------------------------------------------------------------
 
-TEST(BuiltinPictures, HaveTheDesignedSizes) {
+TEST(BuiltinPictures, HaveTheSizesTheDrawingCodeAddresses) {
   const struct { int tex, w, h; } sizes[] = {{392, 512, 512}, {393, 1010, 764}, {394, 1024, 768}};
   for (const auto& s : sizes) {
     const builtin_picture& p = pic(s.tex);
@@ -194,7 +171,7 @@ TEST(BuiltinPictures, BackgroundIsOpaqueEverywhere) {
 // --- palette ------------------------------------------------------------------
 
 TEST(BuiltinPictures, PalettePixelsAreOpaqueAndTextReadsOnItsSurfaces) {
-  for (const auto& e : kPalette)
+  for (const auto& e : kPalettePixels)
     EXPECT_EQ(at(pic(392), e.x, e.y).a, 255) << "colour " << e.col << " is taken as an opaque colour";
 
   const builtin_picture& ui = pic(392);
@@ -228,7 +205,7 @@ TEST(BuiltinPictures, PalettePixelsAreOpaqueAndTextReadsOnItsSurfaces) {
 
 // --- font -----------------------------------------------------------------------
 
-TEST(FontTable, AdvanceWidthsAreTheDesignedOnes) {
+TEST(FontTable, AdvanceWidthsMatchTheProportionalFontTable) {
   const struct {
     int width;
     const char* chars;
@@ -256,7 +233,7 @@ TEST(FontTable, AdvanceWidthsAreTheDesignedOnes) {
   EXPECT_EQ(font_advance('O') + font_advance('K'), 16) << "OK is 16 px wide";
 }
 
-TEST(FontTable, CellsFollowTheDesignedRowsAndNeverShareOrCollide) {
+TEST(FontTable, CellsFollowTheGlyphRowsAndNeverShareOrCollide) {
   const struct {
     char c;
     int column, row;
@@ -272,7 +249,8 @@ TEST(FontTable, CellsFollowTheDesignedRowsAndNeverShareOrCollide) {
   EXPECT_FALSE(font_has_cell(0x7f));
 
   std::vector<rect> others = interface_cuts();
-  for (const auto& e : kPalette) others.push_back({"palette pixel " + std::to_string(e.col), e.x, e.y, 1, 1});
+  for (const auto& e : kPalettePixels)
+    others.push_back({"palette pixel " + std::to_string(e.col), e.x, e.y, 1, 1});
   std::vector<int> owner(64 * 64, -1);
   for (int b = 0; b < 256; ++b) {
     const auto c = static_cast<unsigned char>(b);
@@ -366,13 +344,14 @@ TEST(BuiltinPictures, BarMiddlesAndFrameEdgesStretchWithoutSeams) {
   auto same = [](px a, px b) {
     return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) + std::abs(a.a - b.a) <= 4;
   };
-  for (const auto& b : kBars) {
+  for (const auto& b : kBarCells) {
     for (int y = b.v; y < std::min(b.v + b.height, 512); ++y)
       for (int x = b.u + b.cap; x < b.u + b.strip - b.cap; ++x)
         EXPECT_TRUE(same(at(ui, x, y), at(ui, b.u + b.cap, y)))
             << "bar style " << b.style << " middle differs at column " << x << " row " << y;
   }
-  for (const auto& f : kFrames) {
+  for (const auto& f : kFrameCells) {
+    if (f.style == kAtlasFrameStyle) continue;  // cut from the atlas
     const int cw = f.style == 17 ? 20 : static_cast<int>(std::ceil(0.35 * f.cell));
     const int cb = f.style == 17 ? 14 : static_cast<int>(std::ceil(0.3 * f.cell));
     const int ct = f.style == 17 ? 26 : cb;

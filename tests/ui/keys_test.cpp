@@ -64,7 +64,7 @@ TEST(KeyTranslation, CodesAndCharactersOfTheFrameworkTable) {
   }
 }
 
-TEST(KeyTranslation, VirtualKeyMapCoversExactlyTheDesignedRanges) {
+TEST(KeyTranslation, VirtualKeyMapKeepsItsCodesAndMovesOnlyPunctuation) {
   int kept = 0;
   for (int c = 0; c < 256; ++c) {
     const int m = vkey_map(c);

@@ -368,7 +368,7 @@ TEST_F(PumpTest, TextureFailureAlertsShowOnce) {
   tman.instl_load_fail = status_okay;
 }
 
-TEST(StartUp, GraphicsFailureIsAFatalAlertWithTheDesignedText) {
+TEST(StartUp, GraphicsFailureIsAFatalAlertWithTheGraphicsFailureText) {
   plat_win_set_headless(true);
   plat_win_set_headless_create_fails(true);
   MACIBM_reset_display_state();

@@ -164,7 +164,7 @@ TEST_F(WindowTest, StartUpOpensTheCaptionedWindowAtTheTopLeft) {
   EXPECT_EQ(log.rfind("log.txt for Skyvane 9.00 Beta-25 ", 0), 0u) << "the log starts with its header";
   EXPECT_NE(log.find("CPU count"), std::string::npos) << "the worker threads are started and logged";
   // Mesa's software GLX under Xvfb refuses swap-interval changes (it has no
-  // vertical sync to wait for): then the log must say so, as designed.
+  // vertical sync to wait for): then the log must say so.
   if (SDL_GL_SetSwapInterval(0) != 0) {
     EXPECT_NE(log.find("Warning: unable to disable vsync.\n"), std::string::npos)
         << "a driver that keeps vertical sync is reported in the log";

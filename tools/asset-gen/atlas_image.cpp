@@ -1,11 +1,11 @@
 #include <cmath>
 #include <string>
 
-#include "layout.h"
 #include "noise.h"
 #include "paint.h"
 #include "pictures.h"
 #include "theme.h"
+#include "ui/screen_rects.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ struct button_colours {
 
 enum class glyph_icon { none, folder, download, check, cross };
 
-struct button_design {
+struct button_look {
   const char* label;
   bool primary;
   glyph_icon icon;
@@ -75,7 +75,7 @@ void draw_icon(canvas& c, glyph_icon icon, float x, float y, const rgba& ink) {
   }
 }
 
-canvas button_face(const fonts& f, const button_design& d, int w, int h, int look) {
+canvas button_face(const fonts& f, const button_look& d, int w, int h, int look) {
   canvas c(w, h);
   const button_colours col = colours_for(d.primary, look);
   const box b{0, 0, static_cast<float>(w) + (d.square_right ? 12.0f : 0.0f), static_cast<float>(h)};
@@ -210,7 +210,7 @@ canvas panel_cell() {
 
 canvas make_atlas(const fonts& f) {
   canvas atlas(1010, 764);
-  const button_design designs[] = {
+  const button_look looks[] = {
       // Install is also drawn disabled (tinted light red): kept as drawn, it
       // turns teal when enabled and a muted violet when disabled.
       {"Destination", false, glyph_icon::folder, true, true},
@@ -222,17 +222,18 @@ canvas make_atlas(const fonts& f) {
   for (int i = 0; i < 5; ++i) {
     const atlas_rect& r = kAtlasButtons[i];
     for (int look = 0; look < 3; ++look) {
-      const canvas face = button_face(f, designs[i], r.ds, r.dt, look);
+      const canvas face = button_face(f, looks[i], r.ds, r.dt, look);
       atlas.copy_from(face, 0, 0, r.ds, r.dt, r.s, r.t - look * (r.dt + 1));
     }
   }
   const canvas src = source_picture();
-  atlas.copy_from(src, 0, 0, src.width(), src.height(), kSourcePicture.s, kSourcePicture.t);
+  atlas.copy_from(src, 0, 0, src.width(), src.height(), kAtlasSourcePicture.s, kAtlasSourcePicture.t);
   for (int icon = kGlobeFirstIcon; icon <= kGlobeLastIcon; ++icon) {
     const canvas g = globe(static_cast<float>(icon - kGlobeFirstIcon) / 16.0f);
-    atlas.copy_from(g, 0, 0, 64, 64, atlas_icon_s(icon), atlas_icon_t(icon));
+    atlas.copy_from(g, 0, 0, kAtlasIconSize, kAtlasIconSize, atlas_icon_s(icon), atlas_icon_t(icon));
   }
   const canvas p = panel_cell();
-  atlas.copy_from(p, 0, 0, 41, 41, 774, 78);
+  const frame_cell& cell = *frame_cell_of(kAtlasFrameStyle);
+  atlas.copy_from(p, 0, 0, cell.cell, cell.cell, cell.u, cell.v);
   return atlas;
 }

@@ -1,10 +1,10 @@
 #include <cmath>
 
 #include "font_image.h"
-#include "layout.h"
 #include "paint.h"
 #include "pictures.h"
 #include "theme.h"
+#include "ui/screen_rects.h"
 
 namespace {
 
@@ -106,7 +106,7 @@ canvas card_frame(int cell, const box& card, float radius, const rgba& fill, con
 }
 
 canvas icon(int kind) {
-  canvas c(kIconSize, kIconSize);
+  canvas c(kIconCellSize, kIconCellSize);
   switch (kind) {
     case 0:  // check box
       rounded(c, {2, 2, 16, 16}, 3, vgrad(2, hex(0xf3f6f9), 16, hex(0xffffff)));
@@ -151,7 +151,7 @@ void put_palette(canvas& image) {
       {40, kTitleText}, {41, hex(0x9fb4c9)}, {42, hex(0x6c87a3)}, {43, kInk},          {44, kAccent},
       {45, kFieldText}, {46, kBodyText},     {47, kHelpText},
   };
-  for (const auto& p : kPalette)
+  for (const auto& p : kPalettePixels)
     for (const auto& c : colours)
       if (c.col == p.col) image.set(p.x, p.y, c.c);
 }
@@ -162,7 +162,7 @@ canvas make_interface_image(const fonts& f, float font_px, std::vector<std::stri
   canvas image(512, 512);
   *notes = draw_interface_font(image, f.regular, font_style{font_px});
 
-  for (const auto& b : kBars) {
+  for (const auto& b : kBarCells) {
     canvas part(b.strip, b.height);
     switch (b.style) {
       case 0:
@@ -196,7 +196,7 @@ canvas make_interface_image(const fonts& f, float font_px, std::vector<std::stri
     place(image, part, b.u, b.v);
   }
 
-  for (const auto& fr : kFrames) {
+  for (const auto& fr : kFrameCells) {
     if (fr.style == 20) continue;  // in the atlas
     canvas part(fr.cell, fr.cell);
     switch (fr.style) {
@@ -229,7 +229,7 @@ canvas make_interface_image(const fonts& f, float font_px, std::vector<std::stri
   }
 
   for (int i = 0; i < 6; ++i)
-    place(image, icon(i), kIcons[i].cx - kIconSize / 2, kIcons[i].cy - kIconSize / 2);
+    place(image, icon(i), kIconCells[i].cx - kIconCellSize / 2, kIconCells[i].cy - kIconCellSize / 2);
 
   put_palette(image);
   return image;

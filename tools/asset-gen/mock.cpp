@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "layout.h"
 #include "ui/font_table.h"
+#include "ui/screen_rects.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ void mock_screen::window(float dx, float dy) {
 }
 
 rgba mock_screen::colour(int col) const {
-  for (const auto& p : kPalette)
+  for (const auto& p : kPalettePixels)
     if (p.col == col) return iface_.get(p.x, p.y);
   switch (col) {
     case 1:
@@ -138,7 +138,7 @@ float mock_screen::string(int col, float x, float y, const std::string& text, fl
 
 void mock_screen::frame1(int style, float x, float y, float width) {
   const bar_cell* b = nullptr;
-  for (const auto& c : kBars)
+  for (const auto& c : kBarCells)
     if (c.style == style) b = &c;
   if (!b) return;
   x = rnd(x), width = 2 * rnd(width / 2);
@@ -161,7 +161,7 @@ void mock_screen::frame1(int style, float x, float y, float width) {
 
 void mock_screen::frame2(int style, float x, float y, float dx, float dy, const std::string& title) {
   const frame_cell* f = nullptr;
-  for (const auto& c : kFrames)
+  for (const auto& c : kFrameCells)
     if (c.style == style) f = &c;
   if (!f) return;
   const canvas& tex = style == 20 ? atlas_ : iface_;

@@ -4,22 +4,39 @@
 
 #include "mock.h"
 #include "ui/font_table.h"
+#include "ui/screen_rects.h"
 
 namespace {
+
+// An atlas rectangle at (x, y) in the given look (0 plain, 1 mouse-over, 2 pressed).
+void image(mock_screen& m, float x, float y, const atlas_rect& r, int look, int col_code) {
+  m.interface_rect(x, y, static_cast<float>(r.s), static_cast<float>(r.t), static_cast<float>(r.ds),
+                   static_cast<float>(r.dt), look, col_code);
+}
+void image(mock_screen& m, const screen_image& r, int look, int col_code) {
+  image(m, r.x, r.y, r.cut, look, col_code);
+}
+void icon(mock_screen& m, float x, float y, int c) {
+  m.interface_rect(x, y, static_cast<float>(atlas_icon_s(c)), static_cast<float>(atlas_icon_t(c)),
+                   kAtlasIconSize, kAtlasIconSize, 0, 0);
+}
+void frame2(mock_screen& m, const screen_box& b, const std::string& title) {
+  m.frame2(kAtlasFrameStyle, b.x, b.y, b.dx, b.dy, title);
+}
 
 void main_screen(mock_screen& m, bool installing) {
   m.window(0, 0);
   m.background();
-  m.frame1(9, 285, 89, 300);
+  const screen_box& field = kMainDestField;
+  m.frame1(9, field.x + field.dx / 2, field.y + field.dy / 2, field.dx);
   m.string(45, 142, 86, "/home/pilot/Skyvane 9/", 9999, 0);
-  if (!installing) m.interface_rect(10, 78, 513, 166, 126, 22, 0, 1);
+  if (!installing) image(m, kMainDestButton, 0, 1);
   const char* servers[] = {"Europe (Frankfurt)", "North America (Ohio)", "Asia Pacific (Tokyo)"};
   for (int i = 0; i < 3; ++i) m.radio(142, 578 - 20.0f * i, i == 0, servers[i]);
-  m.interface_rect(0, 595, 644, 33, 128, 86, 0, 0);
-  const int icon = installing ? 12 : 21;
-  m.interface_rect(29, 608, (icon % 8) * 64.0f, (icon / 8) * 64.0f + 66, 64, 64, 0, 0);
-  m.frame2(20, 135, 600, 790, 72, "NET: Skyvane 9.25");
-  m.frame2(20, 935, 600, 80, 72, "Download");
+  image(m, kMainSourcePicture, 0, 0);
+  icon(m, kMainGlobeX, kMainGlobeY, installing ? 12 : kIdleGlobeIcon);
+  frame2(m, kMainSourceFrame, "NET: Skyvane 9.25");
+  frame2(m, kMainDownloadFrame, "Download");
   m.string(46, 954, 635, installing ? "1.2 Gig" : "1187.3 Meg", 700, 0);
   if (!installing) {
     m.string(46, 154, 615,
@@ -27,12 +44,12 @@ void main_screen(mock_screen& m, bool installing) {
              "update that "
              "installation  by just grabbing new updated files!",
              700, 0);
-    m.interface_rect(450, 78, 640, 166, 83, 22, 1, 1);
+    image(m, kMainInstallButton, 1, 1);
   } else {
     m.string(46, 154, 615, "OK I am installing this now...", 700, 0);
   }
-  m.interface_rect(960, 78, 780, 166, 51, 22, 0, 1);
-  m.frame2(20, 135, 32, 880, 40, "");
+  image(m, kMainQuitButton, 0, 1);
+  frame2(m, kMainMessageFrame, "");
   if (!installing) {
     m.string(46, 144, 58, "You are about to install 1187.3 Meg of files to get Skyvane 9.25.", 9999, 0);
     m.string(46, 144, 48, "You have 52.4 Gig of drive space available for the selected directory.", 9999, 0);
@@ -70,8 +87,8 @@ void licence(mock_screen& m) {
       "clicking Accept you agree to be bound by its terms. If you do not agree, click Decline and nothing "
       "will be installed.";
   m.string(43, 20, 258, text, 460, 0);
-  m.interface_rect(300, 10, 832, 166, 85, 22, 0, 1);
-  m.interface_rect(400, 10, 918, 166, 59, 22, 1, 1);
+  image(m, kLicenceDeclineButton, 0, 1);
+  image(m, kLicenceAcceptButton, 1, 1);
   m.zap_boxes(false);
 }
 
@@ -136,15 +153,14 @@ void extras(mock_screen& m) {
   m.frame2(12, 820, 260, 180, 100, "Frame 12");
   for (int look = 0; look < 3; ++look) {
     const float y = 140 - 30.0f * look;
-    m.interface_rect(20, y, 513, 166, 126, 22, look, 1);
-    m.interface_rect(160, y, 640, 166, 83, 22, look, 1);
-    m.interface_rect(260, y, 640, 166, 83, 22, look, 2);
-    m.interface_rect(360, y, 780, 166, 51, 22, look, 1);
-    m.interface_rect(430, y, 832, 166, 85, 22, look, 1);
-    m.interface_rect(530, y, 918, 166, 59, 22, look, 1);
+    image(m, 20, y, kAtlasDestination, look, 1);
+    image(m, 160, y, kAtlasInstall, look, 1);
+    image(m, 260, y, kAtlasInstall, look, 2);
+    image(m, 360, y, kAtlasQuit, look, 1);
+    image(m, 430, y, kAtlasDecline, look, 1);
+    image(m, 530, y, kAtlasAccept, look, 1);
   }
-  for (int i = 8; i < 24; ++i)
-    m.interface_rect(20 + (i - 8) * 62.0f, 10, (i % 8) * 64.0f, (i / 8) * 64.0f + 66, 64, 64, 0, 0);
+  for (int i = kGlobeFirstIcon; i <= kGlobeLastIcon; ++i) icon(m, 20 + (i - 8) * 62.0f, 10, i);
 }
 
 void font_sheet(mock_screen& m) {
