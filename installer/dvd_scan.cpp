@@ -10,6 +10,13 @@
 #include "ui/hl_mnw.h"
 #include "util/log.h"
 
+namespace {
+// The source tag and number that this file's alert is known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "dvd_scan";
+constexpr int kLineManyDiscs = 276;
+}  // namespace
+
 dvd_scan_class dvd_scan;
 
 namespace {
@@ -92,7 +99,7 @@ int dvd_scan_class::check_any(int, int) {
   if (found >= 2) {
     MACIBM_alert(0, "I found multiple Skyvane CDs in the drives!", "This is bad!",
                  "Pull out whatever CD you are not using now!",
-                 "Otherwise I cannot tell which disc to install from.", t_exit, "dvd_scan", 276);
+                 "Otherwise I cannot tell which disc to install from.", t_exit, kTag, kLineManyDiscs);
   }
   return found > 0 ? 1 : 0;
 }

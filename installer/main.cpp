@@ -23,6 +23,11 @@
 #include "util/xtim.h"
 
 namespace {
+// The source tag and number that this file's alert is known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "main";
+constexpr int kLineManifestExtract = 210;
+
 constexpr int kFont = 100;
 
 // Driver state that lives from pass to pass.
@@ -75,7 +80,7 @@ void manifest_fetch_step() {
     } else {
       MACIBM_alert(0, "DIR-scan: The installer cannot extract a file.", "Error: " + error_str(err),
                    "Compressed File/" + d.net_dir_path_zip, "Destination Path/" + d.dir_path_path, t_alert,
-                   "main", 210);
+                   kTag, kLineManifestExtract);
       // A damaged manifest is a failed download: fetched again from the same
       // server it would fail again, alert after alert. Another server is
       // chosen, as after any failed manifest download.

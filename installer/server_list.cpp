@@ -12,6 +12,13 @@
 #include "ui/hl_mnw.h"
 #include "util/log.h"
 
+namespace {
+// The source tag and number that this file's alert is known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "utils";
+constexpr int kLineNewFormat = 141;
+}  // namespace
+
 const char* const kVendorHost = "www.skyvane.example";
 const char* const kVendorDownloadUrl = "http://www.skyvane.example/download/";
 
@@ -134,7 +141,7 @@ void new_format(const std::string& file_path) {
       "can understand!",
       "In other words, you need to get a new installer!",
       std::string("Please download the latest installer from the download section of ") + kVendorDownloadUrl,
-      file_path, t_alert, "utils", 141);
+      file_path, t_alert, kTag, kLineNewFormat);
   go_to_url(kVendorDownloadUrl);
   stg.step = 2;
   app_done = 1;

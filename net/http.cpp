@@ -7,6 +7,15 @@
 #include "util/log_header.h"
 #include "util/xtim.h"
 
+namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "http";
+constexpr int kLineTooManyDownloads = 232;
+constexpr int kLineServerDirchar = 247;
+constexpr int kLineDirNotAbsolute = 248;
+}  // namespace
+
 http_class http;
 std::vector<std::string> gProxyExclude;
 
@@ -84,7 +93,7 @@ progress progress_of(down_class& d) {
 
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path) {
   if (o < 0 || o >= kSlots) {
-    MACIBM_alert(0, "Too many download objects requested!", "", "", "", t_exit, "http", 232);
+    MACIBM_alert(0, "Too many download objects requested!", "", "", "", t_exit, kTag, kLineTooManyDownloads);
     return 2;  // reached only when the exit hook returns
   }
   if (!inited_any) {
@@ -100,7 +109,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
     if (!server.empty() && is_dirchar(server.back())) {
       MACIBM_alert(0, "net_check error! You have a dirchar at the end of the server name!", "You should not!",
                    "Our convention is that a server name is simply a server name... with no slash!", server,
-                   t_exit, "http", 247);
+                   t_exit, kTag, kLineServerDirchar);
       return 2;
     }
     if (file.empty() || !is_dirchar(file.front())) {
@@ -109,7 +118,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
           "You should!",
           "Our convention is that a directory name does start with a slash because it must include the "
           "hard drive,which is a dir char on unix!",
-          file, t_exit, "http", 248);
+          file, t_exit, kTag, kLineDirNotAbsolute);
       return 2;
     }
   }

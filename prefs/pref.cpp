@@ -14,6 +14,14 @@
 #include "util/UTL_cmdline.h"
 #include "util/log.h"
 
+namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "IO_UTILS";
+constexpr int kLineBadOufType = 1036;
+constexpr int kLineSaveFailed = 1090;
+}  // namespace
+
 std::ofstream ouf;
 pref_class pref;
 
@@ -70,7 +78,7 @@ bool writable_text(const std::string& v) {
 
 int ouf_open(const std::string& path, int bin_code, int version, const std::string& note) {
   if (bin_code != kOufRaw && bin_code != kOufText) {
-    MACIBM_alert(0, "Bad ouf_open type!", path, "", "", t_exit, "IO_UTILS", 1036);
+    MACIBM_alert(0, "Bad ouf_open type!", path, "", "", t_exit, kTag, kLineBadOufType);
     return 0;
   }
   // File names are case-sensitive here, so the name is used as given (the
@@ -92,7 +100,7 @@ int ouf_open(const std::string& path, int bin_code, int version, const std::stri
       full, "Could the file be flagged as read-only? This happens in Windows if you copy it from a CD!",
       "Try putting this app in the background and then flag the file as NOT read-only, or creating the "
       "folder listed in the path above.",
-      t_alert, "IO_UTILS", 1090);
+      t_alert, kTag, kLineSaveFailed);
   return 0;
 }
 
