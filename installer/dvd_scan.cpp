@@ -5,13 +5,13 @@
 #include <sstream>
 
 #include "installer/model.h"
-#include "installer/xmap.h"
+#include "io/xmap.h"
 #include "ui/hl_alert.h"
 #include "ui/hl_mnw.h"
 #include "util/log.h"
 
 namespace {
-// The source tag and number that this file's alert is known by on screen
+// The source tag and numbers that this file's alerts are known by on screen
 // and in the log; fixed, whatever line the call moves to.
 constexpr const char* kTag = "dvd_scan";
 constexpr int kLineManyDiscs = 276;

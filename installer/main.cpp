@@ -23,7 +23,7 @@
 #include "util/xtim.h"
 
 namespace {
-// The source tag and number that this file's alert is known by on screen
+// The source tag and numbers that this file's alerts are known by on screen
 // and in the log; fixed, whatever line the call moves to.
 constexpr const char* kTag = "main";
 constexpr int kLineManifestExtract = 210;
@@ -354,6 +354,7 @@ void APP_update() {
 }
 
 int installer_main(int argc, const char* const* argv) {
+  installer_wire_lower_layers();
   MACIBM_init(argc, argv);
   MACIBM_set_app_update(APP_update);
   MACIBM_set_app_handlemenu(APP_handlemenu);

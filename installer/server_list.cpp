@@ -6,23 +6,17 @@
 #include "installer/model.h"
 #include "installer/text_cursor.h"
 #include "installer/ui_hooks.h"
-#include "installer/xmap.h"
+#include "io/xmap.h"
 #include "net/http.h"
 #include "ui/hl_alert.h"
 #include "ui/hl_mnw.h"
 #include "util/log.h"
 
 namespace {
-// The source tag and number that this file's alert is known by on screen
+// The source tag and numbers that this file's alerts are known by on screen
 // and in the log; fixed, whatever line the call moves to.
 constexpr const char* kTag = "utils";
 constexpr int kLineNewFormat = 141;
-}  // namespace
-
-const char* const kVendorHost = "www.skyvane.example";
-const char* const kVendorDownloadUrl = "http://www.skyvane.example/download/";
-
-namespace {
 
 // What the network layer accepts as a server: a host without a trailing
 // separator and a directory that starts with one (else net_check would end the

@@ -12,7 +12,7 @@
 #include "ui/hl_alert.h"
 
 namespace {
-// The source tag and number that this file's alert is known by on screen
+// The source tag and numbers that this file's alerts are known by on screen
 // and in the log; fixed, whatever line the call moves to.
 constexpr const char* kTag = "utils";
 constexpr int kLineMakeDirFailed = 177;

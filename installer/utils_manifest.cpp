@@ -7,7 +7,7 @@
 #include "installer/text_cursor.h"
 #include "installer/ui_hooks.h"
 #include "installer/utils.h"
-#include "installer/xmap.h"
+#include "io/xmap.h"
 #include "ui/hl_alert.h"
 #include "util/log.h"
 

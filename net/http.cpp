@@ -2,9 +2,9 @@
 #include "net/http.h"
 
 #include "net/PCSBSocket.h"
-#include "ui/hl_alert.h"
 #include "util/log.h"
 #include "util/log_header.h"
+#include "util/report.h"
 #include "util/xtim.h"
 
 namespace {
@@ -93,7 +93,7 @@ progress progress_of(down_class& d) {
 
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path) {
   if (o < 0 || o >= kSlots) {
-    MACIBM_alert(0, "Too many download objects requested!", "", "", "", t_exit, kTag, kLineTooManyDownloads);
+    UTL_report(0, "Too many download objects requested!", "", "", "", t_exit, kTag, kLineTooManyDownloads);
     return 2;  // reached only when the exit hook returns
   }
   if (!inited_any) {
@@ -107,13 +107,13 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
 
   if (!down[o]) {
     if (!server.empty() && is_dirchar(server.back())) {
-      MACIBM_alert(0, "net_check error! You have a dirchar at the end of the server name!", "You should not!",
-                   "Our convention is that a server name is simply a server name... with no slash!", server,
-                   t_exit, kTag, kLineServerDirchar);
+      UTL_report(0, "net_check error! You have a dirchar at the end of the server name!", "You should not!",
+                 "Our convention is that a server name is simply a server name... with no slash!", server,
+                 t_exit, kTag, kLineServerDirchar);
       return 2;
     }
     if (file.empty() || !is_dirchar(file.front())) {
-      MACIBM_alert(
+      UTL_report(
           0, "net_check error! You do not have a dirchar at the beginning of the directory name!",
           "You should!",
           "Our convention is that a directory name does start with a slash because it must include the "

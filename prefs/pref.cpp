@@ -4,13 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "installer/model.h"
-#include "installer/xmap.h"
 #include "io/IO_UTILS.h"
+#include "io/app_path.h"
+#include "io/xmap.h"
 #include "net/http.h"
 #include "platform/system.h"
 #include "ui/hl_alert.h"
-#include "ui/hl_mnw.h"  // app_path
 #include "util/UTL_cmdline.h"
 #include "util/log.h"
 
@@ -164,6 +163,8 @@ std::string pref_file_path() {
 }
 
 namespace {
+pref_installer_fields g_fields;  // handed down by the installer
+
 void io_int(scan_class& s, const char* tag, int& value) {
   if (s.opr_typ == 1) {
     s.fetch_or_get(std::to_string(value), nullptr, tag);
@@ -194,16 +195,20 @@ void io_int32(scan_class& s, const char* tag, int32_t& value) {
 }
 }  // namespace
 
+void pref_bind_installer_fields(const pref_installer_fields& fields) {
+  g_fields = fields;
+}
+
 void pref_class::IO_set(int which, int dir) {
   if (which != kPrefsInstallerFile) return;
   scan_class s(pref_file_path(), dir == 1 ? 1 : 0);
   if (dir == 1 && !s.is_open()) return;  // ouf_open has said why
-  io_int(s, "_use_max_cpu", stg.use_max_cpu);
-  io_int(s, "_rename_folder", stg.rename_folder);
-  io_int(s, "_stream_count", stg.stream_count);
-  io_int(s, "_log_actions", stg.log_actions);
-  io_int(s, "_always_ask_dir", stg.always_ask_dir);
-  io_text(s, "_dest_dir_path", dest_dir_path);
+  if (g_fields.use_max_cpu) io_int(s, "_use_max_cpu", *g_fields.use_max_cpu);
+  if (g_fields.rename_folder) io_int(s, "_rename_folder", *g_fields.rename_folder);
+  if (g_fields.stream_count) io_int(s, "_stream_count", *g_fields.stream_count);
+  if (g_fields.log_actions) io_int(s, "_log_actions", *g_fields.log_actions);
+  if (g_fields.always_ask_dir) io_int(s, "_always_ask_dir", *g_fields.always_ask_dir);
+  if (g_fields.dest_dir_path) io_text(s, "_dest_dir_path", *g_fields.dest_dir_path);
   io_text(s, "_proxy_host", http.ProxyHost);
   io_text(s, "_proxy_port", http.ProxyPort_str);
   io_int32(s, "_proxy_port_int", http.ProxyPort_int);

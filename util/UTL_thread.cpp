@@ -4,8 +4,8 @@
 #include <string>
 
 #include "platform/threads.h"
-#include "ui/hl_alert.h"
 #include "util/log.h"
+#include "util/report.h"
 
 namespace {
 // The numbers that this file's alerts are known by on screen and in the log;
@@ -17,7 +17,7 @@ constexpr int kLineWaitQueue = 345;
 
 // The OS error code in the alert's second line.
 void os_failure(const char* what, int err, int line) {
-  MACIBM_alert(0, what, "err=" + int_to_str(err), "", "", t_exit, "UTL_thread", line);
+  UTL_report(0, what, "err=" + int_to_str(err), "", "", t_exit, "UTL_thread", line);
 }
 }  // namespace
 
