@@ -21,12 +21,13 @@
 #include "installer/server_list.h"
 #include "installer/ui_hooks.h"
 #include "installer/utils.h"
-#include "installer/xmap.h"
 #include "io/IO_UTILS.h"
 #include "io/archive.h"
+#include "io/xmap.h"
 #include "net/http.h"
 #include "support/test_support.h"
 #include "ui/hl_alert.h"
+#include "ui/hl_init.h"
 #include "util/xtim.h"
 
 namespace {
@@ -219,6 +220,8 @@ void bench_install(int files, double mb, int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  MACIBM_wire_lower_layers();
+  installer_wire_lower_layers();
   const int rounds = arg_int(argc, argv, "rounds", 3);
   bench_manifest(arg_int(argc, argv, "rows", 100000), rounds);
   bench_sign(arg_int(argc, argv, "sign-mb", 400), rounds);

@@ -19,6 +19,7 @@
 
 #include "net/http.h"
 #include "support/test_support.h"
+#include "ui/hl_init.h"
 #include "util/xtim.h"
 
 namespace {
@@ -113,6 +114,7 @@ void print_ratio(double ours, double curl, double target) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  MACIBM_wire_lower_layers();
   uint64_t big_mib = 1024;
   int files = 200;
   int rounds = 3;

@@ -51,6 +51,7 @@
 #include "net/http.h"
 #include "support/test_support.h"
 #include "ui/hl_alert.h"
+#include "ui/hl_init.h"
 #include "util/HL_THREAD.h"
 #include "util/log.h"
 #include "util/xtim.h"
@@ -557,6 +558,8 @@ void target(const char* name, double ratio, double goal) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  MACIBM_wire_lower_layers();
+  installer_wire_lower_layers();
   const int nfiles = std::max(4, arg_int(argc, argv, "files", 1500));
   const int mb = std::max(1, arg_int(argc, argv, "mb", 600));
   const int rounds = std::max(1, arg_int(argc, argv, "rounds", 3));

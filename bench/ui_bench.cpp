@@ -122,6 +122,7 @@ run_result run_passes(int passes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  installer_wire_lower_layers();
   const int passes = arg_int(argc, argv, "passes", 300);
   const char* init_argv[] = {"ui_bench", "--fps_test"};
   MACIBM_init(2, init_argv);

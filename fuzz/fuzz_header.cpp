@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "installer/xmap.h"
+#include "io/xmap.h"
 
 namespace {
 

@@ -9,8 +9,10 @@
 #include <set>
 #include <system_error>
 
+#include "installer/model.h"
 #include "installer/ui_hooks.h"
 #include "ui/hl_alert.h"
+#include "ui/hl_init.h"
 #include "util/UTL_cmdline.h"
 
 namespace fs = std::filesystem;
@@ -36,6 +38,8 @@ bool open_no_url(const std::string&) {
 void init() {
   if (g_ready) return;
   g_ready = true;
+  MACIBM_wire_lower_layers();
+  installer_wire_lower_layers();
   alert_set_observer([](const alert_record&) { ++g_alerts; });
   alert_set_exit_hook([](int code) { throw fatal_alert{code}; });
   cmdline_set_exit_hook([](int code) { throw fatal_alert{code}; });

@@ -5,10 +5,17 @@
 #include <sstream>
 
 #include "installer/model.h"
-#include "installer/xmap.h"
+#include "io/xmap.h"
 #include "ui/hl_alert.h"
 #include "ui/hl_mnw.h"
 #include "util/log.h"
+
+namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "dvd_scan";
+constexpr int kLineManyDiscs = 276;
+}  // namespace
 
 dvd_scan_class dvd_scan;
 
@@ -92,7 +99,7 @@ int dvd_scan_class::check_any(int, int) {
   if (found >= 2) {
     MACIBM_alert(0, "I found multiple Skyvane CDs in the drives!", "This is bad!",
                  "Pull out whatever CD you are not using now!",
-                 "Otherwise I cannot tell which disc to install from.", t_exit, "dvd_scan", 276);
+                 "Otherwise I cannot tell which disc to install from.", t_exit, kTag, kLineManyDiscs);
   }
   return found > 0 ? 1 : 0;
 }

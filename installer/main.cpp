@@ -23,6 +23,11 @@
 #include "util/xtim.h"
 
 namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "main";
+constexpr int kLineManifestExtract = 210;
+
 constexpr int kFont = 100;
 
 // Driver state that lives from pass to pass.
@@ -75,7 +80,7 @@ void manifest_fetch_step() {
     } else {
       MACIBM_alert(0, "DIR-scan: The installer cannot extract a file.", "Error: " + error_str(err),
                    "Compressed File/" + d.net_dir_path_zip, "Destination Path/" + d.dir_path_path, t_alert,
-                   "main", 210);
+                   kTag, kLineManifestExtract);
       // A damaged manifest is a failed download: fetched again from the same
       // server it would fail again, alert after alert. Another server is
       // chosen, as after any failed manifest download.
@@ -349,6 +354,7 @@ void APP_update() {
 }
 
 int installer_main(int argc, const char* const* argv) {
+  installer_wire_lower_layers();
   MACIBM_init(argc, argv);
   MACIBM_set_app_update(APP_update);
   MACIBM_set_app_handlemenu(APP_handlemenu);

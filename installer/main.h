@@ -2,6 +2,10 @@
 // The installer's entry point and its driver. The driver, APP_update, runs
 // once per pump pass: it redraws the whole main screen, reacts to the pass's
 // clicks and moves the install forward by one bounded slice.
+//
+// installer/ is the top layer of the core (order: platform < util < io, net
+// < ui < prefs < installer); at start-up it hands the layers below what they
+// take from its records (installer_wire_lower_layers, installer/model.h).
 #include <string>
 
 // The whole program: start-up, the pump loop, shut-down. Returns the exit code.

@@ -1,5 +1,7 @@
 #include "installer/model.h"
 
+#include "prefs/pref.h"
+#include "ui/hl_mnw.h"
 #include "util/xtim.h"
 
 const int is_build = 0;
@@ -41,4 +43,23 @@ void reset_streams() {
 
 bool os_type_applies(int os_type, int download_os) {
   return os_type == 0 || os_type == download_os || (os_type == 6 && download_os == 3);
+}
+
+namespace {
+void save_settings() {
+  pref.IO_set(kPrefsInstallerFile, 1);
+}
+}  // namespace
+
+void installer_wire_lower_layers() {
+  pref_installer_fields fields;
+  fields.use_max_cpu = &stg.use_max_cpu;
+  fields.rename_folder = &stg.rename_folder;
+  fields.stream_count = &stg.stream_count;
+  fields.log_actions = &stg.log_actions;
+  fields.always_ask_dir = &stg.always_ask_dir;
+  fields.dest_dir_path = &dest_dir_path;
+  pref_bind_installer_fields(fields);
+  MACIBM_set_busy_setting(&stg.use_max_cpu);
+  MACIBM_set_settings_saver(save_settings);
 }

@@ -106,3 +106,10 @@ void grab_reset();
 
 // True when a manifest entry of platform `os_type` belongs on this system.
 bool os_type_applies(int os_type, int download_os);
+
+// Hands the layers below the installer what they take from its records: the
+// settings file's fields (prefs/), the pump's "never sleep" setting and the
+// saving of the settings at shut-down (ui/). Run at the start of
+// installer_main; programs that use the core without it (tests, tools) run it
+// at their start.
+void installer_wire_lower_layers();

@@ -6,16 +6,17 @@
 #include "installer/model.h"
 #include "installer/text_cursor.h"
 #include "installer/ui_hooks.h"
-#include "installer/xmap.h"
+#include "io/xmap.h"
 #include "net/http.h"
 #include "ui/hl_alert.h"
 #include "ui/hl_mnw.h"
 #include "util/log.h"
 
-const char* const kVendorHost = "www.skyvane.example";
-const char* const kVendorDownloadUrl = "http://www.skyvane.example/download/";
-
 namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "utils";
+constexpr int kLineNewFormat = 141;
 
 // What the network layer accepts as a server: a host without a trailing
 // separator and a directory that starts with one (else net_check would end the
@@ -134,7 +135,7 @@ void new_format(const std::string& file_path) {
       "can understand!",
       "In other words, you need to get a new installer!",
       std::string("Please download the latest installer from the download section of ") + kVendorDownloadUrl,
-      file_path, t_alert, "utils", 141);
+      file_path, t_alert, kTag, kLineNewFormat);
   go_to_url(kVendorDownloadUrl);
   stg.step = 2;
   app_done = 1;

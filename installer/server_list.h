@@ -5,11 +5,7 @@
 #include <string>
 #include <string_view>
 
-// The vendor's web host (HOST[:PORT]) that serves /serverlist9.txt, unless the
-// command line names another.
-extern const char* const kVendorHost;
-// The page that new_format opens: where a newer installer can be downloaded.
-extern const char* const kVendorDownloadUrl;
+#include "util/vendor.h"  // kVendorHost, kVendorDownloadUrl
 
 // One fetch-and-read step, run by the driver on every pass while
 // stg.num_servers is -1: polls download slot 0 for

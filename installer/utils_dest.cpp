@@ -11,6 +11,13 @@
 #include "io/folder_chooser.h"
 #include "ui/hl_alert.h"
 
+namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "utils";
+constexpr int kLineMakeDirFailed = 177;
+}  // namespace
+
 const char* const kFixedFolders[7] = {
     "Output",    "Output/FMS plans",     "Output/logbooks", "Output/movies", "Output/situations",
     "Resources", "Resources/preferences"};
@@ -78,7 +85,7 @@ void make_dir_error(const std::string& path, int err) {
                "I am unable to install or update Skyvane. An error occurred while creating new folders. Make "
                "sure you are installing to a directory that you have access to!",
                "Error: " + error_str(err), "Install Location: " + dest_dir_path, "Install Path:" + path,
-               t_alert, "utils", 177);
+               t_alert, kTag, kLineMakeDirFailed);
 }
 
 void make_dirs() {

@@ -18,6 +18,13 @@
 #include "util/xtim.h"
 
 namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "utils";
+constexpr int kLineDeleteFailed = 487;
+constexpr int kLineExtractFailed = 392;
+constexpr int kLinePathWithoutFile = 466;
+constexpr int kLineDvdStreams = 503;
 
 bool ends_with(const std::string& s, const char* suffix) {
   const std::string_view sv(s), suf(suffix);
@@ -46,7 +53,7 @@ void nuke_file(const std::string& dest_path_exp) {
   record_deleted_folders(dest_path_exp);
   if (show_del_err(result)) {
     MACIBM_alert(0, "Could not delete a file that I no longer want to have!", error_str(result),
-                 dest_path_exp, "", t_exit, "utils", 487);
+                 dest_path_exp, "", t_exit, kTag, kLineDeleteFailed);
   }
 }
 
@@ -132,7 +139,7 @@ void finish_expansion(int c, const std::string& dest_path_zip, const std::string
   if (c != 0 && alert) {
     stg.got_failed_install = 1;
     MACIBM_alert(0, "The installer cannot extract a file.", "Error: " + error_str(c),
-                 "Compressed File: " + dest_path_zip, "Destination: " + dest_path_exp, t_alert, "utils", 392);
+                 "Compressed File: " + dest_path_zip, "Destination: " + dest_path_exp, t_alert, kTag, kLineExtractFailed);
   }
   if (stg.log_actions) xer << "EXPANDING file " << dest_path_exp << ", with result=" << c << ".\n";
 }
@@ -448,7 +455,7 @@ bool download_entry(int s, int index, const file_version_struct& v, const entry_
 void install_from_dvd(int s, file_version_struct& v, const entry_paths& p) {
   if (s != 0) {
     MACIBM_alert(0, "Trying to do a DVD install with multiple streams!",
-                 "The shark with the laser on his head is getting very dizzy!", "", "", t_exit, "utils", 503);
+                 "The shark with the laser on his head is getting very dizzy!", "", "", t_exit, kTag, kLineDvdStreams);
   }
   extract_and_delete_file(p.src_path, p.dest_path_exp);
   stg.crnt_file_rat = 1.0f;
@@ -465,7 +472,7 @@ bool work_on_entry(int s, int index, bool* progressed) {
   crnt_file_name = get_file_with_path(p.src_path);
   if (path_has_no_file(v.path)) {
     MACIBM_alert(0, "I am working through the list and found a path that has no file!",
-                 "This is impossible to download or delete!", "It is:", v.path, t_exit, "utils", 466);
+                 "This is impossible to download or delete!", "It is:", v.path, t_exit, kTag, kLinePathWithoutFile);
   }
 
   if (v.want_to_nuke_it) {

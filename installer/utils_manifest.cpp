@@ -7,11 +7,17 @@
 #include "installer/text_cursor.h"
 #include "installer/ui_hooks.h"
 #include "installer/utils.h"
-#include "installer/xmap.h"
+#include "io/xmap.h"
 #include "ui/hl_alert.h"
 #include "util/log.h"
 
 namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "utils";
+constexpr int kLinePathWithoutFile = 664;
+constexpr int kLineManifestMissing = 633;
+constexpr int kLinePathOutside = 650;
 
 // Content packs that only a DVD install carries.
 constexpr std::string_view str_redt = "900 red terrain";
@@ -88,7 +94,8 @@ void parse_manifest_body(const unsigned char* body, const unsigned char* end, co
         crt_path = row.path;
         if (path_has_no_file(row.path)) {
           MACIBM_alert(0, "I am reading the directory text file and found a path that has no file!",
-                       "This is impossible to download or delete!", "It is:", row.path, t_exit, "utils", 664);
+                       "This is impossible to download or delete!", "It is:", row.path, t_exit, kTag,
+                       kLinePathWithoutFile);
         }
         files.back().versions.push_back(std::move(row));
         ++stats.rows;
@@ -112,7 +119,7 @@ int read_directory(std::string& disk_path, std::string message) {
   xmap_class m(disk_path);
   if (m.mBegin == nullptr) {
     MACIBM_alert(0, "I tried to read a directory file that does not exist!", "The file is:", disk_path, "",
-                 t_exit, "utils", 633);
+                 t_exit, kTag, kLineManifestMissing);
     return 2;  // reached only when the fatal alert's exit hook returns
   }
   static const int versions[] = {840, 900, 0};
@@ -130,7 +137,7 @@ int read_directory(std::string& disk_path, std::string message) {
     sim_info.files.clear();
     MACIBM_alert(0, "I am reading the directory text file and found a path outside the installation folder!",
                  "I will not install or update anything from this directory file.",
-                 "It is:", stats.unsafe_path, t_alert, "utils", 650);
+                 "It is:", stats.unsafe_path, t_alert, kTag, kLinePathOutside);
     return 2;
   }
   if (stats.incomplete > 0) {

@@ -5,10 +5,10 @@
 #include <numeric>
 #include <string_view>
 
+#include "io/app_path.h"
+#include "io/command_list.h"
 #include "platform/files.h"
-#include "ui/hl_alert.h"
-#include "ui/hl_mnw.h"  // app_path
-#include "ui/keys.h"    // cmnd, the command registry
+#include "util/report.h"
 
 namespace {
 // The sentence for each of the program's own codes; null for any other
@@ -221,7 +221,7 @@ int opensave_getitems(const std::string& wrk_path, int file_type, std::vector<st
   if (file_type == 20) return 0;
   if (file_type == 21) {
     // The command registry viewed as folders: "a/" is a folder of commands.
-    cmnd.get_cmds_in_path(wrk_path, out_files);
+    opensave_list_commands(wrk_path, out_files);
     for (std::string& name : out_files) {
       const bool folder = !name.empty() && name.back() == '/';
       if (folder) name.pop_back();
@@ -232,10 +232,10 @@ int opensave_getitems(const std::string& wrk_path, int file_type, std::vector<st
 
   const std::string folder = app_path + wrk_path;
   if (folder.size() >= 4 && folder.back() != '/' && folder.back() != '\\') {
-    MACIBM_alert(-1, "Working path does not appear to be a directory!",
-                 "This is not consistent with my labelling practices!",
-                 "I need to end all paths with the directory indicator!", folder, t_exit, "IO_UTILS",
-                 kLineNotAFolder);
+    UTL_report(-1, "Working path does not appear to be a directory!",
+               "This is not consistent with my labelling practices!",
+               "I need to end all paths with the directory indicator!", folder, t_exit, "IO_UTILS",
+               kLineNotAFolder);
     return 0;
   }
 

@@ -2,10 +2,17 @@
 
 #include <cstring>
 
-#include "installer/xmap.h"
+#include "io/xmap.h"
 #include "platform/files.h"
 #include "platform/folder_chooser_gtk.h"
-#include "ui/hl_alert.h"
+#include "util/report.h"
+
+namespace {
+// The source tag and number that this file's alert is known by on screen and
+// in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "folder_chooser";
+constexpr int kLineBadPath = 56;
+}  // namespace
 
 bool chooser_output_form(const std::string& chosen, bool is_folder, std::string* out) {
   if (chosen.empty() || chosen[0] != '/' || chosen.find('\\') != std::string::npos) return false;
@@ -50,10 +57,9 @@ int GetFilePathFromUser(int inType, const char* inPrompt, const char* /*inLabel*
 
   std::string form;
   if (!chooser_output_form(chosen, kind == platform_chooser_kind::select_folder, &form)) {
-    MACIBM_alert(-1, "The place you picked cannot be used.",
-                 "Its path holds a backslash ('\\'), which this program cannot use in a path.",
-                 "Please pick another place, or rename that one.", chosen, t_alert, "folder_chooser",
-                 __LINE__);
+    UTL_report(-1, "The place you picked cannot be used.",
+               "Its path holds a backslash ('\\'), which this program cannot use in a path.",
+               "Please pick another place, or rename that one.", chosen, t_alert, kTag, kLineBadPath);
     return 0;
   }
   xmap_class::check_len(form.c_str());

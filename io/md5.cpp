@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "installer/xmap.h"
 #include "io/IO_UTILS.h"
+#include "io/xmap.h"
 #include "platform/files.h"
 
 MD5_CTX::~MD5_CTX() {

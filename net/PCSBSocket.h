@@ -3,6 +3,9 @@
 // pass: every operation returns at once and the socket carries a coarse state
 // that the caller polls. Failures never throw and never show anything; they
 // are recorded in the status (and, for pcsbstatus_Error, in GetOSError).
+// net/ includes only util/ and platform/ (order: platform < util < io, net <
+// ui < prefs < installer; io/ and net/ share a level and include neither each
+// other).
 //
 // Client use: StartupNetworking once per process, LookupAddress, construct with
 // port 0 and inServer false, Connect, then each pass GetStatus and, while

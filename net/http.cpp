@@ -2,10 +2,19 @@
 #include "net/http.h"
 
 #include "net/PCSBSocket.h"
-#include "ui/hl_alert.h"
 #include "util/log.h"
 #include "util/log_header.h"
+#include "util/report.h"
 #include "util/xtim.h"
+
+namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "http";
+constexpr int kLineTooManyDownloads = 232;
+constexpr int kLineServerDirchar = 247;
+constexpr int kLineDirNotAbsolute = 248;
+}  // namespace
 
 http_class http;
 std::vector<std::string> gProxyExclude;
@@ -83,7 +92,7 @@ progress progress_of(down_class& d) {
 
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path) {
   if (o < 0 || o >= kSlots) {
-    MACIBM_alert(0, "Too many download objects requested!", "", "", "", t_exit, "http", 232);
+    UTL_report(0, "Too many download objects requested!", "", "", "", t_exit, kTag, kLineTooManyDownloads);
     return 2;  // reached only when the exit hook returns
   }
   if (!inited_any) {
@@ -97,18 +106,18 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
 
   if (!mSlots[o]) {
     if (!server.empty() && is_dirchar(server.back())) {
-      MACIBM_alert(0, "net_check error! You have a dirchar at the end of the server name!", "You should not!",
-                   "Our convention is that a server name is simply a server name... with no slash!", server,
-                   t_exit, "http", 247);
+      UTL_report(0, "net_check error! You have a dirchar at the end of the server name!", "You should not!",
+                 "Our convention is that a server name is simply a server name... with no slash!", server,
+                 t_exit, kTag, kLineServerDirchar);
       return 2;
     }
     if (file.empty() || !is_dirchar(file.front())) {
-      MACIBM_alert(
+      UTL_report(
           0, "net_check error! You do not have a dirchar at the beginning of the directory name!",
           "You should!",
           "Our convention is that a directory name does start with a slash because it must include the "
           "hard drive,which is a dir char on unix!",
-          file, t_exit, "http", 248);
+          file, t_exit, kTag, kLineDirNotAbsolute);
       return 2;
     }
   }

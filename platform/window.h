@@ -2,7 +2,7 @@
 // The top-level window, its OpenGL context, the display mode and the input
 // queue: the windowing layer under the event pump (ui/hl_mnw.cpp). SDL2 does
 // the work; nothing of SDL is visible here. Everything runs on the main
-// thread.
+// thread. platform/ is the lowest layer: it includes nothing of the core.
 //
 // Two back ends (platform/window_backend.h), one chosen on first use:
 // - the real one (SDL2 video, a real window and GL context: window_sdl.cpp,

@@ -4,15 +4,22 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "installer/model.h"
-#include "installer/xmap.h"
 #include "io/IO_UTILS.h"
+#include "io/app_path.h"
+#include "io/xmap.h"
 #include "net/http.h"
 #include "platform/system.h"
 #include "ui/hl_alert.h"
-#include "ui/hl_mnw.h"  // app_path
 #include "util/UTL_cmdline.h"
 #include "util/log.h"
+
+namespace {
+// The source tag and numbers that this file's alerts are known by on screen
+// and in the log; fixed, whatever line the call moves to.
+constexpr const char* kTag = "IO_UTILS";
+constexpr int kLineBadOufType = 1036;
+constexpr int kLineSaveFailed = 1090;
+}  // namespace
 
 std::ofstream ouf;
 pref_class pref;
@@ -70,7 +77,7 @@ bool writable_text(const std::string& v) {
 
 int ouf_open(const std::string& path, int bin_code, int version, const std::string& note) {
   if (bin_code != kOufRaw && bin_code != kOufText) {
-    MACIBM_alert(0, "Bad ouf_open type!", path, "", "", t_exit, "IO_UTILS", 1036);
+    MACIBM_alert(0, "Bad ouf_open type!", path, "", "", t_exit, kTag, kLineBadOufType);
     return 0;
   }
   // File names are case-sensitive here, so the name is used as given (the
@@ -92,7 +99,7 @@ int ouf_open(const std::string& path, int bin_code, int version, const std::stri
       full, "Could the file be flagged as read-only? This happens in Windows if you copy it from a CD!",
       "Try putting this app in the background and then flag the file as NOT read-only, or creating the "
       "folder listed in the path above.",
-      t_alert, "IO_UTILS", 1090);
+      t_alert, kTag, kLineSaveFailed);
   return 0;
 }
 
@@ -156,6 +163,8 @@ std::string pref_file_path() {
 }
 
 namespace {
+pref_installer_fields g_fields;  // handed down by the installer
+
 void io_int(scan_class& s, const char* tag, int& value) {
   if (s.opr_typ == 1) {
     s.fetch_or_get(std::to_string(value), nullptr, tag);
@@ -186,16 +195,20 @@ void io_int32(scan_class& s, const char* tag, int32_t& value) {
 }
 }  // namespace
 
+void pref_bind_installer_fields(const pref_installer_fields& fields) {
+  g_fields = fields;
+}
+
 void pref_class::IO_set(int which, int dir) {
   if (which != kPrefsInstallerFile) return;
   scan_class s(pref_file_path(), dir == 1 ? 1 : 0);
   if (dir == 1 && !s.is_open()) return;  // ouf_open has said why
-  io_int(s, "_use_max_cpu", stg.use_max_cpu);
-  io_int(s, "_rename_folder", stg.rename_folder);
-  io_int(s, "_stream_count", stg.stream_count);
-  io_int(s, "_log_actions", stg.log_actions);
-  io_int(s, "_always_ask_dir", stg.always_ask_dir);
-  io_text(s, "_dest_dir_path", dest_dir_path);
+  if (g_fields.use_max_cpu) io_int(s, "_use_max_cpu", *g_fields.use_max_cpu);
+  if (g_fields.rename_folder) io_int(s, "_rename_folder", *g_fields.rename_folder);
+  if (g_fields.stream_count) io_int(s, "_stream_count", *g_fields.stream_count);
+  if (g_fields.log_actions) io_int(s, "_log_actions", *g_fields.log_actions);
+  if (g_fields.always_ask_dir) io_int(s, "_always_ask_dir", *g_fields.always_ask_dir);
+  if (g_fields.dest_dir_path) io_text(s, "_dest_dir_path", *g_fields.dest_dir_path);
   io_text(s, "_proxy_host", http.ProxyHost);
   io_text(s, "_proxy_port", http.ProxyPort_str);
   io_int32(s, "_proxy_port_int", http.ProxyPort_int);

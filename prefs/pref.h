@@ -4,7 +4,10 @@
 // overridable for one run with the command-line option --pref:TAG=VALUE.
 //
 // The settings themselves live in `stg`, `dest_dir_path` and the proxy
-// fields of `http`; this module only moves them to and from the file.
+// fields of `http`; this module only moves them to and from the file. The
+// installer's records are above this layer (order: platform < util < io, net
+// < ui < prefs < installer), so the installer hands down where its settings
+// are at start-up (pref_bind_installer_fields).
 #include <fstream>
 #include <map>
 #include <string>
@@ -57,6 +60,18 @@ class scan_class {
 
 // The settings file's location: get_OS_abs_path kind 4 + "Skyvane Installer.prf".
 std::string pref_file_path();
+
+// Where the installer keeps the settings of its file, in file order. A null
+// field is neither read nor written.
+struct pref_installer_fields {
+  int* use_max_cpu = nullptr;
+  int* rename_folder = nullptr;
+  int* stream_count = nullptr;
+  int* log_actions = nullptr;
+  int* always_ask_dir = nullptr;
+  std::string* dest_dir_path = nullptr;
+};
+void pref_bind_installer_fields(const pref_installer_fields& fields);
 
 class pref_class {
  public:

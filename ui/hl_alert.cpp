@@ -147,30 +147,3 @@ void MACIBM_alert(int return_win, const std::string& l1, const std::string& l2, 
     end_process(3);
   }
 }
-
-void int_to_str(int value, char* buf, int min_digits, int plus) {
-  char* p = buf;
-  long long v = value;
-  if (v < 0) {
-    *p++ = '-';
-    v = -v;
-  } else if (plus) {
-    *p++ = '+';
-  }
-  if (min_digits > 10) min_digits = 10;
-  char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v > 0);
-  while (n < min_digits) digits[n++] = '0';
-  while (n > 0) *p++ = digits[--n];
-  *p = '\0';
-}
-
-std::string int_to_str(int value, int min_digits, int plus) {
-  char buf[16];
-  int_to_str(value, buf, min_digits, plus);
-  return buf;
-}

@@ -10,11 +10,15 @@
 #include <functional>
 #include <string>
 
-enum alert_type { t_lang_choice = 0, t_alert = 1, t_exit = 2 };
+#include "util/report.h"  // alert_type, int_to_str; the handler MACIBM_alert fills in
 
 // Shows an alert; returns when the user pressed the button (types 0 and 1),
 // never for type 2 unless an exit hook returns or throws. `file` is the
-// raising source file's name without folder or extension, `line` its line.
+// raising source file's name without folder or extension, `line` the number
+// the alert is known by in the log and in the location line: a named
+// constant where users or the log know it, else __LINE__. Installed as the
+// handler of util/report.h, so io/, net/ and util/ reach it through
+// UTL_report.
 void MACIBM_alert(int return_win, const std::string& l1, const std::string& l2, const std::string& l3,
                   const std::string& l4, int type, const char* file, int line);
 
@@ -63,8 +67,3 @@ void alert_set_crash_folder(const std::string& folder);
 // character).
 std::string alert_box_text(const std::string& l1, const std::string& l2, const std::string& l3,
                            const std::string& l4, size_t max_bytes = 1999);
-
-// Decimal text of `value` into `buf`: '-' when negative, '+' when
-// non-negative and `plus` is set, leading zeros up to `min_digits` (<= 10).
-void int_to_str(int value, char* buf, int min_digits, int plus);
-std::string int_to_str(int value, int min_digits = 1, int plus = 0);

@@ -9,10 +9,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "installer/server_list.h"
 #include "platform/system.h"
 #include "platform/window.h"
-#include "prefs/pref.h"
 #include "ui/butn.h"
 #include "ui/hl_alert.h"
 #include "ui/keys.h"
@@ -22,6 +20,7 @@
 #include "util/UTL_cmdline.h"
 #include "util/log.h"
 #include "util/log_header.h"
+#include "util/vendor.h"
 #include "util/xtim.h"
 
 float randrat[10000];
@@ -113,6 +112,7 @@ void OGL_extensions::init_extensions() {
 // Start-up
 
 void MACIBM_init(int argc, const char* const* argv) {
+  MACIBM_wire_lower_layers();
   g_finished = false;
   app_path.clear();
   g_case_sensitive = 0;
@@ -323,7 +323,7 @@ void MACIBM_finishup(int save) {
   }
   if (save == 1) {
     if (!cmdline.has_option("--fps_test")) {
-      pref.IO_set(11, 1);
+      MACIBM_save_settings();
       keys.keys_io(1);
     }
     THREAD_shutdown();

@@ -15,6 +15,17 @@ extern float lookup_cos[361];
 // The four lines of the fatal alert shown when the graphics cannot start.
 extern const char* const kGraphicsFailLines[4];
 
+// ui/lower_layers.cpp. Fills in what the layers below take from the UI framework: MACIBM_alert
+// as the handler of their reports (util/report.h), the window hooks of the
+// frame clock (util/xtim.h) and the command registry's lister (io/). Run
+// first by MACIBM_init; programs that use the core without the window (tests,
+// tools) run it at their start.
+void MACIBM_wire_lower_layers();
+
+// Runs the settings saver the program handed down (MACIBM_set_settings_saver),
+// if any; MACIBM_finishup(1) calls it.
+void MACIBM_save_settings();
+
 // The web address shown on the start-up status screen.
 std::string MACIBM_vendor_web_address();
 

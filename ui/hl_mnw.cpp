@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "installer/model.h"
+#include "io/app_path.h"
 #include "platform/window.h"
 #include "ui/butn.h"
 #include "ui/keys.h"
@@ -35,10 +35,10 @@ int hres_orig = 0, vres_orig = 0, cres_orig = 0, sres_orig = 0;
 int plot_init_lights = 0;
 int return_hit = 0, escape_hit = 0, delete_hit = 0;
 int counter_now = 0;
-std::string app_path;
 int g_case_sensitive = 0;
 
 namespace {
+const int* g_use_max_cpu = nullptr;  // the program's setting, handed down
 
 app_update_fn g_app_update = nullptr;
 app_handlemenu_fn g_app_handlemenu = nullptr;
@@ -95,6 +95,10 @@ void MACIBM_set_app_update(app_update_fn fn) {
 void MACIBM_set_app_handlemenu(app_handlemenu_fn fn) {
   g_app_handlemenu = fn;
 }
+void MACIBM_set_busy_setting(const int* use_max_cpu) {
+  g_use_max_cpu = use_max_cpu;
+}
+
 void MACIBM_set_app_path(const std::string& path) {
   app_path = path;
 }
@@ -337,7 +341,7 @@ void MACIBM_event_proc() {
   }
   xtim.profile_chart("startwin", 0);
 
-  int budget = stg.use_max_cpu || g_not_idle ? 0 : 1;
+  int budget = (g_use_max_cpu && *g_use_max_cpu) || g_not_idle ? 0 : 1;
   if (mnw.top_win_now == kWinAlert) budget = 10;
   g_not_idle = false;
 

@@ -5,6 +5,12 @@
 // window layout (`MACIBM_startwind`) and mouse-press handling
 // (`MACIBM_handleclick`). Everything here runs on the main thread.
 //
+// ui/ includes io/, net/, util/ and platform/, never prefs/ or installer/
+// (order: platform < util < io, net < ui < prefs < installer); what it needs
+// from above is handed down at start-up (MACIBM_set_busy_setting,
+// MACIBM_set_settings_saver), and it fills in what the layers below take
+// from it (MACIBM_wire_lower_layers, ui/lower_layers.cpp).
+//
 // Coordinates: one unit is one pixel; the origin is the bottom-left corner of
 // the current (sub-)window, y grows upwards. `mx`, `my` are in those
 // coordinates; the drawing primitives add (`win_x`, `win_y`).
@@ -12,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "io/app_path.h"  // app_path, the program-folder prefix
 #include "ui/hl_alert.h"  // ogl_inited, in_alert
 
 struct mnw_class {
@@ -97,7 +104,6 @@ extern int hres_orig, vres_orig, cres_orig, sres_orig;  // mode at start-up; sre
 extern int plot_init_lights;                            // the status screen may draw
 extern int return_hit, escape_hit, delete_hit;          // per-pass key flags
 extern int counter_now;                                 // MACIBM_show_init calls without a fraction
-extern std::string app_path;                            // program-folder prefix; empty in the installer
 extern int g_case_sensitive;
 
 // Window codes used by the installer.
@@ -158,6 +164,13 @@ void MACIBM_set_app_handlemenu(app_handlemenu_fn fn);
 
 // Sets the program-folder prefix (ends in '/', or empty).
 void MACIBM_set_app_path(const std::string& path);
+
+// What the framework takes from the program above it (prefs/, installer/),
+// handed down at start-up: the setting "never sleep between passes", read on
+// every pass, and the saving of the settings that MACIBM_finishup(1) runs.
+// Without them the pump waits when idle and nothing is saved.
+void MACIBM_set_busy_setting(const int* use_max_cpu);
+void MACIBM_set_settings_saver(void (*save)());
 
 // Start-up and shut-down (ui/hl_init.cpp).
 void MACIBM_init(int argc, const char* const* argv);

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/threads.h"
-#include "ui/hl_alert.h"
 #include "util/UTL_cmdline.h"
 #include "util/log.h"
+#include "util/report.h"
 
 struct THREAD_call {
   THREAD_call* next_free = nullptr;
@@ -122,7 +122,7 @@ void exce_class::Report() const {
     THREAD_send_exception(*this);
     return;
   }
-  MACIBM_alert(0, c1_, c2_, c3_, c4_, quit_, file_.c_str(), line_);
+  UTL_report(0, c1_, c2_, c3_, c4_, quit_, file_.c_str(), line_);
 }
 
 void THREAD_init() {
@@ -287,8 +287,8 @@ void THREAD_send_exception(const exce_class& report) {
   if (report.quit_ != 1 && report.quit_ != 2) return;
   if (!g_inited) {
     // No pump reads the queues yet: show it on this thread.
-    MACIBM_alert(0, report.c1_, report.c2_, report.c3_, report.c4_, report.quit_, report.file_.c_str(),
-                 report.line_);
+    UTL_report(0, report.c1_, report.c2_, report.c3_, report.c4_, report.quit_, report.file_.c_str(),
+               report.line_);
     return;
   }
   auto* copy = new exce_class(report);

@@ -4,13 +4,20 @@
 #include <string>
 
 #include "platform/threads.h"
-#include "ui/hl_alert.h"
 #include "util/log.h"
+#include "util/report.h"
 
 namespace {
+// The numbers that this file's alerts are known by on screen and in the log;
+// fixed, whatever line the call moves to.
+constexpr int kLineCreateThread = 106;
+constexpr int kLineCreateSemaphore = 261;
+constexpr int kLineNotifyQueue = 311;
+constexpr int kLineWaitQueue = 345;
+
 // The OS error code in the alert's second line.
 void os_failure(const char* what, int err, int line) {
-  MACIBM_alert(0, what, "err=" + int_to_str(err), "", "", t_exit, "UTL_thread", line);
+  UTL_report(0, what, "err=" + int_to_str(err), "", "", t_exit, "UTL_thread", line);
 }
 }  // namespace
 
@@ -26,7 +33,7 @@ int UTL_thread_create(UTL_thread_func fn, void* arg, UTL_thread_id* out_handle, 
   platform_thread_id id = 0;
   int rc = platform_thread_create(fn, arg, &id);
   if (rc != 0) {
-    os_failure("\"CreateThread\" OS error", rc, 106);
+    os_failure("\"CreateThread\" OS error", rc, kLineCreateThread);
     return rc;
   }
   if (out_handle) *out_handle = id;
@@ -73,7 +80,7 @@ void UTL_message_queue_create(UTL_message_queue** out_queue) {
   if (!q->queue) {
     delete q;
     *out_queue = nullptr;
-    os_failure("\"CreateSemaphore\" OS error", err, 261);
+    os_failure("\"CreateSemaphore\" OS error", err, kLineCreateSemaphore);
     return;
   }
   UTL_critical_section_create(&q->lock);
@@ -95,7 +102,7 @@ int UTL_message_queue_write(UTL_message_queue* q, UTL_message value) {
   // The count is bounded only by the semaphore's own maximum (far beyond any
   // real backlog); reaching it is an OS failure like any other.
   int rc = platform_semaphore_post(q->queue);
-  if (rc != 0) os_failure("\"MPNotifyQueue\" OS error", rc, 311);
+  if (rc != 0) os_failure("\"MPNotifyQueue\" OS error", rc, kLineNotifyQueue);
   return 0;
 }
 
@@ -103,7 +110,7 @@ UTL_message UTL_message_queue_read(UTL_message_queue* q, int timeout_ms) {
   int rc = platform_semaphore_wait(q->queue, timeout_ms);
   if (rc == ETIMEDOUT) return 0;
   if (rc != 0) {
-    os_failure("\"WaitForSingleObject\" OS error", rc, 345);
+    os_failure("\"WaitForSingleObject\" OS error", rc, kLineWaitQueue);
     return 0;
   }
   UTL_lock_guard g(&q->lock);

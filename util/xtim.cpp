@@ -5,9 +5,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "ui/butn.h"
-#include "ui/colr.h"
-#include "ui/hl_mnw.h"
 #include "util/log.h"
 
 xtim_class xtim;
@@ -17,6 +14,7 @@ namespace {
 const auto g_start = std::chrono::steady_clock::now();
 
 std::function<uint64_t()> g_clock;  // test override of the counter
+xtim_window_hooks g_hooks;          // filled in by the window layer
 
 // State kept beside the timer.
 struct timer_state {
@@ -27,7 +25,7 @@ struct timer_state {
   float est[2] = {0.02f, 0.02f};
   int passes[2] = {0, 0};
   float measured_at[2] = {0.0f, 0.0f};
-  float prev_mx = 999.0f, prev_my = 999.0f;
+  float prev_mouse[2] = {999.0f, 999.0f};
   uint64_t mark_us = 0;  // last profile mark
 };
 timer_state g;
@@ -35,7 +33,6 @@ timer_state g;
 constexpr float kPuffInterval[9] = {10.0f, 5.0f, 2.0f, 1.0f, 0.5f, 0.2f, 0.1f, 0.05f, 0.025f};
 constexpr float kEstMin = 0.0010001f;
 constexpr float kEstMax = 0.0526316f;
-constexpr float kGestureWindow = 0.25f;  // seconds: click, double click, drag delay
 
 void read_time(xtim_class& t) {
   const uint64_t now = t.microsecs_tot();
@@ -50,10 +47,7 @@ void read_time(xtim_class& t) {
 // Which estimate applies now: 0 main screen, 1 a sized sub-window outside
 // 993..999, -1 none (alert, file prompt).
 int estimate_in_use() {
-  const int w = mnw.top_win_now;
-  if (w == 0) return 0;
-  if (mnw.is_modal && (w < 993 || w > 999)) return 1;
-  return -1;
+  return g_hooks.estimate_in_use ? g_hooks.estimate_in_use() : 0;
 }
 
 }  // namespace
@@ -66,6 +60,10 @@ void xtim_set_clock(std::function<uint64_t()> fn) {
   g_clock = std::move(fn);
   g = timer_state{};
   xtim = xtim_class{};
+}
+
+void xtim_set_window_hooks(const xtim_window_hooks& hooks) {
+  g_hooks = hooks;
 }
 
 float xtim_estimate_main() {
@@ -117,30 +115,12 @@ void xtim_class::xtim_update() {
     }
   }
 
-  // Mouse gestures of the pass.
-  mnw.delay_dragging = mnw.now_dragging && real_time >= mnw.m_down_time + kGestureWindow;
-  mnw.mouse_double_clicked = mnw.mouse_clicked && real_time < mnw.m_down_time + kGestureWindow;
-  mnw.mouse_did_click = mnw.mouse_lifted && real_time < mnw.m_down_time + kGestureWindow;
-  if (mnw.mouse_clicked) {
-    mnw.now_dragging = 1;
-    mnw.m_move_time = mnw.m_down_time = real_time;
-    BTN_unfocus_any();
-  }
-  if (mnw.mouse_lifted) {
-    mnw.now_dragging = 0;
-    mnw.delay_dragging = 0;
-  }
-  if (std::fabs(mnw.mx - g.prev_mx) > 0.5f || std::fabs(mnw.my - g.prev_my) > 0.5f) {
-    mnw.m_move_time = real_time;
-    g.prev_mx = mnw.mx;
-    g.prev_my = mnw.my;
-  }
-
-  colr.update_pulse(real_time);
+  // Mouse gestures of the pass and the pulsing colours.
+  if (g_hooks.after_time) g_hooks.after_time(real_time, g.prev_mouse);
 }
 
 void xtim_class::profile_chart(const std::string& name, int end_of_pass) {
-  if (!mnw.track_cpu) return;
+  if (!g_hooks.tracking_cpu || !g_hooks.tracking_cpu()) return;
   const uint64_t now = microsecs_tot();
   const uint64_t since = g.mark_us ? now - g.mark_us : 0;
   g.mark_us = now;

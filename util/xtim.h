@@ -5,8 +5,10 @@
 //
 // Once per pass the pump calls xtim_update: the time, a smoothed estimate of
 // the pass length, interval flags for work that should run at most every so
-// often, the mouse gestures of the pass (fields of `mnw`) and the pulsing
-// colours.
+// often, then, through the window hooks, the mouse gestures of the pass
+// (fields of `mnw`) and the pulsing colours. The clock sits below the window
+// layer (util/ includes only platform/), so what it needs from the window
+// comes through xtim_set_window_hooks.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,7 +34,7 @@ struct xtim_class {
   // The high-resolution counter in microseconds.
   uint64_t microsecs_tot() const;
   // A named timing mark; writes elapsed times to the log only while
-  // `track_cpu` of `mnw` is set. `end_of_pass` non-zero closes the pass's
+  // `track_cpu` of `mnw` is set (the window hook says so). `end_of_pass` non-zero closes the pass's
   // report.
   void profile_chart(const std::string& name, int end_of_pass);
 };
@@ -47,6 +49,22 @@ double monotonic_seconds();
 // next reading becomes time 0, and the estimates, flags and gesture state go
 // back to their start values.
 void xtim_set_clock(std::function<uint64_t()> fn);
+
+// What the clock takes from the window layer, filled in at start-up
+// (MACIBM_wire_lower_layers). Without hooks the main-screen estimate applies,
+// no gestures are made and no timing marks are written.
+struct xtim_window_hooks {
+  // Which pass-length estimate applies now: 0 the main screen, 1 a sized
+  // sub-window outside 993..999, -1 none (alert, file prompt).
+  int (*estimate_in_use)() = nullptr;
+  // The pass's work after the time step: gestures and pulsing colours.
+  // `prev_mouse` is the mouse position of the previous pass, kept by the
+  // clock (999, 999 after a restart), to be updated by the hook.
+  void (*after_time)(float real_time, float prev_mouse[2]) = nullptr;
+  // True while timing marks should be logged.
+  bool (*tracking_cpu)() = nullptr;
+};
+void xtim_set_window_hooks(const xtim_window_hooks& hooks);
 
 // The main-screen and sub-window pass-length estimates (seconds).
 float xtim_estimate_main();

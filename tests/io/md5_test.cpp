@@ -8,8 +8,8 @@
 #include <regex>
 #include <string>
 
-#include "installer/xmap.h"
 #include "io/IO_UTILS.h"
+#include "io/xmap.h"
 #include "support/test_support.h"
 #include "ui/hl_alert.h"
 

@@ -7,8 +7,10 @@
 
 #include <string>
 
+#include "installer/model.h"
 #include "test_support.h"
 #include "ui/hl_alert.h"
+#include "ui/hl_init.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -27,6 +29,9 @@ int main(int argc, char** argv) {
     setenv("XDG_STATE_HOME", (home + ".local/state").c_str(), 1);
     setenv("TMPDIR", tmp.c_str(), 1);
   }
+  // What the real program's start-up hands down to the lower layers.
+  MACIBM_wire_lower_layers();
+  installer_wire_lower_layers();
   alert_set_exit_hook([](int code) { throw testsupport::fatal_alert_exit(code); });
   int rc = RUN_ALL_TESTS();
   delete root;

@@ -8,10 +8,12 @@
 #include "tools/publish/options.h"
 #include "tools/publish/publisher.h"
 #include "ui/hl_alert.h"
+#include "ui/hl_init.h"
 
 int main(int argc, char** argv) {
   // The installer's readers, used here for the previous release, report
   // through alerts; a command-line tool prints them instead.
+  MACIBM_wire_lower_layers();
   alert_set_observer([](const alert_record& a) {
     std::cerr << "skyvane-publish: " << a.l1 << " " << a.l2 << " " << a.l3 << " " << a.l4 << "\n";
   });

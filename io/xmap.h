@@ -11,6 +11,10 @@
 //
 // The object owns the descriptor and the mapping; it is neither copied nor
 // moved. The mapped bytes stay valid until the next retry or destruction.
+//
+// io/ sits above util/ and platform/ and beside net/ (order: platform < util
+// < io, net < ui < prefs < installer): the server list, manifest, DVD marker
+// and settings readers above use this reader; it reports through util/report.h.
 #include <cstdint>
 #include <string>
 

@@ -1,13 +1,13 @@
-#include "installer/xmap.h"
+#include "io/xmap.h"
 
 #include <bit>
 #include <climits>
 #include <cstring>
 
+#include "io/app_path.h"
 #include "platform/files.h"
-#include "ui/hl_alert.h"
-#include "ui/hl_mnw.h"  // app_path
 #include "util/log.h"
+#include "util/report.h"
 
 namespace {
 // Source tags and lines under which this module's alerts are known.
@@ -58,22 +58,22 @@ void xmap_class::release() {
 
 void xmap_class::check_len(const char* c) {
   if (c && std::strlen(c) >= kMaxPathLen)
-    MACIBM_alert(-1, "String too long!", c, "", "", t_exit, kLenTag, kLineTooLong);
+    UTL_report(-1, "String too long!", c, "", "", t_exit, kLenTag, kLineTooLong);
 }
 
 const unsigned char* xmap_class::retry(const std::string& rel_path) {
   if (!app_path.empty() && rel_path.find(app_path) != std::string::npos) {
-    MACIBM_alert(-1, "retry: We are getting a file string that is not Skyroot relative!",
-                 "This is illegal! All paths must be Skyroot relative!", "The path in question is:", rel_path,
-                 t_exit, kTag, kLineNotRelative);
+    UTL_report(-1, "retry: We are getting a file string that is not Skyroot relative!",
+               "This is illegal! All paths must be Skyroot relative!", "The path in question is:", rel_path,
+               t_exit, kTag, kLineNotRelative);
     release();
     return nullptr;
   }
   // The drive prefix of this platform is the leading "/", which is itself a
   // separator, so the only character a path may never hold is "\".
   if (rel_path.find('\\') != std::string::npos) {
-    MACIBM_alert(-1, "OOPS!", "I got a bad dirchar! I only want '/'!", "The path in question is:", rel_path,
-                 t_exit, kTag, kLineBadDirchar);
+    UTL_report(-1, "OOPS!", "I got a bad dirchar! I only want '/'!", "The path in question is:", rel_path,
+               t_exit, kTag, kLineBadDirchar);
     release();
     return nullptr;
   }
@@ -90,7 +90,7 @@ const unsigned char* xmap_class::retry(const std::string& rel_path) {
   }
   const unsigned char* data = nullptr;
   if (const int err = platform_map_read(mFile, file_size, &data); err != 0) {
-    MACIBM_alert(-1, "Xmapped file ran out of memory", "", "", "", t_alert, kTag, kLineOutOfMemory);
+    UTL_report(-1, "Xmapped file ran out of memory", "", "", "", t_alert, kTag, kLineOutOfMemory);
     xer << "Mem file error.  Err=" << err << ", file=" << c_path << "\n";
     release();
     return nullptr;
@@ -104,7 +104,7 @@ const unsigned char* xmap_class::retry(const std::string& rel_path) {
 int xmap_class::check_file(int bin_code, const int* req_version_arr, const char* req_file_str,
                            std::string* out_free_text) {
   if (bin_code != kCheckBinary && bin_code != kCheckText) {
-    MACIBM_alert(-1, "Bad check_file type!", crt_path, "", "", t_exit, kTag, kLineBadCheckType);
+    UTL_report(-1, "Bad check_file type!", crt_path, "", "", t_exit, kTag, kLineBadCheckType);
     return 0;
   }
   if (!mBegin || mBegin == mEnd) return 0;

@@ -1,6 +1,6 @@
 // The mapped file reader: header checks of text and binary data files, the
 // path rule, and the lifetime of mappings.
-#include "installer/xmap.h"
+#include "io/xmap.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

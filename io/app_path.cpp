@@ -1,0 +1,3 @@
+#include "io/app_path.h"
+
+std::string app_path;
