@@ -2,6 +2,7 @@
 // file written under a temporary name, and the module's failure location.
 #include "io/archive.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +21,16 @@ namespace {
 int write_error() {
   const int e = errno;
   return e > 0 ? e : kErrZipWrite;
+}
+
+// A short temporary name in the folder of `path`, for a file whose own name
+// leaves no room for the part suffix. Unique within the run; one left by an
+// earlier run is stepped over (the file is created exclusively).
+std::atomic<unsigned> short_part_count{0};
+std::string short_part_name(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  return folder + ".skyvane-" + std::to_string(short_part_count++) + kArchivePartSuffix;
 }
 }  // namespace
 
@@ -44,12 +55,14 @@ int part_file::open(const std::string& path) {
   std::remove(temp_.c_str());  // a stale part from an interrupted run
   errno = 0;
   f_ = std::fopen(temp_.c_str(), "wb");
-  if (!f_ && errno == ENAMETOOLONG) {
-    // The final name fits but the temporary one does not: write in place.
-    temp_.clear();
-    std::remove(path.c_str());
+  // The final name fits but the temporary one does not: a short temporary
+  // name in the same folder, so the old file stays whole until the new one
+  // is complete and checked.
+  for (int tries = 0; !f_ && (errno == ENAMETOOLONG || (tries > 0 && errno == EEXIST)) && tries < 100;
+       ++tries) {
+    temp_ = short_part_name(path);
     errno = 0;
-    f_ = std::fopen(path.c_str(), "wb");
+    f_ = std::fopen(temp_.c_str(), "wbx");
   }
   if (!f_) {
     const int e = errno ? errno : 2;
@@ -71,7 +84,7 @@ int part_file::commit(bool executable) {
   FILE* f = f_;
   f_ = nullptr;
   if (std::fclose(f) != 0) return write_error();
-  const std::string& written = temp_.empty() ? path_ : temp_;
+  const std::string& written = temp_;
   if (executable) {
     // Programs and plug-ins must stay runnable; read permission decides who
     // may execute, as the umask left it.
@@ -86,7 +99,6 @@ int part_file::commit(bool executable) {
       fs::permissions(written, add, fs::perm_options::add, ec);
     }
   }
-  if (temp_.empty()) return 0;
   errno = 0;
   if (std::rename(temp_.c_str(), path_.c_str()) != 0) return errno ? errno : 5;
   temp_.clear();

@@ -17,10 +17,12 @@
 //   refused (kErrZipRead and a log line); nothing is written for it;
 // - symbolic-link members and Mac resource-fork members ("__MACOSX/...") are
 //   written as nothing and do not fail;
-// - every file is written under a temporary name next to its final place and
-//   renamed over the old file only once it is complete, so a failed or
-//   interrupted expansion never leaves a half-written file in place of a good
-//   one (a stale "*.skyvane-part" file may remain after a crash).
+// - every file is written under a temporary name next to its final place
+//   (NAME.skyvane-part, or .skyvane-N.skyvane-part in the same folder when
+//   NAME is too long for the suffix) and renamed over the old file only once
+//   it is complete, so a failed or interrupted expansion never leaves a
+//   half-written file in place of a good one (a stale "*.skyvane-part" file
+//   may remain after a crash).
 // - a member stored with an executable mode keeps its execute bits.
 //
 // Files written before a failing member stay on disk. The archive itself is

@@ -336,6 +336,29 @@ TEST_F(ArchiveTest, SevenZipRefusesNamesOutsideTheDestination) {
       << "the refusal is logged";
 }
 
+// A name of 250 bytes leaves no room for the part suffix: the new bytes still
+// go to a temporary file first, so a damaged member never destroys the old
+// file, and a whole one replaces it.
+TEST_F(ArchiveTest, ALongNameIsStillReplacedOnlyWhenWhole) {
+  const std::string name = std::string(246, 'n') + ".txt";
+  write_file(src() + name, "CHECKSUMMED-CONTENT of the new version");
+  in_src("zip -q0 good.zip " + name);
+  std::string bytes = read_file(src() + "good.zip");
+  bytes[find_bytes(bytes, "CHECKSUMMED") + 3] ^= 0x20;
+  write_file(src() + "crc.zip", bytes);
+  for (const char* arc : {"crc.zip", "good.zip"}) {
+    SCOPED_TRACE(arc);
+    const bool good = std::string(arc) == "good.zip";
+    write_file(out() + name, "the old version");
+    EXPECT_EQ(zip_to_file(src() + arc, out(), nullptr, 0), good ? 0 : kUnzCrcError);
+    EXPECT_EQ(read_file(out() + name), good ? "CHECKSUMMED-CONTENT of the new version" : "the old version")
+        << "the old file is replaced only by a whole, checked new one";
+    size_t n = 0;
+    for (const auto& e : fs::directory_iterator(out())) n += e.path().filename() == name ? 0 : 1;
+    EXPECT_EQ(n, 0u) << "no temporary file is left beside it";
+  }
+}
+
 TEST(ArchiveNames, SafetyRule) {
   EXPECT_TRUE(archive_member_name_is_safe("Global Scenery/+40-080/x.dsf"));
   EXPECT_TRUE(archive_member_name_is_safe("a..b/..c/d.."));
