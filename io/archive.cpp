@@ -11,6 +11,7 @@
 
 #include "io/IO_UTILS.h"
 #include "io/archive_internal.h"
+#include "util/log.h"
 
 namespace archive_detail {
 
@@ -72,8 +73,21 @@ int part_file::open(const std::string& path) {
   return 0;
 }
 
+void part_file::expect(uint64_t max_bytes, const std::string& md5) {
+  max_bytes_ = max_bytes;
+  md5_ = md5;
+  if (!md5_.empty()) MD5Init(&sum_);
+}
+
 int part_file::write(const void* data, size_t n) {
   if (n == 0) return 0;
+  if (n > max_bytes_ - written_) {
+    xlog() << "The file " << path_ << " is longer than the " << max_bytes_
+           << " bytes announced for it; its archive is damaged.\n";
+    return kErrZipRead;
+  }
+  written_ += n;
+  if (!md5_.empty()) md5_update_pieces(&sum_, static_cast<const unsigned char*>(data), n, UINT32_MAX);
   errno = 0;
   if (std::fwrite(data, 1, n, f_) != n) return write_error();
   return 0;
@@ -84,6 +98,15 @@ int part_file::commit(bool executable) {
   FILE* f = f_;
   f_ = nullptr;
   if (std::fclose(f) != 0) return write_error();
+  if (!md5_.empty()) {
+    MD5Final(&sum_);
+    const std::string got = md5_text(sum_.digest);
+    if (got != md5_) {
+      xlog() << "The file " << path_ << " expanded with the signature " << got << ", not the published "
+             << md5_ << "; its archive is damaged.\n";
+      return kErrZipRead;
+    }
+  }
   const std::string& written = temp_;
   if (executable) {
     // Programs and plug-ins must stay runnable; read permission decides who

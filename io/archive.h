@@ -3,12 +3,13 @@
 // the global scenery) and 7z archives (the global scenery files) expanded into
 // a folder.
 //
-// Both calls return 0 on success or a result code that error_str turns into a
+// The calls return 0 on success or a result code that error_str turns into a
 // sentence: kErrZipOpen the archive cannot be opened or is not of its format,
-// kErrZipRead a member could not be read in full (damaged data, wrong checksum in a
-// 7z archive, or a member name that would write outside the destination
-// folder), kErrZipWrite an extracted file was not written in full, 12 out of memory,
-// a C library errno (a file or folder could not be created), or one of
+// kErrZipRead a member could not be read in full (damaged data, wrong
+// checksum in a 7z archive, a member name that would write outside the
+// destination folder, or an archive of one product file that is not that
+// file), kErrZipWrite an extracted file was not written in full, 12 out of
+// memory, a C library errno (a file or folder could not be created), or one of
 // minizip's negative codes (UNZ_CRCERROR -105 and friends) for a damaged zip
 // member. Nothing is shown to the user here; failures are written to the log.
 //
@@ -29,6 +30,7 @@
 // never deleted here. Folder entries of a zip archive are created; file
 // entries never create their folders (the destination's folders come from the
 // manifest), so a file whose folder does not exist fails with errno 2.
+#include <cstdint>
 #include <string>
 
 // The suffix that marks a file being written; it is renamed away on success.
@@ -51,6 +53,25 @@ int zip_to_file(const std::string& zip_file, const std::string& out_directory, s
 // Folder items are skipped and no folders are created.
 int p7z_to_file(const std::string& zip_file, const std::string& out_directory, std::string* out_file,
                 int force_name);
+
+// What the archive of one product file must hold: exactly one member, an
+// ordinary file named `name`, of at most `max_bytes` bytes and, when `md5` is
+// not empty, with that signature.
+struct archive_one_file {
+  std::string name;  // the file's own name, no folder
+  std::string md5;   // its published signature; empty: not checked
+  uint64_t max_bytes = UINT64_MAX;
+};
+
+// Expand the archive of one product file to exactly `out_path` (a file path;
+// used unchanged). Any other member (another name, a folder, a link, a
+// device, a second member), no member, a file longer than want.max_bytes or
+// one with another signature makes the archive damaged: kErrZipRead, logged,
+// nothing renamed into place, so the file at `out_path` stays as it was. The
+// bytes are signed as they are written, never read again. Other results as
+// for zip_to_file and p7z_to_file.
+int zip_to_one_file(const std::string& zip_file, const std::string& out_path, const archive_one_file& want);
+int p7z_to_one_file(const std::string& zip_file, const std::string& out_path, const archive_one_file& want);
 
 // True when `name` (an archive member name, '/'-separated) may be written below
 // a destination folder: not empty, not absolute, no ".." component, no

@@ -44,27 +44,32 @@ void log_failure(int code, const std::string& zip_file, const std::string& out_d
   xlog().flush();
 }
 
+// Decodes the current item into `out`. Returns 0 or a result code.
+int decode_item(archive* a, archive_detail::part_file& out, std::string& buf) {
+  for (;;) {
+    const la_ssize_t n = archive_read_data(a, buf.data(), buf.size());
+    if (n == 0) return 0;
+    if (n < 0) return fail(kErrZipRead, __LINE__);  // damaged data or checksum mismatch
+    const int code = out.write(buf.data(), static_cast<size_t>(n));
+    if (code != 0) return fail(code, __LINE__);
+  }
+}
+
 // Decodes the current item into `out_path`. Returns 0 or a result code.
 int write_item(archive* a, archive_entry* e, const std::string& out_path, std::string& buf) {
   archive_detail::part_file out;
   int code = out.open(out_path);
   if (code != 0) return fail(code, __LINE__);
-  for (;;) {
-    const la_ssize_t n = archive_read_data(a, buf.data(), buf.size());
-    if (n == 0) break;
-    if (n < 0) return fail(kErrZipRead, __LINE__);  // damaged data or checksum mismatch
-    code = out.write(buf.data(), static_cast<size_t>(n));
-    if (code != 0) return fail(code, __LINE__);
-  }
+  code = decode_item(a, out, buf);
+  if (code != 0) return code;
   code = out.commit((archive_entry_perm(e) & 0111) != 0);
   if (code != 0) return fail(code, __LINE__);
   return 0;
 }
 
-}  // namespace
-
-int p7z_to_file(const std::string& zip_file, const std::string& out_directory, std::string* out_file,
-                int force_name) {
+// Opens `zip_file` as a 7z archive into `a`. Returns 0 or the result code, logged.
+int open_7z(const std::string& zip_file, const std::string& out_directory,
+            std::unique_ptr<archive, archive_deleter>& a) {
   {
     // A missing or unreadable archive is reported by the C library's own code.
     errno = 0;
@@ -76,7 +81,7 @@ int p7z_to_file(const std::string& zip_file, const std::string& out_directory, s
     }
     std::fclose(probe);
   }
-  std::unique_ptr<archive, archive_deleter> a(archive_read_new());
+  a.reset(archive_read_new());
   if (!a) return fail(12, __LINE__);
   archive_read_support_format_7zip(a.get());
   if (archive_read_open_filename(a.get(), zip_file.c_str(), kBlockSize) != ARCHIVE_OK) {
@@ -84,6 +89,60 @@ int p7z_to_file(const std::string& zip_file, const std::string& out_directory, s
     log_failure(code, zip_file, out_directory, a.get());
     return code;
   }
+  return 0;
+}
+
+void log_not_one_file(const std::string& what, const std::string& zip_file) {
+  xlog() << "7z refused an archive that " << what << ": zip_file=" << zip_file << ".\n";
+}
+
+// The open archive of one product file: exactly one item, an ordinary file
+// named want.name, decoded into its part file, which is renamed into place
+// only once the archive is known to hold nothing else.
+int expand_one_item(archive* a, const std::string& zip_file, const std::string& out_path,
+                    const archive_one_file& want) {
+  archive_entry* e = nullptr;
+  int r = archive_read_next_header(a, &e);
+  if (r == ARCHIVE_EOF) {
+    log_not_one_file("holds no item", zip_file);
+    return fail(kErrZipRead, __LINE__);
+  }
+  if (r != ARCHIVE_OK && r != ARCHIVE_WARN) return fail(kErrZipOpen, __LINE__);
+  const std::string name = entry_name(e);
+  if (name != want.name || archive_entry_filetype(e) != AE_IFREG) {
+    log_not_one_file("holds \"" + name + "\" (not the file " + want.name + ")", zip_file);
+    return fail(kErrZipRead, __LINE__);
+  }
+  if (archive_entry_size_is_set(e) && static_cast<uint64_t>(archive_entry_size(e)) > want.max_bytes) {
+    log_not_one_file("holds " + std::to_string(archive_entry_size(e)) +
+                         " bytes for a file announced as at most " + std::to_string(want.max_bytes),
+                     zip_file);
+    return fail(kErrZipRead, __LINE__);
+  }
+  const bool executable = (archive_entry_perm(e) & 0111) != 0;
+  archive_detail::part_file out;
+  out.expect(want.max_bytes, want.md5);
+  int code = out.open(out_path);
+  if (code != 0) return fail(code, __LINE__);
+  std::string buf(kCopySize, '\0');
+  code = decode_item(a, out, buf);
+  if (code != 0) return code;
+  r = archive_read_next_header(a, &e);
+  if (r != ARCHIVE_EOF) {
+    log_not_one_file("holds more than the file " + want.name, zip_file);
+    return fail(kErrZipRead, __LINE__);
+  }
+  code = out.commit(executable);
+  if (code != 0) return fail(code, __LINE__);
+  return 0;
+}
+
+}  // namespace
+
+int p7z_to_file(const std::string& zip_file, const std::string& out_directory, std::string* out_file,
+                int force_name) {
+  std::unique_ptr<archive, archive_deleter> a;
+  if (const int code = open_7z(zip_file, out_directory, a); code != 0) return code;
 
   // The forced name is taken once: out_file is overwritten by the reports.
   const std::string forced = force_name && out_file ? *out_file : std::string();
@@ -117,5 +176,13 @@ int p7z_to_file(const std::string& zip_file, const std::string& out_directory, s
     if (code != 0) break;
   }
   if (code != 0) log_failure(code, zip_file, out_directory, a.get());
+  return code;
+}
+
+int p7z_to_one_file(const std::string& zip_file, const std::string& out_path, const archive_one_file& want) {
+  std::unique_ptr<archive, archive_deleter> a;
+  if (const int code = open_7z(zip_file, out_path, a); code != 0) return code;
+  const int code = expand_one_item(a.get(), zip_file, out_path, want);
+  if (code != 0) log_failure(code, zip_file, out_path, a.get());
   return code;
 }

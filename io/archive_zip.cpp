@@ -46,7 +46,10 @@ bool has_exec_bits(const unz_file_info64& info) {
 // after the last piece; on a mismatch the part file is discarded, so a damaged
 // member still leaves no file, and memory stays at one piece whatever size the
 // member's header claims.
-int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& info) {
+// `want`, when given, is what the file must be (its size and signature are
+// checked as it is written).
+int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& info,
+               const archive_one_file* want = nullptr) {
   int code = unzOpenCurrentFile(zf);
   if (code != UNZ_OK) {
     code = fail(code, __LINE__);
@@ -63,6 +66,7 @@ int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& i
     return code;
   }
   archive_detail::part_file out;
+  if (want) out.expect(want->max_bytes, want->md5);
   code = out.open(out_path);
   if (code != 0) {
     unzCloseCurrentFile(zf);
@@ -112,9 +116,30 @@ bool starts_with_macosx(const std::string& name) {
   return name.rfind("__MACOSX", 0) == 0;
 }
 
+void log_not_one_file(const std::string& what, const std::string& zip_file) {
+  xlog() << "UNZIP refused an archive that " << what << ": zip_file=" << zip_file << ".\n";
+}
+
 void log_unsafe_name(const std::string& name, const std::string& zip_file) {
   xlog() << "UNZIP refused a member whose name leaves the destination folder: \"" << name
          << "\" in zip_file=" << zip_file << ".\n";
+}
+
+// The information and whole stored name of the selected member (however
+// long: a cut name would write elsewhere). UNZ_OK or the failure, logged.
+int current_member(unzFile zf, unz_file_info64* info, std::string* name) {
+  int code = unzGetCurrentFileInfo64(zf, info, nullptr, 0, nullptr, 0, nullptr, 0);
+  std::vector<char> name_buf;
+  if (code == UNZ_OK) {
+    name_buf.assign(info->size_filename + 1, '\0');
+    code = unzGetCurrentFileInfo64(zf, info, name_buf.data(), name_buf.size(), nullptr, 0, nullptr, 0);
+  }
+  if (code != UNZ_OK) {
+    xlog() << "unzGetCurrentFileInfo err != UNZ_OK! err=" << code << "\n";
+    return fail(code, __LINE__);
+  }
+  name->assign(name_buf.data(), info->size_filename);
+  return UNZ_OK;
 }
 
 // Walks every member of the open archive; returns the first failure.
@@ -125,20 +150,11 @@ int expand_members(unzFile zf, const std::string& zip_file, const std::string& o
   const std::string forced = force_name && out_file ? *out_file : std::string();
   int code = unzGoToFirstFile(zf);
   if (code != UNZ_OK) return fail(code == UNZ_END_OF_LIST_OF_FILE ? 0 : code, __LINE__);
-  std::vector<char> name_buf;
   for (;;) {
     unz_file_info64 info;
-    code = unzGetCurrentFileInfo64(zf, &info, nullptr, 0, nullptr, 0, nullptr, 0);
-    if (code == UNZ_OK) {
-      // The whole stored name, however long: a cut name would write elsewhere.
-      name_buf.assign(info.size_filename + 1, '\0');
-      code = unzGetCurrentFileInfo64(zf, &info, name_buf.data(), name_buf.size(), nullptr, 0, nullptr, 0);
-    }
-    if (code != UNZ_OK) {
-      xlog() << "unzGetCurrentFileInfo err != UNZ_OK! err=" << code << "\n";
-      return fail(code, __LINE__);
-    }
-    const std::string name(name_buf.data(), info.size_filename);
+    std::string name;
+    code = current_member(zf, &info, &name);
+    if (code != UNZ_OK) return code;
     const std::string& rel = force_name && out_file ? forced : name;
     const std::string out_path = out_directory + rel;
     if (out_file && !reported) {
@@ -173,9 +189,72 @@ int expand_members(unzFile zf, const std::string& zip_file, const std::string& o
   }
 }
 
+// A member that is an ordinary file: not a folder (by name or DOS attribute),
+// a link, a device or any other special kind of Unix entry.
+bool is_plain_file(const std::string& name, const unz_file_info64& info) {
+  constexpr unsigned long kDosFolder = 0x10, kUnixTypeBits = 0xF000, kUnixFile = 0x8000;
+  if (name.empty() || name.back() == '/' || (info.external_fa & kDosFolder) != 0) return false;
+  const unsigned long type = (info.external_fa >> 16) & kUnixTypeBits;
+  return type == 0 || type == kUnixFile;
+}
+
+// The open archive of one product file: exactly one member, an ordinary file
+// named want.name, expanded to `out_path`. Anything else is a damaged archive.
+int expand_one_member(unzFile zf, const std::string& zip_file, const std::string& out_path,
+                      const archive_one_file& want) {
+  int code = unzGoToFirstFile(zf);
+  if (code == UNZ_END_OF_LIST_OF_FILE) {
+    log_not_one_file("holds no member", zip_file);
+    return fail(kErrZipRead, __LINE__);
+  }
+  if (code != UNZ_OK) return fail(code, __LINE__);
+  unz_file_info64 info;
+  std::string name;
+  code = current_member(zf, &info, &name);
+  if (code != UNZ_OK) return code;
+  if (name != want.name || !is_plain_file(name, info)) {
+    log_not_one_file("holds \"" + name + "\" (not the file " + want.name + ")", zip_file);
+    return fail(kErrZipRead, __LINE__);
+  }
+  if (info.uncompressed_size > want.max_bytes) {
+    log_not_one_file("holds " + std::to_string(info.uncompressed_size) +
+                         " bytes for a file announced as at most " + std::to_string(want.max_bytes),
+                     zip_file);
+    return fail(kErrZipRead, __LINE__);
+  }
+  // Every other member is refused before anything is written.
+  code = unzGoToNextFile(zf);
+  if (code == UNZ_OK) {
+    log_not_one_file("holds more than the file " + want.name, zip_file);
+    return fail(kErrZipRead, __LINE__);
+  }
+  if (code != UNZ_END_OF_LIST_OF_FILE) return fail(code, __LINE__);
+  code = unzGoToFirstFile(zf);
+  if (code != UNZ_OK) return fail(code, __LINE__);
+  return unzip_file(zf, out_path, info, &want);
+}
+
 struct unz_closer {
   void operator()(void* zf) const { unzClose(zf); }
 };
+
+}  // namespace
+
+namespace {
+
+void log_open_failure(const std::string& zip_file) {
+  xlog() << "OK I am about to report that I could not open a zip file for extraction!\n"
+         << "That incoming file is " << zip_file << "\n"
+         << "In c-form, it is " << zip_file << "\n"
+         << "The size is " << zip_file.size() << "\n";
+}
+
+void log_zip_failure(int code, const std::string& zip_file, const std::string& out_directory) {
+  xlog() << "Zip to file failed with error err = " << code << ". file = " << kErrTag
+         << " line = " << archive_detail::last_err_line() << ". zip_file=" << zip_file
+         << ", out_directory=" << out_directory << ".\n";
+  xlog().flush();
+}
 
 }  // namespace
 
@@ -184,19 +263,24 @@ int zip_to_file(const std::string& zip_file, const std::string& out_directory, s
   int code = 0;
   std::unique_ptr<void, unz_closer> zf(unzOpen64(zip_file.c_str()));
   if (!zf) {
-    xlog() << "OK I am about to report that I could not open a zip file for extraction!\n"
-           << "That incoming file is " << zip_file << "\n"
-           << "In c-form, it is " << zip_file << "\n"
-           << "The size is " << zip_file.size() << "\n";
+    log_open_failure(zip_file);
     code = fail(kErrZipOpen, __LINE__);
   } else {
     code = expand_members(zf.get(), zip_file, out_directory, out_file, force_name);
   }
-  if (code != 0) {
-    xlog() << "Zip to file failed with error err = " << code << ". file = " << kErrTag
-           << " line = " << archive_detail::last_err_line() << ". zip_file=" << zip_file
-           << ", out_directory=" << out_directory << ".\n";
-    xlog().flush();
+  if (code != 0) log_zip_failure(code, zip_file, out_directory);
+  return code;
+}
+
+int zip_to_one_file(const std::string& zip_file, const std::string& out_path, const archive_one_file& want) {
+  int code = 0;
+  std::unique_ptr<void, unz_closer> zf(unzOpen64(zip_file.c_str()));
+  if (!zf) {
+    log_open_failure(zip_file);
+    code = fail(kErrZipOpen, __LINE__);
+  } else {
+    code = expand_one_member(zf.get(), zip_file, out_path, want);
   }
+  if (code != 0) log_zip_failure(code, zip_file, out_path);
   return code;
 }

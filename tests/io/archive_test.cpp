@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 #include "util/error_codes.h"
@@ -334,6 +335,96 @@ TEST_F(ArchiveTest, SevenZipRefusesNamesOutsideTheDestination) {
   }
   EXPECT_NE(log_text().find("7z refused an item whose name leaves the destination folder"), std::string::npos)
       << "the refusal is logged";
+}
+
+// ---------------------------------------------------------------- one product file
+
+// The archive of one product file expands to exactly that file, with its
+// published bytes, or is damaged: another member (another name, a folder, a
+// link, a device, a second member), other bytes or more bytes than announced
+// leave the old file and everything beside it as they were.
+TEST_F(ArchiveTest, OneFileArchiveHoldsExactlyThePublishedFile) {
+  const std::string published = "the published text\n";
+  const auto in = [&](const std::string& rel, const std::string& bytes) {
+    make_dirs(src() + rel.substr(0, rel.rfind('/')));
+    write_file(src() + rel, bytes);
+  };
+  in("pub/readme.txt", published);
+  in("other/readme.txt", "well-formed, but other bytes\n");
+  in("big/readme.txt", std::string(3000000, 'z'));
+  in("tree/readme.txt", published);
+  in("tree/Output/logbooks/mylog.txt", "the mirror's log\n");
+  in("named/notes.txt", published);
+  make_dirs(src() + "link");
+  make_dirs(src() + "folder/readme.txt");
+  fs::create_symlink("/etc/hostname", src() + "link/readme.txt");
+  const std::string device =
+      "zi = zipfile.ZipInfo('readme.txt')\nzi.external_attr = 0o020644 << 16\nz.writestr(zi, 'x')\n";
+
+  struct Case {
+    const char* name;
+    const char* archive;
+    std::string make;  // run in src()
+    int want;
+  };
+  const std::vector<Case> cases = {
+      {"zip with the file", "ok.zip", "cd pub && zip -q ../ok.zip readme.txt", 0},
+      {"7z with the file", "ok.7z", "cd pub && 7z a -bd -y ../ok.7z readme.txt >/dev/null", 0},
+      {"zip with a second member in a subfolder", "tree.zip",
+       "cd tree && zip -qr ../tree.zip readme.txt Output", kErrZipRead},
+      {"7z with a second member in a subfolder", "tree.7z",
+       "cd tree && 7z a -bd -y ../tree.7z readme.txt Output >/dev/null", kErrZipRead},
+      {"zip with another name", "named.zip", "cd named && zip -q ../named.zip notes.txt", kErrZipRead},
+      {"7z with another name", "named.7z", "cd named && 7z a -bd -y ../named.7z notes.txt >/dev/null",
+       kErrZipRead},
+      {"zip with a folder only", "folder.zip", "cd folder && zip -qr ../folder.zip readme.txt", kErrZipRead},
+      {"7z with a folder only", "folder.7z", "cd folder && 7z a -bd -y ../folder.7z readme.txt >/dev/null",
+       kErrZipRead},
+      {"zip with a link", "link.zip", "cd link && zip -qy ../link.zip readme.txt", kErrZipRead},
+      {"7z with a link", "link.7z", "cd link && 7z a -bd -y -snl ../link.7z readme.txt >/dev/null",
+       kErrZipRead},
+      {"zip with a device", "device.zip",
+       "python3 -c " +
+           shell_quote("import zipfile\nz = zipfile.ZipFile('device.zip', 'w')\n" + device + "z.close()"),
+       kErrZipRead},
+      {"zip with the file and then another", "two.zip",
+       "python3 -c " + shell_quote("import zipfile\nz = zipfile.ZipFile('two.zip', 'w')\n"
+                                   "z.writestr('readme.txt', open('pub/readme.txt').read())\n"
+                                   "z.writestr('Output/logbooks/mylog.txt', 'the mirror log')\nz.close()"),
+       kErrZipRead},
+      {"zip with other bytes", "other.zip", "cd other && zip -q ../other.zip readme.txt", kErrZipRead},
+      {"7z with other bytes", "other.7z", "cd other && 7z a -bd -y ../other.7z readme.txt >/dev/null",
+       kErrZipRead},
+      {"zip larger than announced", "big.zip", "cd big && zip -q ../big.zip readme.txt", kErrZipRead},
+      {"7z larger than announced", "big.7z", "cd big && 7z a -bd -y ../big.7z readme.txt >/dev/null",
+       kErrZipRead},
+  };
+  archive_one_file want;
+  want.name = "readme.txt";
+  want.md5 = testsupport::md5sum_of(src() + "pub/readme.txt");
+  want.max_bytes = 1000 + 65536;  // announced as 1 kB, with the engine's margin
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    in_src(c.make);
+    make_dirs(out() + "Output/logbooks");
+    write_file(out() + "readme.txt", "the old version\n");
+    write_file(out() + "Output/logbooks/mylog.txt", "the user's log\n");
+    const std::string arc = src() + c.archive;
+    const bool seven = std::string(c.archive).ends_with(".7z");
+    EXPECT_EQ(seven ? p7z_to_one_file(arc, out() + "readme.txt", want)
+                    : zip_to_one_file(arc, out() + "readme.txt", want),
+              c.want);
+    EXPECT_EQ(read_file(out() + "readme.txt"), c.want == 0 ? published : "the old version\n");
+    EXPECT_EQ(read_file(out() + "Output/logbooks/mylog.txt"), "the user's log\n")
+        << "nothing else is touched";
+    std::vector<std::string> left;
+    for (const auto& e : fs::recursive_directory_iterator(out())) left.push_back(e.path().string());
+    EXPECT_EQ(left.size(), 4u) << "readme.txt, Output, logbooks and the log, nothing else";
+  }
+  const std::string log = log_text();
+  EXPECT_NE(log.find("expanded with the signature"), std::string::npos) << "other bytes are logged as such";
+  EXPECT_NE(log.find("bytes for a file announced as at most 66536"), std::string::npos)
+      << "a member larger than announced is refused before it is written";
 }
 
 // A name of 250 bytes leaves no room for the part suffix: the new bytes still
