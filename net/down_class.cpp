@@ -334,6 +334,12 @@ void down_class::HeaderComplete() {
     mIncomingLength = n;
   }
   mBodyByClose = !have_length;
+  if (have_length && mBodyLimit >= 0 && mIncomingLength > mBodyLimit) {
+    mOverLimit = true;
+    Abandon("announced body of " + std::to_string(mIncomingLength) + " bytes is longer than the " +
+            std::to_string(mBodyLimit) + " expected");
+    return;
+  }
   if (have_length && mIncomingLength == 0) TakeBody(nullptr, 0);
 }
 
@@ -368,6 +374,12 @@ void down_class::TakeBody(const char* data, size_t len) {
 // Writes body bytes to the destination file (in memory when there is none).
 void down_class::StoreBody(const char* data, size_t len) {
   if (len == 0) return;
+  const int64_t stored = mDestFileName.empty() ? static_cast<int64_t>(mInBuf.size()) : mReceivedPayload;
+  if (mBodyLimit >= 0 && static_cast<int64_t>(len) > mBodyLimit - stored) {
+    mOverLimit = true;
+    Abandon("body longer than the " + std::to_string(mBodyLimit) + " bytes expected");
+    return;
+  }
   if (mDestFileName.empty()) {
     mInBuf.insert(mInBuf.end(), data, data + len);
     return;

@@ -90,7 +90,9 @@ progress progress_of(down_class& d) {
 
 }  // namespace
 
-int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path) {
+int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
+                              int64_t body_limit) {
+  last_over_limit = false;
   if (o < 0 || o >= kSlots) {
     UTL_report(0, "Too many download objects requested!", "", "", "", t_exit, kTag, kLineTooManyDownloads);
     return 2;  // reached only when the exit hook returns
@@ -139,6 +141,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
     };
     mSlots[o] = std::make_unique<down_class>(host.c_str(), port, file.c_str(), false, fields, nullptr, 0,
                                              rel_path.c_str());
+    mSlots[o]->mBodyLimit = body_limit;
   }
   down_class* d = mSlots[o].get();
   if (!d) return 0;
@@ -171,6 +174,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
       << "   response   =" << d->GetResponseName() << " (#" << d->mResponseNum << ")\n"
       << "\n";
   xer.flush();
+  last_over_limit = d->mOverLimit;
   abandon(o);
   return 2;
 }

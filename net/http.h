@@ -89,6 +89,11 @@ class down_class {
   int64_t mReceivedPayload = 0;  // body bytes written to the destination file
   int64_t mDestOldSize = 0;      // length of the file the body overwrites (-1 unknown)
   float last_read_time = 0.0f;   // frame clock at construction and at each arrival of body data
+  // Most body bytes taken, -1 for no limit: a longer body (announced or
+  // received) is abandoned and mOverLimit set, so that a wrong or endless
+  // answer never fills the disk.
+  int64_t mBodyLimit = -1;
+  bool mOverLimit = false;
 
  private:
   void SetState(state to);
@@ -145,8 +150,14 @@ class http_class {
   // Result: 0 running (call again next pass), 1 the whole body is in `rel_path`,
   // 2 failure or a 30-second stall (the file may hold partial or error content).
   // On 1 and 2 the slot is empty again. A bad slot or a call-site convention
-  // error ends the program with a fatal alert.
-  int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path);
+  // error ends the program with a fatal alert. `body_limit` (taken when the
+  // download starts; -1 none): a body longer than this many bytes fails
+  // the download as soon as that is known, with last_over_limit set.
+  int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
+                    int64_t body_limit = -1);
+  // The last net_check call failed its download for a body longer than its
+  // limit.
+  bool last_over_limit = false;
   // The last net_check call started its download, moved it on (a state
   // change, bytes sent or received) or ended it; false when it found the
   // download waiting as before.
