@@ -80,10 +80,12 @@ std::string dest_path_of(const file_version_struct& v);
 // again from a newly chosen server, up to three times, before it fails.
 int grab_files();
 
-// Expands the archive `dest_path_zip` into the folder of `dest_path_exp` and,
-// in an internet install, deletes the archive. A failure sets
-// got_failed_install and shows an alert.
-void extract_and_delete_file(const std::string& dest_path_zip, const std::string& dest_path_exp);
+// Expands the archive `dest_path_zip`, which must hold exactly the file of
+// version `v` with its published signature, to `dest_path_exp` and, in an
+// internet install, deletes the archive. A failure sets got_failed_install
+// and shows an alert.
+void extract_and_delete_file(const std::string& dest_path_zip, const std::string& dest_path_exp,
+                             const file_version_struct& v);
 
 // Streams wanted for a measured rate in kilobytes per second (before the
 // preference and the build mode are applied).

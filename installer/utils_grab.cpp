@@ -126,10 +126,29 @@ bool archive_is_damaged(int code) {
   return code == kErrZipOpen || code == kErrZipRead || code < 0;  // negative: minizip's own codes
 }
 
-// Expands an archive into `folder`; 0 or the result code.
-int expand_archive(const std::string& dest_path_zip, const std::string& folder) {
-  return ends_with(dest_path_zip, ".7z") ? p7z_to_file(dest_path_zip, folder, nullptr, 0)
-                                         : zip_to_file(dest_path_zip, folder, nullptr, 0);
+// The most bytes a file or archive announced as `kb` may have. The
+// manifest's kilobytes are 1000 bytes, rounded up; the margin also admits a
+// producer that rounds down or counts 1024 bytes, never a different file.
+uint64_t announced_bytes_limit(float kb) {
+  constexpr uint64_t kMarginBytes = 64 * 1024;
+  return (kb > 0.0f ? static_cast<uint64_t>(static_cast<double>(kb) * 1024.0) : 0) + kMarginBytes;
+}
+
+// What the archive of version `v` must expand to: its one file, no larger
+// than announced, with the published signature.
+archive_one_file expected_file(const file_version_struct& v, const std::string& dest_path_exp) {
+  archive_one_file want;
+  want.name = get_file_with_path(dest_path_exp);
+  want.md5 = v.sig_want;
+  want.max_bytes = announced_bytes_limit(v.disk_size);
+  return want;
+}
+
+// Expands an archive to exactly the entry's file; 0 or the result code.
+int expand_archive(const std::string& dest_path_zip, const std::string& dest_path_exp,
+                   const archive_one_file& want) {
+  return ends_with(dest_path_zip, ".7z") ? p7z_to_one_file(dest_path_zip, dest_path_exp, want)
+                                         : zip_to_one_file(dest_path_zip, dest_path_exp, want);
 }
 
 // What follows an expansion: the alert on failure (`alert` false for one
@@ -139,7 +158,8 @@ void finish_expansion(int c, const std::string& dest_path_zip, const std::string
   if (c != 0 && alert) {
     stg.got_failed_install = 1;
     MACIBM_alert(0, "The installer cannot extract a file.", "Error: " + error_str(c),
-                 "Compressed File: " + dest_path_zip, "Destination: " + dest_path_exp, t_alert, kTag, kLineExtractFailed);
+                 "Compressed File: " + dest_path_zip, "Destination: " + dest_path_exp, t_alert, kTag,
+                 kLineExtractFailed);
   }
   if (stg.log_actions) xer << "EXPANDING file " << dest_path_exp << ", with result=" << c << ".\n";
 }
@@ -190,7 +210,7 @@ struct expansion_job {
   std::string src_path;       // where it came from, for the log
   std::string zip;            // the stream's downloaded archive
   std::string dest_path_exp;  // the manifest entry's file
-  std::string folder;         // where the members go
+  archive_one_file want;      // what the archive must expand to
   int result = 0;
   std::string log;  // the expansion's log lines, written to the log on collection
   THREAD_call* call = nullptr;
@@ -210,7 +230,7 @@ int run_expansion(void* param) {
   auto* job = static_cast<expansion_job*>(param);
   {
     log_capture capture;
-    job->result = expand_archive(job->zip, job->folder);
+    job->result = expand_archive(job->zip, job->dest_path_exp, job->want);
     job->log = capture.text();
   }
   UTL_message_queue_write(job_ended_queue(), 1);
@@ -260,7 +280,7 @@ void start_expansion(int s, const expansion_job& what) {
   job.src_path = what.src_path;
   job.zip = what.zip;
   job.dest_path_exp = what.dest_path_exp;
-  job.folder = path_folder(what.dest_path_exp);
+  job.want = what.want;
   stream.file ^= 1;
   // Stays if the worker never finishes the call, so that is never success.
   job.result = kErrZipWrite;
@@ -299,19 +319,25 @@ void drain_expansions() {
   }
 }
 
+// A damaged archive of entry `index` (its `tries`-th damaged fetch before
+// this one): queued to be fetched again from a server chosen anew while
+// retries are left. False when none are left.
+bool refetch_damaged(int index, int tries, const std::string& src_path, int c) {
+  if (tries >= kDamagedArchiveRetries) return false;
+  xer << "The archive " << src_path << " from " << server_name[stg.sel_server]
+      << " cannot be read (result=" << c << "); fetching it again from another server.\n";
+  g_refetch.emplace_back(index, tries + 1);
+  stg.got_404 = 1;
+  pick_server_biased();
+  return true;
+}
+
 // What an ended expansion leaves: the entry counted as installed, or (a
 // damaged archive, retries left) queued to be fetched again from a server
 // chosen anew, or the install failed with the alert.
 void settle_expansion(int s, int c) {
   const expansion_job& job = g_streams[s].job;
-  if (c != 0 && archive_is_damaged(c) && job.tries < kDamagedArchiveRetries) {
-    xer << "The archive " << job.src_path << " from " << server_name[stg.sel_server]
-        << " cannot be read (result=" << c << "); fetching it again from another server.\n";
-    g_refetch.emplace_back(job.index, job.tries + 1);
-    stg.got_404 = 1;
-    pick_server_biased();
-    return;
-  }
+  if (c != 0 && archive_is_damaged(c) && refetch_damaged(job.index, job.tries, job.src_path, c)) return;
   finish_expansion(c, job.zip, job.dest_path_exp);
   count_fetched(sim_info.files[job.index].versions.back());  // also after a failed expansion
 }
@@ -331,9 +357,11 @@ int stream_count_for_rate(float rate) {
   return count;
 }
 
-void extract_and_delete_file(const std::string& dest_path_zip, const std::string& dest_path_exp) {
+void extract_and_delete_file(const std::string& dest_path_zip, const std::string& dest_path_exp,
+                             const file_version_struct& v) {
   unlock_file(dest_path_exp);  // the file to be replaced may be write-protected
-  finish_expansion(expand_archive(dest_path_zip, path_folder(dest_path_exp)), dest_path_zip, dest_path_exp);
+  finish_expansion(expand_archive(dest_path_zip, dest_path_exp, expected_file(v, dest_path_exp)),
+                   dest_path_zip, dest_path_exp);
   if (install_type == 0) delete_archive(dest_path_zip);
 }
 
@@ -414,7 +442,8 @@ bool download_entry(int s, int index, const file_version_struct& v, const entry_
   const std::string dest_path_zip = stream_archive(s, stream.file, p.suffix);
   const down_class* before = download_of(s);
   const int64_t had = before ? before->mReceivedPayload : -1;
-  const int r = http.net_check(slot_of(s), server_name[stg.sel_server], p.src_path, dest_path_zip);
+  const int r = http.net_check(slot_of(s), server_name[stg.sel_server], p.src_path, dest_path_zip,
+                               static_cast<int64_t>(announced_bytes_limit(v.down_size)));
   if (r == 0) {
     const down_class* d = download_of(s);
     stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
@@ -423,6 +452,14 @@ bool download_entry(int s, int index, const file_version_struct& v, const entry_
     return false;
   }
   *progressed = true;
+  if (r == 2 && http.last_over_limit) {
+    // Longer than its announced size: not this entry's archive, a damaged
+    // one, like an archive that cannot be read.
+    if (refetch_damaged(index, stream.damaged_tries, p.src_path, kErrZipRead)) return true;
+    finish_expansion(kErrZipRead, dest_path_zip, p.dest_path_exp);
+    count_fetched(sim_info.files[index].versions.back());
+    return true;
+  }
   if (r == 2) {
     // Retry the same entry from another server. next_index is left where it
     // is: lowering it would hand entries that other streams already finished
@@ -440,6 +477,7 @@ bool download_entry(int s, int index, const file_version_struct& v, const entry_
   what.src_path = p.src_path;
   what.zip = dest_path_zip;
   what.dest_path_exp = p.dest_path_exp;
+  what.want = expected_file(v, p.dest_path_exp);
   if (stream.job.call) {
     stream.held = {true, what};  // the stream's last expansion has not ended yet
     return false;
@@ -455,9 +493,10 @@ bool download_entry(int s, int index, const file_version_struct& v, const entry_
 void install_from_dvd(int s, file_version_struct& v, const entry_paths& p) {
   if (s != 0) {
     MACIBM_alert(0, "Trying to do a DVD install with multiple streams!",
-                 "The shark with the laser on his head is getting very dizzy!", "", "", t_exit, kTag, kLineDvdStreams);
+                 "The shark with the laser on his head is getting very dizzy!", "", "", t_exit, kTag,
+                 kLineDvdStreams);
   }
-  extract_and_delete_file(p.src_path, p.dest_path_exp);
+  extract_and_delete_file(p.src_path, p.dest_path_exp, v);
   stg.crnt_file_rat = 1.0f;
   count_fetched(v);
 }
@@ -472,7 +511,8 @@ bool work_on_entry(int s, int index, bool* progressed) {
   crnt_file_name = get_file_with_path(p.src_path);
   if (path_has_no_file(v.path)) {
     MACIBM_alert(0, "I am working through the list and found a path that has no file!",
-                 "This is impossible to download or delete!", "It is:", v.path, t_exit, kTag, kLinePathWithoutFile);
+                 "This is impossible to download or delete!", "It is:", v.path, t_exit, kTag,
+                 kLinePathWithoutFile);
   }
 
   if (v.want_to_nuke_it) {

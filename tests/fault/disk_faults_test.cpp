@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "fault_fixture.h"
@@ -82,8 +83,11 @@ class DiskFault : public FaultInstall {
     fetch_and_read(web.host());
   }
 
-  void publish_two(const std::string& host) {
-    publish(faulttest::release_two(), "R2", dir_ / "www2/", {host + "|/files/|Mirror"}, dir_ / "www1/");
+  // R2 on the mirror /files/ of `host`, after `others` (other mirrors of
+  // the same release, "HOST|/dir/|description").
+  void publish_two(const std::string& host, std::vector<std::string> others = {}) {
+    others.push_back(host + "|/files/|Mirror");
+    publish(faulttest::release_two(), "R2", dir_ / "www2/", others, dir_ / "www1/");
   }
 
   // The failed install's alert: its fixed words, the error's own text.
@@ -207,51 +211,142 @@ TEST_F(DiskFault, AFileHeldOpenOrWriteProtectedIsStillReplaced) {
       << "the program holding the old file still reads it whole";
 }
 
-// An archive on the server that is cut short or whose data does not match
-// its checksum: the expansion alert with the expander's error text; the old
-// version stays whole; nothing half-written.
+// An archive on the server that is damaged: cut short, data that does not
+// match its checksum, or well-formed but not the published file (other bytes,
+// a second member, more bytes than announced, a longer download than
+// announced). With only that mirror: the expansion alert with the error's
+// text; the old version and every other file stay whole; nothing
+// half-written. With mirrors that serve the right archive too: the install
+// fetches it from one of them and completes with the published bytes.
+enum class Damage { kTruncate, kFlipByte, kOtherBytes, kExtraMember, kLargerFile, kLongerDownload };
+
 struct DamageCase {
   const char* name;
   const char* archive;  // below the release folder
-  bool truncate;        // else one byte in the middle is flipped
+  Damage damage;
+  bool whole_mirrors_too;  // three more mirrors serve the right archive
+  const char* logged;      // what the log must say about it, or ""
 };
 
-class DamagedArchive : public DiskFault, public ::testing::WithParamInterface<DamageCase> {};
+class DamagedArchive : public DiskFault, public ::testing::WithParamInterface<DamageCase> {
+ protected:
+  // Makes `archive` (its member is `file`, its maker zip or 7z by its name)
+  // damaged as the case says, with real tools.
+  void damage(const std::string& archive, const std::string& file) {
+    const std::string work = dir_ / "made/";
+    testsupport::make_dirs(work + "sub");
+    const std::string member = file.substr(file.rfind('/') + 1);
+    const std::string pack = archive.ends_with(".7z") ? "7z a -bd -y out.7z " : "zip -qr out.zip ";
+    const std::string made = work + (archive.ends_with(".7z") ? "out.7z" : "out.zip");
+    std::string bytes = read_file(archive);
+    // The mirrors' copies are hard links of one file: only this one changes.
+    std::filesystem::remove(archive);
+    switch (GetParam().damage) {
+      case Damage::kTruncate:
+        bytes.resize(bytes.size() / 2);
+        write_file(archive, bytes);
+        return;
+      case Damage::kFlipByte:
+        bytes[bytes.size() / 2] ^= 0x5a;
+        write_file(archive, bytes);
+        return;
+      case Damage::kOtherBytes:
+        write_file(work + member, testsupport::random_bytes(faulttest::release_two().at(file).size(), 99));
+        ASSERT_EQ(run("cd " + shell_quote(work) + " && " + pack + shell_quote(member) + " >/dev/null"), 0);
+        break;
+      case Damage::kExtraMember:
+        // The right file, and another product file's folder and name.
+        write_file(work + member, faulttest::release_two().at(file));
+        write_file(work + "sub/d.txt", "the mirror's own text\n");
+        ASSERT_EQ(run("cd " + shell_quote(work) + " && " + pack + shell_quote(member) + " sub >/dev/null"),
+                  0);
+        break;
+      case Damage::kLargerFile:
+        write_file(work + member, faulttest::release_two().at(file) + std::string(3000000, ' '));
+        ASSERT_EQ(run("cd " + shell_quote(work) + " && " + pack + shell_quote(member) + " >/dev/null"), 0);
+        break;
+      case Damage::kLongerDownload:
+        // The right file, padded with an incompressible member far beyond
+        // the archive's announced size.
+        write_file(work + member, faulttest::release_two().at(file));
+        write_file(work + "pad.bin", testsupport::random_bytes(2000000, 98));
+        ASSERT_EQ(
+            run("cd " + shell_quote(work) + " && " + pack + shell_quote(member) + " pad.bin >/dev/null"), 0);
+        break;
+    }
+    write_file(archive, read_file(made));
+  }
+};
 
-TEST_P(DamagedArchive, FailsTheUpdateAndKeepsTheOldFile) {
+TEST_P(DamagedArchive, TheOldFileStaysUnlessAWholeMirrorHasIt) {
+  const DamageCase& c = GetParam();
   dest_dir_path = dir_ / "sim/";
   install_release_one();
   const std::string dest = dest_dir_path;
   const std::string out2 = dir_ / "www2/";
   testsupport::Nginx web(out2);
-  publish_two(web.host());
-  const std::string archive = out2 + "files/R2/" + GetParam().archive;
-  std::string bytes = read_file(archive);
-  if (GetParam().truncate) {
-    bytes.resize(bytes.size() / 2);
-  } else {
-    bytes[bytes.size() / 2] ^= 0x5a;
+  std::vector<std::string> whole;
+  if (c.whole_mirrors_too) {
+    for (const char* d : {"/a/", "/b/", "/c/"}) whole.push_back(web.host() + "|" + d + "|Whole mirror");
   }
-  write_file(archive, bytes);
+  publish_two(web.host(), whole);
+  const std::string archive = out2 + "files/R2/" + c.archive;
+  damage(archive, std::string(c.archive).substr(0, std::string(c.archive).rfind('.')));
+  if (HasFatalFailure()) return;
 
   start_update(web);
+  stg.sel_server = stg.num_servers - 1;  // start on the damaged mirror
   ASSERT_EQ(install(), 1);
+  const std::string rel = std::string(c.archive).substr(7);  // below "Master/"
+  const std::string file = rel.substr(0, rel.rfind('.'));
+  if (*c.logged) {
+    EXPECT_NE(log_text().find(c.logged), std::string::npos) << "logged: " << c.logged;
+  }
+  if (c.whole_mirrors_too) {
+    EXPECT_EQ(stg.got_failed_install, 0) << "the right archive came from a whole mirror";
+    EXPECT_TRUE(alerts.empty()) << "moving to another mirror is silent";
+    expect_installed(faulttest::release_two(), dest);
+    expect_no_damaged_file(dest);
+    return;
+  }
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_EQ(alerts[0].l1, "The installer cannot extract a file.");
   EXPECT_EQ(stg.got_failed_install, 1);
-  const std::string rel = std::string(GetParam().archive).substr(7);  // below "Master/"
-  const std::string file = rel.substr(0, rel.rfind('.'));
+  EXPECT_EQ(next.dir_done, 0) << "a failed install is not reported complete";
   EXPECT_EQ(read_file(dest + file), faulttest::release_one().at("Master/" + file))
       << "the old version of the damaged file is whole";
+  EXPECT_EQ(read_file(dest + "data/sub/d.txt"), faulttest::release_one().at("Master/data/sub/d.txt"))
+      << "no other file is touched";
+  EXPECT_FALSE(file_exists(dest + "data/pad.bin")) << "nothing else is added";
   expect_no_damaged_file(dest);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ZipAnd7z, DamagedArchive,
-    ::testing::Values(DamageCase{"TruncatedZip", "Master/data/big.bin.zip", true},
-                      DamageCase{"BadCrcZip", "Master/data/big.bin.zip", false},
-                      DamageCase{"Truncated7z", "Master/Global Scenery/+40-120/tile.dsf.7z", true},
-                      DamageCase{"BadCrc7z", "Master/Global Scenery/+40-120/tile.dsf.7z", false}),
+    ::testing::Values(
+        DamageCase{"TruncatedZip", "Master/data/big.bin.zip", Damage::kTruncate, false, ""},
+        DamageCase{"BadCrcZip", "Master/data/big.bin.zip", Damage::kFlipByte, false, ""},
+        DamageCase{"Truncated7z", "Master/Global Scenery/+40-120/tile.dsf.7z", Damage::kTruncate, false, ""},
+        DamageCase{"BadCrc7z", "Master/Global Scenery/+40-120/tile.dsf.7z", Damage::kFlipByte, false, ""},
+        DamageCase{"OtherBytesZip", "Master/data/big.bin.zip", Damage::kOtherBytes, false,
+                   "expanded with the signature"},
+        DamageCase{"OtherBytes7z", "Master/Global Scenery/+40-120/tile.dsf.7z", Damage::kOtherBytes, false,
+                   "expanded with the signature"},
+        DamageCase{"OtherBytesZipWholeMirrorToo", "Master/data/big.bin.zip", Damage::kOtherBytes, true,
+                   "expanded with the signature"},
+        DamageCase{"OtherBytes7zWholeMirrorToo", "Master/Global Scenery/+40-120/tile.dsf.7z",
+                   Damage::kOtherBytes, true, "expanded with the signature"},
+        DamageCase{"ExtraMemberZip", "Master/data/c.txt.zip", Damage::kExtraMember, false, "UNZIP refused"},
+        DamageCase{"ExtraMember7z", "Master/Global Scenery/+40-120/tile.dsf.7z", Damage::kExtraMember, false,
+                   "7z refused"},
+        DamageCase{"ExtraMemberZipWholeMirrorToo", "Master/data/c.txt.zip", Damage::kExtraMember, true,
+                   "UNZIP refused"},
+        DamageCase{"LargerFileZip", "Master/data/c.txt.zip", Damage::kLargerFile, false,
+                   "bytes for a file announced as at most"},
+        DamageCase{"LargerFile7z", "Master/Global Scenery/+40-120/tile.dsf.7z", Damage::kLargerFile, false,
+                   "bytes for a file announced as at most"},
+        DamageCase{"LongerDownloadZip", "Master/data/c.txt.zip", Damage::kLongerDownload, false,
+                   "bytes is longer than the"}),
     [](const ::testing::TestParamInfo<DamageCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

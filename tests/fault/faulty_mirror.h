@@ -32,7 +32,12 @@ enum class Fault {
   kShortLength,   // announces 100 bytes less than the file and sends the whole file
   kStall,         // sends the header and half the body, then stays silent
   kError500,      // "500 Internal Server Error" with a small body
+  kEndlessBody,   // no length, then junk until the client stops reading (at most kEndlessCap bytes)
 };
+
+// Where kEndlessBody gives up by itself, so that a client that never stops
+// cannot fill the disk.
+constexpr size_t kEndlessCap = 64u << 20;
 
 class FaultyMirror {
  public:
@@ -58,6 +63,8 @@ class FaultyMirror {
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
   // Broken answers given so far.
   int faults_given() const { return faults_given_; }
+  // Body bytes the last kEndlessBody answer got out before the client stopped it.
+  size_t endless_sent() const { return endless_sent_; }
   // Connections currently held silent by kStall.
   int stalled_now() const { return stalled_now_; }
   // Requests per path (decoded), broken ones included.
@@ -78,13 +85,15 @@ class FaultyMirror {
     }
   }
 
-  static void SendAll(int fd, const std::string& s) {
+  // Sends all of `s`; false when the client closed first.
+  static bool SendAll(int fd, const std::string& s) {
     size_t off = 0;
     while (off < s.size()) {
       const ssize_t n = ::send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
-      if (n <= 0) return;
+      if (n <= 0) return false;
       off += static_cast<size_t>(n);
     }
+    return true;
   }
 
   static std::string Decode(const std::string& path) {
@@ -170,6 +179,14 @@ class FaultyMirror {
         --stalled_now_;
         break;
       }
+      case Fault::kEndlessBody: {
+        SendAll(fd, "HTTP/1.1 200 OK\r\nServer: faulty-mirror\r\nConnection: close\r\n\r\n");
+        const std::string junk = testsupport::random_bytes(1 << 16, 5);
+        size_t sent = 0;
+        while (!stop_ && sent < kEndlessCap && SendAll(fd, junk)) sent += junk.size();
+        endless_sent_ = sent;
+        break;
+      }
       case Fault::kError500:
         SendAll(fd,
                 "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 12\r\nConnection: close\r\n\r\nserver "
@@ -187,6 +204,7 @@ class FaultyMirror {
   std::atomic<bool> stop_{false};
   std::atomic<int> faults_given_{0};
   std::atomic<int> stalled_now_{0};
+  std::atomic<size_t> endless_sent_{0};
   std::mutex mu_;
   std::map<std::string, int> requests_;
   std::thread acceptor_;

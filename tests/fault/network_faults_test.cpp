@@ -102,6 +102,27 @@ TEST_F(FaultInstall, ArchiveDamagedOnEveryMirrorFailsAfterRetries) {
             std::string::npos);
 }
 
+// A mirror that answers with a body of no length that never ends: the
+// download is stopped once it passes the archive's announced size, and the
+// archive is fetched again as a damaged one.
+TEST_F(FaultInstall, AnEndlessAnswerIsStoppedAtTheArchivesSize) {
+  const std::string out = dir_ / "www/";
+  testsupport::make_dirs(out);
+  FaultyMirror bad(out, kBigArchive, Fault::kEndlessBody, 1);
+  publish(faulttest::release_one(), "R1", out, {bad.host() + "|/files/|Only mirror"});
+  dest_dir_path = dir_ / "sim/";
+  fetch_and_read(bad.host());
+  ASSERT_EQ(install(), 1);
+  EXPECT_EQ(bad.faults_given(), 1);
+  EXPECT_EQ(stg.got_failed_install, 0) << "the second answer was whole";
+  expect_installed(faulttest::release_one(), dest_dir_path);
+  EXPECT_TRUE(alerts.empty());
+  // The archive is announced as about 400 kB; what the mirror got out
+  // beyond that is only what the sockets' buffers hold.
+  EXPECT_LT(bad.endless_sent(), size_t{16} << 20) << "the download was stopped, not left to run";
+  EXPECT_NE(log_text().find("HTTP: body longer than the "), std::string::npos) << "the reason is logged";
+}
+
 // A real nginx answering 500 for one archive only (all others are served):
 // that file is taken from the second mirror, everything else may come from
 // either.
