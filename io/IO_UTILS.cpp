@@ -126,9 +126,12 @@ unsigned char lower(unsigned char c) {
 
 std::string error_str(int code) {
   if (const char* own = own_error_text(code)) return own;
-  for (const error_msg_info* e = kErrMsgs; e->msg; ++e)
-    if (e->err == code) return e->msg;
-  return platform_error_text(code);
+  if (code == 0) return kErrMsgs[0].msg;
+  const std::string system = platform_error_text(code);
+  for (const error_msg_info* e = kErrMsgs; e->msg; ++e) {
+    if (e->err == code) return std::string_view(e->msg).starts_with(system) ? e->msg : system;
+  }
+  return system;
 }
 
 int delete_file(std::string path) {

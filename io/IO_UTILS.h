@@ -21,8 +21,10 @@ struct error_msg_info {
 // record with the code wins.
 extern const error_msg_info kErrMsgs[];
 
-// The text for any result code: the program's own text, else the table's,
-// else the system's text.
+// The text for any result code: the program's own text; for a system code
+// the system's own text (the table's row only where it is that text with
+// advice added, as for a full disk: the table's numbers are another C
+// library's, and on Linux some of them name other errors).
 std::string error_str(int code);
 
 // Where the calling thread's last failing call of this module gave up (for

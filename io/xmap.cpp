@@ -91,7 +91,7 @@ const unsigned char* xmap_class::retry(const std::string& rel_path) {
   const unsigned char* data = nullptr;
   if (const int err = platform_map_read(mFile, file_size, &data); err != 0) {
     UTL_report(-1, "Xmapped file ran out of memory", "", "", "", t_alert, kTag, kLineOutOfMemory);
-    xer << "Mem file error.  Err=" << err << ", file=" << c_path << "\n";
+    xlog() << "Mem file error.  Err=" << err << ", file=" << c_path << "\n";
     release();
     return nullptr;
   }

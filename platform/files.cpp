@@ -129,6 +129,26 @@ int platform_rename_noreplace(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+namespace {
+int sync_path(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int err = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return err;
+}
+}  // namespace
+
+int platform_replace_durably(const std::string& from, const std::string& to) {
+  if (const int err = sync_path(from, O_RDONLY)) return err;
+  if (::rename(from.c_str(), to.c_str()) != 0) return errno;
+  const size_t slash = to.rfind('/');
+  // The rename is durable once its folder is; a folder that cannot be synced
+  // (some network file systems) still holds the complete file.
+  if (slash != std::string::npos) sync_path(slash == 0 ? "/" : to.substr(0, slash), O_RDONLY | O_DIRECTORY);
+  return 0;
+}
+
 int platform_mkdir(const std::string& path) {
   return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
 }

@@ -38,6 +38,12 @@ int platform_rmdir(const std::string& path);
 // Moves `from` to `to`; fails with EEXIST when `to` exists (never replaces).
 int platform_rename_noreplace(const std::string& from, const std::string& to);
 
+// Puts the complete file `from` in the place of `to` (which may exist): its
+// bytes are flushed to the disk first and the rename itself after, so a
+// crash or a power cut leaves either the old file or the new one. Returns 0
+// or errno; on failure `to` is untouched.
+int platform_replace_durably(const std::string& from, const std::string& to);
+
 // Creates one folder (the parent must exist), permissions 0777 less umask.
 int platform_mkdir(const std::string& path);
 

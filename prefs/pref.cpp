@@ -1,5 +1,6 @@
 #include "prefs/pref.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "io/app_path.h"
 #include "io/xmap.h"
 #include "net/http.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "ui/hl_alert.h"
 #include "util/UTL_cmdline.h"
@@ -115,6 +117,14 @@ scan_class::scan_class(const std::string& path, int in_opr) : opr_typ(in_opr) {
   parse(map.mCrt, map.mEnd);
 }
 
+int scan_class::finish() {
+  if (opr_typ != 1 || !ouf.is_open()) return 0;
+  errno = 0;
+  ouf.close();  // flushes: a full disk shows here
+  if (ouf.fail()) return errno != 0 ? errno : EIO;
+  return 0;
+}
+
 scan_class::~scan_class() {
   if (opr_typ == 1 && ouf.is_open()) ouf.close();  // a failed close is not reported
 }
@@ -199,10 +209,9 @@ void pref_bind_installer_fields(const pref_installer_fields& fields) {
   g_fields = fields;
 }
 
-void pref_class::IO_set(int which, int dir) {
-  if (which != kPrefsInstallerFile) return;
-  scan_class s(pref_file_path(), dir == 1 ? 1 : 0);
-  if (dir == 1 && !s.is_open()) return;  // ouf_open has said why
+namespace {
+// Reads or writes every setting, in the file's fixed order.
+void exchange_fields(scan_class& s) {
   if (g_fields.use_max_cpu) io_int(s, "_use_max_cpu", *g_fields.use_max_cpu);
   if (g_fields.rename_folder) io_int(s, "_rename_folder", *g_fields.rename_folder);
   if (g_fields.stream_count) io_int(s, "_stream_count", *g_fields.stream_count);
@@ -212,5 +221,33 @@ void pref_class::IO_set(int which, int dir) {
   io_text(s, "_proxy_host", http.ProxyHost);
   io_text(s, "_proxy_port", http.ProxyPort_str);
   io_int32(s, "_proxy_port_int", http.ProxyPort_int);
+}
+}  // namespace
+
+void pref_class::IO_set(int which, int dir) {
+  if (which != kPrefsInstallerFile) return;
+  const std::string path = pref_file_path();
+  if (dir != 1) {
+    scan_class s(path, 0);
+    exchange_fields(s);
+    xer.flush();
+    return;
+  }
+  // Written under another name and put in place only when complete, so that
+  // a full disk or a crash at exit keeps the settings saved before.
+  const std::string temp = path + ".new";
+  int err = 0;
+  {
+    scan_class s(temp, 1);
+    if (!s.is_open()) return;  // ouf_open has said why
+    exchange_fields(s);
+    err = s.finish();
+  }
+  if (err == 0) err = platform_replace_durably(temp, path);
+  if (err != 0) {
+    delete_file(temp);
+    xer << "The settings could not be saved (" << error_str(err) << "); " << path
+        << " keeps the ones saved before.\n";
+  }
   xer.flush();
 }

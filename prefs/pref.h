@@ -49,6 +49,8 @@ class scan_class {
   int fetch_or_get(const std::string& in, std::string* out, const std::string& tag);
 
   bool is_open() const { return opened_; }  // writing: the file was created
+  // Writing: closes the file; 0 when every byte reached it, else errno.
+  int finish();
 
   int opr_typ = 0;  // 0 reading, 1 writing
   std::map<std::string, std::string> prefs_map;

@@ -117,13 +117,17 @@ void MACIBM_init(int argc, const char* const* argv) {
   app_path.clear();
   g_case_sensitive = 0;
 
+  keys_register_cmnds_printer();
+  // A command line that only prints (or is unusable) ends here, before the
+  // log of the last real run is replaced.
+  if (argc > 0 && argv && cmdline_ends_at_once(argc, argv)) cmdline.init_args(argc, argv);
+
   log_open(g_log_file.empty() ? platform_log_file_path() : g_log_file);
   alert_set_shutdown(fatal_shutdown);
 
   fill_tables();
   write_log_header(xer, app_path, g_case_sensitive);
 
-  keys_register_cmnds_printer();
   if (argc > 0 && argv) cmdline.init_args(argc, argv);
   THREAD_init();
   keys.keys_io(0);

@@ -124,10 +124,26 @@ bool cmdline_valid_host_port(const std::string& text) {
   return p >= 1 && p <= 65535;
 }
 
-void UTL_cmdline::init_args(int argc, const char* const* argv) {
+namespace {
+cmdline_split split_argv(int argc, const char* const* argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
-  cmdline_split split = cmdline_split_args(args, platform_current_dir());
+  return cmdline_split_args(args, platform_current_dir());
+}
+}  // namespace
+
+bool cmdline_ends_at_once(int argc, const char* const* argv) {
+  const cmdline_split split = split_argv(argc, argv);
+  if (!split.error.empty()) return true;
+  for (const auto& option : split.options) {
+    const std::string& name = option.first;
+    if (name == "--cmnds" || name == "-h" || name == "--help" || name == "--version") return true;
+  }
+  return false;
+}
+
+void UTL_cmdline::init_args(int argc, const char* const* argv) {
+  cmdline_split split = split_argv(argc, argv);
   if (!split.error.empty()) {
     std::fprintf(stderr, "skyvane-installer: %s\n\n%s", split.error.c_str(), cmdline_usage_text().c_str());
     end_program(2);

@@ -53,6 +53,12 @@ struct cmdline_split {
 // `cwd` (absolute, ending in '/').
 cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std::string& cwd);
 
+// True when these arguments end the program as soon as they are read: a
+// printing option (--cmnds, -h/--help, --version) or an unusable command
+// line. The program reads such a command line before it opens its log, so
+// that printing the usage leaves the last run's log alone.
+bool cmdline_ends_at_once(int argc, const char* const* argv);
+
 // True when `text` is HOST or HOST:PORT with a port of 1..65535.
 bool cmdline_valid_host_port(const std::string& text);
 

@@ -14,6 +14,8 @@
 #include <fstream>
 
 #include "fault_fixture.h"
+#include "net/http.h"
+#include "prefs/pref.h"
 
 using faulttest::FaultInstall;
 using faulttest::product;
@@ -159,6 +161,31 @@ TEST_F(DiskFault, DiskFullDuringAnUpdateKeepsTheOldFileWhole) {
   EXPECT_EQ(read_file(dest + "My Liveries/paint.txt"), "the user's own file\n")
       << "the user's file is untouched";
   expect_no_damaged_file(dest);
+}
+
+// The settings are saved at exit; a disk that is full then keeps the
+// settings saved before, and no half-written file is left beside them.
+TEST_F(DiskFault, DiskFullAtExitKeepsTheSavedSettings) {
+  Tmpfs disk(dir_ / "config/", "64k");
+  REQUIRE_TMPFS(disk);
+  const char* old_config = std::getenv("XDG_CONFIG_HOME");
+  const std::string restore = old_config ? old_config : "";
+  setenv("XDG_CONFIG_HOME", (dir_ / "config/").c_str(), 1);
+  dest_dir_path = "/home/pilot/Skyvane 9/";
+  http.ProxyHost = "proxy.example";
+  pref.IO_set(kPrefsInstallerFile, 1);
+  const std::string saved = read_file(pref_file_path());
+  ASSERT_NE(saved.find("_dest_dir_path /home/pilot/Skyvane 9/"), std::string::npos) << saved;
+
+  ASSERT_NE(run("dd if=/dev/zero of=" + shell_quote(dir_ / "config/filler") + " bs=4k 2>/dev/null"), 0)
+      << "dd stops at the full disk";
+  dest_dir_path = "/somewhere/else/";
+  pref.IO_set(kPrefsInstallerFile, 1);
+  EXPECT_EQ(read_file(pref_file_path()), saved) << "the settings saved before are whole";
+  EXPECT_FALSE(testsupport::file_exists(pref_file_path() + ".new"))
+      << "no half-written settings file is left";
+  http.ProxyHost.clear();
+  setenv("XDG_CONFIG_HOME", restore.c_str(), 1);
 }
 
 TEST_F(DiskFault, DestinationBecomesReadOnly) {

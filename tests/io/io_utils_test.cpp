@@ -49,6 +49,20 @@ TEST(ErrorStr, TableTextsWin) {
       << "texts are kept exactly, misspellings included";
 }
 
+TEST(ErrorStr, SystemCodesGetTheSystemsMeaning) {
+  // The table's errno rows come from another C library: where Linux numbers
+  // an error otherwise (26 is ETXTBSY, 40 ELOOP, 88 ENOTSOCK), the user reads
+  // the system's text, and a row only adds advice to that text.
+  for (const int code : {26, 40, 77, 88, 99, 6, 19}) {
+    EXPECT_EQ(error_str(code), std::strerror(code)) << "code " << code;
+  }
+  for (const error_msg_info* e = kErrMsgs; e->msg; ++e) {
+    if (e->err == 0 || e->err >= kErrFirstOwn) continue;
+    EXPECT_TRUE(error_str(e->err).starts_with(std::strerror(e->err)))
+        << "code " << e->err << " reads \"" << error_str(e->err) << "\"";
+  }
+}
+
 TEST(ErrorStr, OtherCodesGetTheSystemText) {
   EXPECT_EQ(error_str(183), std::strerror(183)) << "183 is not in the table: the system's text";
   EXPECT_EQ(error_str(15), std::strerror(15)) << "15 has no row in the table";

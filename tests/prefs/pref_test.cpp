@@ -57,7 +57,7 @@ TEST_F(PrefTest, FileLivesInTheConfigFolder) {
   EXPECT_EQ(pref_file_path(), path()) << "$XDG_CONFIG_HOME/Skyvane Installer.prf";
 }
 
-TEST_F(PrefTest, RoundTripWritesTheDesignedLayout) {
+TEST_F(PrefTest, RoundTripWritesTheFileLayout) {
   stg.use_max_cpu = 1;
   stg.rename_folder = 0;
   stg.stream_count = 3;

@@ -208,10 +208,17 @@ TEST(CmdlineUsage, ListsEveryOptionAndFileLocation) {
   }
 }
 
-// The real program, as a user runs it.
+// The real program, as a user runs it: a copy in a folder of its own, whose
+// log (Log.txt beside the program) holds the last real run's lines.
 TEST(CmdlineProgram, HelpAndVersion) {
-  const std::string exe = std::string(SKYVANE_BINARY_DIR) + "/skyvane-installer";
-  ASSERT_TRUE(testsupport::file_exists(exe)) << "build the skyvane-installer target first";
+  const std::string built = std::string(SKYVANE_BINARY_DIR) + "/skyvane-installer";
+  ASSERT_TRUE(testsupport::file_exists(built)) << "build the skyvane-installer target first";
+  testsupport::TempDir dir;
+  const std::string exe = dir / "skyvane-installer";
+  ASSERT_EQ(testsupport::run("cp " + testsupport::shell_quote(built) + " " + testsupport::shell_quote(exe)),
+            0);
+  const std::string last_run = "the last real run's log\n";
+  testsupport::write_file(dir / "Log.txt", last_run);
   std::string out;
   EXPECT_EQ(testsupport::run(testsupport::shell_quote(exe) + " --help", &out), 0) << "--help exits 0";
   EXPECT_NE(out.find("Usage: skyvane-installer"), std::string::npos) << out;
@@ -227,5 +234,7 @@ TEST(CmdlineProgram, HelpAndVersion) {
   EXPECT_EQ(testsupport::run(testsupport::shell_quote(exe) + " /a /b", &out), 2)
       << "two destinations are a usage error";
   EXPECT_NE(out.find("more than one destination"), std::string::npos) << "the user is told why: " << out;
+  EXPECT_EQ(testsupport::read_file(dir / "Log.txt"), last_run)
+      << "printing the usage or the version, or refusing the command line, leaves the log alone";
 }
 }  // namespace
