@@ -258,29 +258,31 @@ void log_zip_failure(int code, const std::string& zip_file, const std::string& o
 
 }  // namespace
 
-int zip_to_file(const std::string& zip_file, const std::string& out_directory, std::string* out_file,
-                int force_name) {
+namespace {
+// Opens `zip_file`, runs `expand` on it and logs a failure against `out`.
+template <typename Expand>
+int with_zip(const std::string& zip_file, const std::string& out, Expand expand) {
   int code = 0;
   std::unique_ptr<void, unz_closer> zf(unzOpen64(zip_file.c_str()));
   if (!zf) {
     log_open_failure(zip_file);
     code = fail(kErrZipOpen, __LINE__);
   } else {
-    code = expand_members(zf.get(), zip_file, out_directory, out_file, force_name);
+    code = expand(zf.get());
   }
-  if (code != 0) log_zip_failure(code, zip_file, out_directory);
+  if (code != 0) log_zip_failure(code, zip_file, out);
   return code;
+}
+}  // namespace
+
+int zip_to_file(const std::string& zip_file, const std::string& out_directory, std::string* out_file,
+                int force_name) {
+  return with_zip(zip_file, out_directory, [&](void* zf) {
+    return expand_members(zf, zip_file, out_directory, out_file, force_name);
+  });
 }
 
 int zip_to_one_file(const std::string& zip_file, const std::string& out_path, const archive_one_file& want) {
-  int code = 0;
-  std::unique_ptr<void, unz_closer> zf(unzOpen64(zip_file.c_str()));
-  if (!zf) {
-    log_open_failure(zip_file);
-    code = fail(kErrZipOpen, __LINE__);
-  } else {
-    code = expand_one_member(zf.get(), zip_file, out_path, want);
-  }
-  if (code != 0) log_zip_failure(code, zip_file, out_path);
-  return code;
+  return with_zip(zip_file, out_path,
+                  [&](void* zf) { return expand_one_member(zf, zip_file, out_path, want); });
 }
