@@ -139,9 +139,11 @@ void down_class::StartConnection(uint32_t ip) {
 }
 
 void down_class::LookupFailed() {
-  xer << "Translated server " << mServerName << " to IP addy: " << sock_ipv4_text(0)
-      << " and port = " << mServerPort << "\n";
-  xer.flush();
+  if (!mQuiet) {
+    xer << "Translated server " << mServerName << " to IP addy: " << sock_ipv4_text(0)
+        << " and port = " << mServerPort << "\n";
+    xer.flush();
+  }
   mFileErr = kErrNetNoServer;
   mOutBuf.clear();  // no connection, no request
   SetState(state::kUnresolved);
@@ -453,6 +455,8 @@ void down_class::PeerClosed() {
   if (mGotWholeHeader && mBodyByClose && !mAbandoned) {
     mIncomingLength = mReceivedPayload;
     FinishFile();
+  } else if (mQuiet) {
+    // a repeated failure of this server: logged the first time
   } else if (!mGotWholeHeader) {
     xer << "HTTP: the server closed the connection before the response header was complete\n";
   } else if (mChunked && mChunkState != kChunkDone) {
@@ -481,7 +485,7 @@ void down_class::FinishFile() {
 // Gives up on a response that cannot be read correctly: logged, the socket
 // shut down, so the manager fails the download at once instead of waiting.
 void down_class::Abandon(const std::string& why) {
-  xer << "HTTP: " << why << "; download abandoned\n";
+  if (!mQuiet) xer << "HTTP: " << why << "; download abandoned\n";
   mAbandoned = true;
   if (mDestFile) {
     std::fclose(mDestFile);
@@ -527,6 +531,10 @@ bool down_class::IsErr() {
   if (mFileErr != 0) return true;
   const int32_t stat = GetStat();
   return stat == 0 || stat == 2;
+}
+
+int32_t down_class::DestFileErr() const {
+  return mFileErr == kErrNetNoServer ? 0 : mFileErr;  // every other file error is the destination's
 }
 
 int32_t down_class::GetOSErr() const {

@@ -91,8 +91,9 @@ progress progress_of(down_class& d) {
 }  // namespace
 
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
-                              int64_t body_limit) {
+                              int64_t body_limit, bool quiet) {
   last_over_limit = false;
+  last_file_err = 0;
   if (o < 0 || o >= kSlots) {
     UTL_report(0, "Too many download objects requested!", "", "", "", t_exit, kTag, kLineTooManyDownloads);
     return 2;  // reached only when the exit hook returns
@@ -142,6 +143,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
     mSlots[o] = std::make_unique<down_class>(host.c_str(), port, file.c_str(), false, fields, nullptr, 0,
                                              rel_path.c_str());
     mSlots[o]->mBodyLimit = body_limit;
+    mSlots[o]->mQuiet = quiet;
   }
   down_class* d = mSlots[o].get();
   if (!d) return 0;
@@ -163,6 +165,12 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
     abandon(o);
     return 1;
   }
+  last_over_limit = d->mOverLimit;
+  last_file_err = d->DestFileErr();
+  if (d->mQuiet) {
+    abandon(o);
+    return 2;
+  }
   xer << "HTTP Error for " << rel_path << "\n"
       << "   server     =" << server << "\n"
       << "   file       =" << file << "\n"
@@ -174,7 +182,6 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
       << "   response   =" << d->GetResponseName() << " (#" << d->mResponseNum << ")\n"
       << "\n";
   xer.flush();
-  last_over_limit = d->mOverLimit;
   abandon(o);
   return 2;
 }

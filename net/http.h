@@ -94,6 +94,15 @@ class down_class {
   // answer never fills the disk.
   int64_t mBodyLimit = -1;
   bool mOverLimit = false;
+  // The caller has logged this server's failure of this file before: the
+  // failure's lines are left out of the log, which would otherwise grow by
+  // the same text on every retry.
+  bool mQuiet = false;
+
+  // The error of the destination file (it could not be created, written or
+  // closed: a full or read-only disk), 0 when there is none. Such a failure
+  // is this machine's, not the server's.
+  int32_t DestFileErr() const;
 
  private:
   void SetState(state to);
@@ -153,11 +162,15 @@ class http_class {
   // error ends the program with a fatal alert. `body_limit` (taken when the
   // download starts; -1 none): a body longer than this many bytes fails
   // the download as soon as that is known, with last_over_limit set.
+  // `quiet` (taken when the download starts): its failure is not logged.
   int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
-                    int64_t body_limit = -1);
+                    int64_t body_limit = -1, bool quiet = false);
   // The last net_check call failed its download for a body longer than its
   // limit.
   bool last_over_limit = false;
+  // The last net_check call failed its download because `rel_path` could not
+  // be written: the errno value (or kErrNetWriteDisk), else 0.
+  int32_t last_file_err = 0;
   // The last net_check call started its download, moved it on (a state
   // change, bytes sent or received) or ended it; false when it found the
   // download waiting as before.
