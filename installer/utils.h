@@ -78,7 +78,24 @@ std::string dest_path_of(const file_version_struct& v);
 // archive failed to expand (got_failed_install); 0 while work remains. A
 // downloaded archive that cannot be read (cut short, bad checksum) is fetched
 // again from a newly chosen server, up to three times, before it fails.
+// A failed download is tried again from another server; a server that
+// failed a file is asked for it again only after a pause (see
+// grab_set_retry_pause), and its repeated failures of that file are not
+// logged again. Once every server has failed a file kFetchTriesPerServer
+// times, the install fails with the alert "The installer cannot extract a
+// file.". A download that cannot be written to the temporary folder (full,
+// read-only), or an archive larger than the folder's free space, stops the
+// install with an alert naming the folder and the system's reason.
 int grab_files();
+
+// Failed downloads of one file from each server before the install fails.
+inline constexpr int kFetchTriesPerServer = 5;
+
+// The pause before a server that failed a file is asked for it again:
+// `first_seconds` after the file's first failure, doubling with each
+// further failure of that file, at most `most_seconds`. The program's values
+// are 1 s and 30 s; tests make them tiny.
+void grab_set_retry_pause(float first_seconds, float most_seconds);
 
 // Expands the archive `dest_path_zip`, which must hold exactly the file of
 // version `v` with its published signature, to `dest_path_exp` and, in an

@@ -3,6 +3,8 @@
 // its entry's archive through its own download slot (stream s uses slot s + 2),
 // has it expanded into the destination (on a worker), or deletes a withdrawn
 // file. The driver calls grab_files repeatedly within a 10 ms slice per pass.
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,7 @@ constexpr int kLineDeleteFailed = 487;
 constexpr int kLineExtractFailed = 392;
 constexpr int kLinePathWithoutFile = 466;
 constexpr int kLineDvdStreams = 503;
+constexpr int kLineTempWriteFailed = 395;
 
 bool ends_with(const std::string& s, const char* suffix) {
   const std::string_view sv(s), suf(suffix);
@@ -248,6 +251,7 @@ struct held_archive {
 // stream_waiting, stream_index), which the driver resets and the screens read.
 struct stream_record {
   int damaged_tries = 0;  // damaged fetches of the entry it downloads, before this one
+  int server = 0;         // the server its running download was started on
   // Each stream downloads into one of two archive files, the one its pending
   // expansion is not reading.
   int file = 0;
@@ -270,6 +274,75 @@ const down_class* download_of(int s) {
 // Entries whose archive arrived damaged, to be fetched again by the next
 // stream that is free, with the count of damaged fetches so far.
 std::vector<std::pair<int, int>> g_refetch;
+
+// Failed downloads of one entry. A server that failed it is asked for it
+// again only after a pause that doubles with each failure of the entry (from
+// g_pause_first up to g_pause_most seconds), so a mirror that answers 404 or
+// refuses at once is not asked hundreds of times a second; another server
+// may be tried at once. Once every server has failed it
+// kFetchTriesPerServer times, the install stops.
+struct server_tries {
+  int failures = 0;
+  float not_before = 0.0f;  // frame clock time before which it is not asked again
+};
+struct entry_tries {
+  int failures = 0;                     // on every server
+  std::map<int, server_tries> servers;  // by server number
+};
+std::map<int, entry_tries> g_tries;  // by entry index; only entries that failed
+float g_pause_first = 1.0f;
+float g_pause_most = 30.0f;
+
+// Whether `server` may be asked for entry `index` now.
+bool server_ready(const entry_tries& t, int server) {
+  const auto it = t.servers.find(server);
+  if (it == t.servers.end()) return true;
+  return it->second.failures < kFetchTriesPerServer && xtim.real_time >= it->second.not_before;
+}
+
+// The server to ask for entry `index` now: the chosen one when it may be
+// asked, else the one that failed the entry least (first in the list);
+// -1 while every server waits out its pause.
+int server_for_try(int index) {
+  const auto it = g_tries.find(index);
+  if (it == g_tries.end()) return stg.sel_server;
+  const entry_tries& t = it->second;
+  if (server_ready(t, stg.sel_server)) return stg.sel_server;
+  int best = -1, best_failures = 0;
+  for (int server = 0; server < stg.num_servers; ++server) {
+    if (!server_ready(t, server)) continue;
+    const auto f = t.servers.find(server);
+    const int failures = f == t.servers.end() ? 0 : f->second.failures;
+    if (best < 0 || failures < best_failures) {
+      best = server;
+      best_failures = failures;
+    }
+  }
+  return best;
+}
+
+// Counts a failed download of entry `index` from `server`; true when every
+// server has now failed it kFetchTriesPerServer times.
+bool count_failed_download(int index, int server) {
+  entry_tries& t = g_tries[index];
+  ++t.failures;
+  server_tries& st = t.servers[server];
+  ++st.failures;
+  float pause = g_pause_first;
+  for (int i = 1; i < t.failures && pause < g_pause_most; ++i) pause *= 2.0f;
+  st.not_before = xtim.real_time + (pause < g_pause_most ? pause : g_pause_most);
+  for (int other = 0; other < stg.num_servers; ++other) {
+    const auto f = t.servers.find(other);
+    if (f == t.servers.end() || f->second.failures < kFetchTriesPerServer) return false;
+  }
+  return true;
+}
+
+// Whether `server` has failed entry `index` before (its failure is logged).
+bool failed_before(int index, int server) {
+  const auto it = g_tries.find(index);
+  return it != g_tries.end() && it->second.servers.count(server) != 0;
+}
 
 void start_expansion(int s, const expansion_job& what) {
   unlock_file(what.dest_path_exp);  // the file to be replaced may be write-protected
@@ -307,6 +380,7 @@ bool collect_expansion(int s, int* result, bool wait = false) {
 void drain_expansions() {
   for (stream_record& stream : g_streams) stream.held.held = false;
   g_refetch.clear();
+  g_tries.clear();
   for (int s = 0; s < kStreamCount; ++s) {
     int c = 0;
     if (!collect_expansion(s, &c, true)) continue;
@@ -367,6 +441,11 @@ void extract_and_delete_file(const std::string& dest_path_zip, const std::string
 
 void grab_reset() {
   drain_expansions();
+}
+
+void grab_set_retry_pause(float first_seconds, float most_seconds) {
+  g_pause_first = first_seconds;
+  g_pause_most = most_seconds;
 }
 
 namespace {
@@ -434,16 +513,73 @@ entry_paths paths_of(const file_version_struct& v) {
   return p;
 }
 
+// The temporary folder cannot take a download (full, read-only): not the
+// server's fault, so no other server is tried; the install stops and says
+// which folder and why.
+void stop_for_temp_folder(int err, const std::string& url) {
+  if (stg.got_failed_install) return;  // another stream has stopped the install in this call
+  stg.got_failed_install = 1;
+  stg.got_404 = 0;
+  xer << "The temporary folder " << temp_path << " cannot take the download of " << url << " ("
+      << error_str(err) << "); the install stops.\n";
+  MACIBM_alert(0, "The installer cannot write a downloaded file to its temporary folder.",
+               "Error: " + error_str(err), "Folder: " + temp_path, "Compressed File: " + url, t_alert, kTag,
+               kLineTempWriteFailed);
+}
+
+constexpr int kErrNoSpace = 28;  // errno ENOSPC
+
+// Whether the temporary folder has room for the archive of `v` (its
+// announced size, less what the stream's old archive file, which the
+// download overwrites, already holds). Unknown free space counts as room.
+bool temp_folder_has_room(const file_version_struct& v, const std::string& dest_path_zip) {
+  uint64_t free_bytes = 0;
+  if (disk_free_bytes(temp_path, &free_bytes) != 0) return true;
+  std::error_code ec;
+  const uintmax_t old_size = std::filesystem::file_size(dest_path_zip, ec);
+  if (!ec) free_bytes += old_size;
+  const double need = v.down_size > 0.0f ? static_cast<double>(v.down_size) * 1000.0 : 0.0;
+  return static_cast<double>(free_bytes) >= need;
+}
+
+// Every server has failed entry `index` kFetchTriesPerServer times: the
+// install stops with the download alert.
+void give_up_download(const std::string& url, const std::string& dest_path_exp) {
+  stg.got_failed_install = 1;
+  stg.got_404 = 0;
+  xer << "The archive " << url << " could not be downloaded: each of the " << stg.num_servers
+      << " servers failed it " << kFetchTriesPerServer << " times; the install stops.\n";
+  MACIBM_alert(0, "The installer cannot extract a file.", "Error: " + error_str(kErrZipOpen),
+               "Compressed File: " + url, "Destination: " + dest_path_exp, t_alert, kTag, kLineExtractFailed);
+}
+
 // One poll of stream s's download of entry `index`; when the archive has
 // arrived it goes to the workers (or is held until the stream's last
 // expansion ends). True when the entry is done with.
-bool download_entry(int s, int index, const file_version_struct& v, const entry_paths& p, bool* progressed) {
+bool download_entry(int s, int index, const file_version_struct& v, entry_paths p, bool* progressed) {
   stream_record& stream = g_streams[s];
   const std::string dest_path_zip = stream_archive(s, stream.file, p.suffix);
   const down_class* before = download_of(s);
+  if (!before) {
+    if (stg.got_failed_install) return false;  // the install stopped in this call: no new request
+    // A new download: from a server that may be asked for this entry now.
+    const int server = server_for_try(index);
+    if (server < 0) return false;  // every server waits out its pause; the pump goes on
+    stg.sel_server = server;
+    stream.server = server;
+  }
+  // From the server the download began on (another stream may have chosen
+  // another server since).
+  p.src_path = server_path[stream.server] + v.path + p.suffix;
+  const std::string url = server_name[stream.server] + p.src_path;
+  if (!before && !temp_folder_has_room(v, dest_path_zip)) {
+    stop_for_temp_folder(kErrNoSpace, url);
+    return false;
+  }
   const int64_t had = before ? before->mReceivedPayload : -1;
-  const int r = http.net_check(slot_of(s), server_name[stg.sel_server], p.src_path, dest_path_zip,
-                               static_cast<int64_t>(announced_bytes_limit(v.down_size)));
+  const int r = http.net_check(slot_of(s), server_name[stream.server], p.src_path, dest_path_zip,
+                               static_cast<int64_t>(announced_bytes_limit(v.down_size)),
+                               failed_before(index, stream.server));
   if (r == 0) {
     const down_class* d = download_of(s);
     stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
@@ -452,6 +588,10 @@ bool download_entry(int s, int index, const file_version_struct& v, const entry_
     return false;
   }
   *progressed = true;
+  if (r == 2 && http.last_file_err != 0) {
+    stop_for_temp_folder(http.last_file_err, url);
+    return false;
+  }
   if (r == 2 && http.last_over_limit) {
     // Longer than its announced size: not this entry's archive, a damaged
     // one, like an archive that cannot be read.
@@ -466,6 +606,10 @@ bool download_entry(int s, int index, const file_version_struct& v, const entry_
     // out again, fetching them twice and counting their sizes twice in the
     // progress.
     stg.got_404 = 1;
+    if (count_failed_download(index, stream.server)) {
+      give_up_download(url, p.dest_path_exp);
+      return false;
+    }
     pick_server_biased();
     return false;
   }

@@ -4,11 +4,14 @@
 // the install's alert with the system's own error text (or, where Linux
 // allows it, in a completed install), with every file that was whole before
 // still whole: no file truncated, no temporary part file left behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -31,9 +34,10 @@ namespace {
 // needs root (CAP_SYS_ADMIN); without it ok() is false and says why.
 class Tmpfs {
  public:
-  Tmpfs(const std::string& where, const std::string& size) : where_(where) {
+  // `more`: further mount options ("nr_inodes=N"), or empty.
+  Tmpfs(const std::string& where, const std::string& size, const std::string& more = "") : where_(where) {
     testsupport::make_dirs(where);
-    const std::string opts = "size=" + size + ",mode=0755";
+    const std::string opts = "size=" + size + ",mode=0755" + (more.empty() ? "" : "," + more);
     if (::mount("tmpfs", where.c_str(), "tmpfs", 0, opts.c_str()) == 0) {
       mounted_ = true;
     } else {
@@ -162,6 +166,83 @@ TEST_F(DiskFault, DiskFullDuringAnUpdateKeepsTheOldFileWhole) {
       << "the user's file is untouched";
   expect_no_damaged_file(dest);
 }
+
+// The temporary folder that takes the downloaded archives cannot take one:
+// too small for an archive (found before it is fetched), no file can be
+// made there (no inode left: ENOSPC while the free bytes look ample), or it
+// is read-only. That is this machine's failure, not the servers': the
+// install stops at once with an alert that names the folder and the
+// system's reason, instead of asking server after server again.
+enum class TempFault { kTooSmallForAnArchive, kNoFileCanBeMade, kReadOnly };
+
+struct TempCase {
+  const char* name;
+  TempFault fault;
+  const char* size;
+  int err;  // the reason shown
+};
+
+class FullTemporaryFolder : public DiskFault, public ::testing::WithParamInterface<TempCase> {};
+
+TEST_P(FullTemporaryFolder, StopsTheInstallNamingTheFolder) {
+  const TempCase& c = GetParam();
+  temp_path = dir_ / "tmpfs/";
+  Tmpfs disk(temp_path, c.size, c.fault == TempFault::kNoFileCanBeMade ? "nr_inodes=64" : "");
+  REQUIRE_TMPFS(disk);
+  const std::string out = dir_ / "www/";
+  testsupport::make_dirs(out);
+  testsupport::Nginx web(out, "access_log " + dir_ / "access.log" + ";");
+  publish(faulttest::release_one(), "R1", out, {web.host() + "|/files/|Mirror"});
+  dest_dir_path = dir_ / "sim/";
+  fetch_and_read(web.host());
+  if (c.fault == TempFault::kNoFileCanBeMade) {
+    int made = 0;
+    for (;; ++made) {
+      const int fd = ::open((temp_path + "filler" + std::to_string(made)).c_str(), O_CREAT | O_WRONLY, 0644);
+      if (fd < 0) break;
+      ::close(fd);
+    }
+    ASSERT_GT(made, 0);
+  } else if (c.fault == TempFault::kReadOnly) {
+    ASSERT_TRUE(disk.remount_read_only());
+  }
+  const size_t log_before = log_text().size();
+
+  ASSERT_EQ(install(), 1);
+  ASSERT_EQ(alerts.size(), 1u) << "one alert";
+  EXPECT_EQ(alerts[0].l1, "The installer cannot write a downloaded file to its temporary folder.");
+  EXPECT_EQ(alerts[0].l2, "Error: " + error_str(c.err)) << "the system's reason";
+  EXPECT_EQ(alerts[0].l3, "Folder: " + temp_path) << "the folder is named";
+  EXPECT_EQ(alerts[0].type, t_alert);
+  EXPECT_EQ(stg.got_failed_install, 1);
+  EXPECT_EQ(next.dir_done, 0) << "a failed install is not reported complete";
+  EXPECT_EQ(stg.got_404, 0) << "the servers are not blamed";
+  const std::string access = read_file(dir_ / "access.log");
+  size_t asked = 0;
+  for (size_t at = access.find("GET /files/R1/Master/"); at != std::string::npos;
+       at = access.find("GET /files/R1/Master/", at + 1))
+    ++asked;
+  if (c.fault == TempFault::kTooSmallForAnArchive) {
+    EXPECT_EQ(access.find("big.bin.zip"), std::string::npos)
+        << "an archive larger than the folder is not fetched";
+    EXPECT_EQ(access.find("tile.dsf.7z"), std::string::npos)
+        << "an archive larger than the folder is not fetched";
+  } else {
+    EXPECT_LE(asked, static_cast<size_t>(kStreamCount)) << "no server is asked again";
+  }
+  const size_t logged = log_text().size() - log_before;
+  EXPECT_LT(logged, 8u * 1024) << "the log does not grow with retries";
+  for (int slot = 2; slot < http_class::kSlots; ++slot)
+    EXPECT_EQ(http.down[slot], nullptr) << "downloads stopped";
+  std::printf("[ figures ] %s: archive requests %zu, log grew by %zu bytes\n", c.name, asked, logged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFault, FullTemporaryFolder,
+    ::testing::Values(TempCase{"TooSmallForAnArchive", TempFault::kTooSmallForAnArchive, "128k", ENOSPC},
+                      TempCase{"NoFileCanBeMade", TempFault::kNoFileCanBeMade, "4m", ENOSPC},
+                      TempCase{"ReadOnly", TempFault::kReadOnly, "4m", EROFS}),
+    [](const ::testing::TestParamInfo<TempCase>& i) { return std::string(i.param.name); });
 
 // The settings are saved at exit; a disk that is full then keeps the
 // settings saved before, and no half-written file is left beside them.

@@ -4,6 +4,10 @@
 // other mirror, finish, and put the published bytes in place, silently.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+#include <vector>
+
 #include "fault_fixture.h"
 #include "faulty_mirror.h"
 
@@ -149,5 +153,84 @@ TEST_F(FaultInstall, NginxAnswering500ForOneFileOnly) {
   EXPECT_NE(log_text().find("HTTP Error for "), std::string::npos) << "the failure is logged";
   EXPECT_TRUE(alerts.empty());
 }
+
+}  // namespace
+
+namespace {
+
+// Occurrences of `what` in `text`.
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+// One archive missing on every mirror (nginx answering 404 for it): each
+// mirror is asked at once the first time, then again only after a pause, and
+// no more than kFetchTriesPerServer times; the failure is logged once per
+// mirror; then the install fails with the download alert. While every mirror
+// waits out its pause the engine makes no request and returns to the pump.
+class EveryMirrorAnswers404 : public FaultInstall, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EveryMirrorAnswers404, EachMirrorIsAskedAFewTimesWithPausesThenTheInstallFails) {
+  const int mirrors = GetParam();
+  const std::string out = dir_ / "www/";
+  testsupport::make_dirs(out);
+  std::vector<std::unique_ptr<testsupport::Nginx>> web;
+  std::vector<std::string> listed;
+  for (int m = 0; m < mirrors; ++m) {
+    web.push_back(std::make_unique<testsupport::Nginx>(
+        out, std::string("location = ") + kBigArchive + " { return 404; }\naccess_log " +
+                 dir_ / ("access" + std::to_string(m) + ".log") + ";"));
+    listed.push_back(web.back()->host() + "|/files/|Mirror " + std::to_string(m));
+  }
+  publish(faulttest::release_one(), "R1", out, listed);
+  dest_dir_path = dir_ / "sim/";
+  fetch_and_read(web[0]->host());
+  auto asked = [&](int m) {
+    return static_cast<int>(count_of(read_file(dir_ / ("access" + std::to_string(m) + ".log")),
+                                     "GET " + std::string(kBigArchive) + " "));
+  };
+
+  // The clock stands still for the first 40 passes (2 000 calls of the
+  // engine): no pause ends, so each mirror is asked exactly once.
+  int frozen = 40;
+  std::vector<int> asked_while_frozen;
+  ASSERT_EQ(install([&] {
+              if (frozen > 0 && --frozen == 0)
+                for (int m = 0; m < mirrors; ++m) asked_while_frozen.push_back(asked(m));
+              return frozen == 0;
+            }),
+            1);
+
+  ASSERT_EQ(asked_while_frozen.size(), static_cast<size_t>(mirrors)) << "the clock was held for 40 passes";
+  for (int m = 0; m < mirrors; ++m) {
+    EXPECT_EQ(asked_while_frozen[m], 1) << "mirror " << m << ": asked once, then not before its pause ends";
+    EXPECT_EQ(asked(m), kFetchTriesPerServer) << "mirror " << m << ": asked a bounded number of times";
+  }
+  EXPECT_EQ(stg.got_failed_install, 1) << "the install failed";
+  EXPECT_EQ(next.dir_done, 0) << "a failed install is not reported complete";
+  EXPECT_EQ(stg.got_404, 0) << "the screen no longer says another server is being tried";
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0].l1, "The installer cannot extract a file.");
+  EXPECT_EQ(alerts[0].l2, "Error: " + error_str(kErrZipOpen));
+  EXPECT_EQ(alerts[0].l4, "Destination: " + dest_dir_path + "data/big.bin");
+  EXPECT_EQ(alerts[0].type, t_alert);
+  EXPECT_FALSE(testsupport::file_exists(dest_dir_path + "data/big.bin"));
+  const std::string log = log_text();
+  EXPECT_EQ(count_of(log, "   file       =" + std::string(kBigArchive) + "\n"), static_cast<size_t>(mirrors))
+      << "the failure is logged once per mirror";
+  EXPECT_EQ(count_of(log, "could not be downloaded: each of the " + std::to_string(mirrors) +
+                              " servers failed it " + std::to_string(kFetchTriesPerServer) + " times"),
+            1u);
+  EXPECT_LT(log.size(), 16u * 1024) << "the log stays small";
+  std::printf("[ figures ] %d mirror(s): requests for the archive per mirror %d, log %zu bytes, %d passes\n",
+              mirrors, asked(0), log.size(), passes);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneOrTwoMirrors, EveryMirrorAnswers404, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& i) {
+                           return std::to_string(i.param) + (i.param == 1 ? "Mirror" : "Mirrors");
+                         });
 
 }  // namespace

@@ -37,6 +37,7 @@ inline bool is_dir(const std::string& p) {
 
 class InstallTest : public CoreTest {
  protected:
+  static constexpr float kRetryPauseFirst = 0.001f, kRetryPauseMost = 0.008f;
   void SetUp() override {
     CoreTest::SetUp();
     // The program's worker pool: archives are expanded on it, as in the
@@ -44,12 +45,16 @@ class InstallTest : public CoreTest {
     THREAD_init();
     THREAD_make_workers();
     stg.log_actions = 1;
+    // A server that failed a file waits a millisecond or so, not seconds,
+    // before it is asked again: the tests count requests, not time.
+    grab_set_retry_pause(kRetryPauseFirst, kRetryPauseMost);
     // A download slot left busy by an earlier failed test would hand its old
     // file to this one.
     release_slots();
   }
   void TearDown() override {
     release_slots();
+    grab_set_retry_pause(1.0f, 30.0f);
     THREAD_shutdown();
     CoreTest::TearDown();
   }
