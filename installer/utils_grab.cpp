@@ -571,6 +571,7 @@ bool download_entry(int s, int index, const file_version_struct& v, entry_paths 
   // From the server the download began on (another stream may have chosen
   // another server since).
   p.src_path = server_path[stream.server] + v.path + p.suffix;
+  crnt_file_path = p.src_path;  // the download-failure lines name the server asked
   const std::string url = server_name[stream.server] + p.src_path;
   if (!before && !temp_folder_has_room(v, dest_path_zip)) {
     stop_for_temp_folder(kErrNoSpace, url);
