@@ -56,6 +56,28 @@ bool parse_length(const std::string& v, int64_t* out) {
   return true;
 }
 
+// The path as a request target: every byte outside RFC 3986's unreserved
+// characters and '/' is percent-encoded. A file named "100%.zip", "a#b.zip"
+// or "a?b.zip" then reaches the server as that name instead of being read as
+// an escape, a fragment or a query; control bytes cannot end the request line.
+std::string escaped_path(const char* p) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (; *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+    if (plain) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 // A field value with CR and LF turned into spaces, so that it stays one line.
 std::string without_line_breaks(std::string v) {
   for (char& c : v)
@@ -88,20 +110,7 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
     req += "http://";
     if (host != inExtraFields.end()) req += host->second;
   }
-  // Spaces become %20. Control bytes (CR and LF above all) are escaped too:
-  // sent raw they would end the request line and let a path add header
-  // lines. Every other byte goes as it is.
-  static const char kHex[] = "0123456789ABCDEF";
-  for (const char* p = inURL ? inURL : ""; *p; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c <= ' ' || c == 0x7F) {
-      req += '%';
-      req += kHex[c >> 4];
-      req += kHex[c & 15];
-    } else {
-      req += *p;
-    }
-  }
+  req += escaped_path(inURL ? inURL : "");
   req += " HTTP/1.1\r\n";
   for (const auto& [name, value] : inExtraFields) req += name + ": " + without_line_breaks(value) + "\r\n";
   if (inContentBuffer) req += "Content-Length: " + std::to_string(inContentBufferLength) + "\r\n";
@@ -232,19 +241,20 @@ void down_class::Exchange() {
 // ---------------------------------------------------------------------------
 // Header parsing
 
-// Consumes complete lines from the front of mInBuf. Lines end in CR LF. An
-// interim response (1xx) is skipped and scanning goes on at once, so a final
-// response that arrived in the same read is not left waiting for more data.
+// Consumes complete lines from the front of mInBuf. Lines end in CR LF or a
+// bare LF (RFC 9112 2.2 lets a client take either). An interim response (1xx)
+// is skipped and scanning goes on at once, so a final response that arrived in
+// the same read is not left waiting for more data.
 void down_class::ScanHeader() {
   size_t pos = 0;
   const char* buf = mInBuf.data();
   const size_t size = mInBuf.size();
   while (!mGotWholeHeader && !mAbandoned) {
-    size_t eol = pos + 1;
-    while (eol < size && !(buf[eol] == '\n' && buf[eol - 1] == '\r')) ++eol;
-    if (eol >= size) break;
-    const size_t len = eol - 1 - pos;
-    mHeaderBytes += len + 2;
+    const void* nl = std::memchr(buf + pos, '\n', size - pos);
+    if (!nl) break;
+    const size_t eol = static_cast<size_t>(static_cast<const char*>(nl) - buf);
+    const size_t len = eol - pos - (eol > pos && buf[eol - 1] == '\r' ? 1 : 0);
+    mHeaderBytes += eol + 1 - pos;
     if (len == 0) {
       if (mResponseNum >= 200) HeaderComplete();
     } else {
@@ -278,6 +288,16 @@ void down_class::ParseLine(const char* line, size_t len) {
     }
     return;
   }
+  // An obsolete folded line (RFC 9112 5.2) continues the field before it.
+  if (is_ows(s[0])) {
+    if (mFields.empty()) return;
+    size_t b = 0, e = len;
+    while (b < e && is_ows(s[b])) ++b;
+    while (e > b && is_ows(s[e - 1])) --e;
+    std::string& value = mFields.back().second;
+    if (b < e) value += (value.empty() ? "" : " ") + s.substr(b, e - b);
+    return;
+  }
   // "name:" OWS value OWS (RFC 9112 5); a name holds no white space.
   const size_t colon = s.find(':');
   if (colon == std::string::npos || colon == 0) return;
@@ -286,7 +306,7 @@ void down_class::ParseLine(const char* line, size_t len) {
   size_t b = colon + 1, e = len;
   while (b < e && is_ows(s[b])) ++b;
   while (e > b && is_ows(s[e - 1])) --e;
-  mFields.emplace(s.substr(0, colon), s.substr(b, e - b));  // of two equal names the first stays
+  mFields.emplace_back(s.substr(0, colon), s.substr(b, e - b));
 }
 
 // The blank line after a final status line: open the destination and learn how

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class PCSBSocket;
@@ -73,16 +74,18 @@ class down_class {
   float GetPercentDone() const;
 
   // The fields below are read by the manager and the installer screens.
-  std::unique_ptr<PCSBSocket> mSocket;         // null until the name is resolved; stays null if it is not
-  std::vector<char> mOutBuf;                   // request bytes not yet accepted by the socket
-  std::vector<char> mInBuf;                    // unparsed header text (the body without a destination)
-  bool mGotWholeHeader = false;                // the final (>= 200) response header is consumed
-  int32_t mResponseNum = 0;                    // 0 new, -1 connecting, then the last status code parsed
-  std::string mResponseName;                   // reason phrase of the last status line
-  std::map<std::string, std::string> mFields;  // header fields as received; first of equal names stays
-  FILE* mDestFile = nullptr;                   // open while the body arrives
-  std::string mDestFileName;                   // empty = no destination
-  int32_t mFileErr = 0;                        // errno or 200xx code; 0 = none
+  std::unique_ptr<PCSBSocket> mSocket;  // null until the name is resolved; stays null if it is not
+  std::vector<char> mOutBuf;            // request bytes not yet accepted by the socket
+  std::vector<char> mInBuf;             // unparsed header text (the body without a destination)
+  bool mGotWholeHeader = false;         // the final (>= 200) response header is consumed
+  int32_t mResponseNum = 0;             // 0 new, -1 connecting, then the last status code parsed
+  std::string mResponseName;            // reason phrase of the last status line
+  // Header fields in the order received, repeated names included: two
+  // different lengths must both be seen to be refused.
+  std::vector<std::pair<std::string, std::string>> mFields;
+  FILE* mDestFile = nullptr;  // open while the body arrives
+  std::string mDestFileName;  // empty = no destination
+  int32_t mFileErr = 0;       // errno or 200xx code; 0 = none
   // Body length announced by the server, -1 until known. 64-bit so that files
   // beyond 2 GiB are counted correctly.
   int64_t mIncomingLength = -1;
