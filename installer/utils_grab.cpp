@@ -42,6 +42,11 @@ void record_deleted_folders(const std::string& dest_path_exp) {
   }
 }
 
+constexpr int kErrAlreadyGone = 2;  // errno ENOENT: nothing is left to delete
+
+// A withdrawn file that could not be deleted leaves the installation unlike
+// the release: the install fails with the system's reason. One that is
+// already gone is what was wanted.
 void nuke_file(const std::string& dest_path_exp) {
   stg.crnt_file_stat = 0;
   unlock_file(dest_path_exp);
@@ -51,9 +56,10 @@ void nuke_file(const std::string& dest_path_exp) {
         << ".\n";
   }
   record_deleted_folders(dest_path_exp);
-  if (show_del_err(result)) {
+  if (result != 0 && result != kErrAlreadyGone) {
+    stg.got_failed_install = 1;
     MACIBM_alert(0, "Could not delete a file that I no longer want to have!", error_str(result),
-                 dest_path_exp, "", t_exit, kTag, kLineDeleteFailed);
+                 dest_path_exp, "", t_alert, kTag, kLineDeleteFailed);
   }
 }
 
