@@ -111,13 +111,18 @@ void clean_up_emptied_folders() {
 }
 
 // After an install that brought program files, the installation folder takes
-// the release's name. A failed rename leaves everything as it was.
+// the release's name: only a folder this run made or one that held an
+// installation, never the user's own folder. A failed rename leaves
+// everything as it was. '\' is a name character here: only '/' separates the
+// folder from its parent.
 void rename_installation_folder() {
-  if (!this_install_has_exes || !stg.rename_folder) return;
-  std::string dir_file = get_file_with_path(dest_dir_path);
-  const std::string just_path = dest_dir_path.substr(0, dest_dir_path.size() - dir_file.size());
-  if (!dir_file.empty() && dir_file.back() == '/') dir_file.pop_back();
-  if (dir_file.empty() || just_path.empty()) return;
+  if (!this_install_has_exes || !stg.rename_folder || !dest_may_take_release_name()) return;
+  if (dest_dir_path.size() < 2) return;
+  const size_t cut = dest_dir_path.rfind('/', dest_dir_path.size() - 2);
+  if (cut == std::string::npos) return;
+  const std::string just_path = dest_dir_path.substr(0, cut + 1);
+  const std::string dir_file = dest_dir_path.substr(cut + 1, dest_dir_path.size() - cut - 2);
+  if (dir_file.empty()) return;
   if (rename_file(just_path, dir_file, install_name) == 0) dest_dir_path = just_path + install_name + "/";
 }
 

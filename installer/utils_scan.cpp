@@ -76,6 +76,9 @@ void examine_disk(const std::string& message) {
 
   std::vector<std::string> sigs;
   scan_progress progress{&message, mod};
+  // Whether this install brings programs is a question about this manifest
+  // and this folder only: an earlier scan of the run does not answer it.
+  this_install_has_exes = 0;
   sign_files(paths, sigs, &draw_scan_progress, &progress);
 
   for (size_t i = 0; i < n; ++i) {
