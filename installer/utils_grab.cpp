@@ -11,6 +11,7 @@
 #include "installer/utils.h"
 #include "io/IO_UTILS.h"
 #include "io/archive.h"
+#include "io/xmap.h"
 #include "net/http.h"
 #include "ui/hl_alert.h"
 #include "util/HL_THREAD.h"
@@ -24,6 +25,7 @@ constexpr const char* kTag = "utils";
 constexpr int kLineDeleteFailed = 487;
 constexpr int kLineExtractFailed = 392;
 constexpr int kLinePathWithoutFile = 466;
+constexpr int kLinePathTooLong = 470;
 constexpr int kLineDvdStreams = 503;
 
 bool ends_with(const std::string& s, const char* suffix) {
@@ -526,6 +528,17 @@ bool work_on_entry(int s, int index, bool* progressed) {
                  kLinePathWithoutFile);
   }
 
+  if ((v.want_to_nuke_it || v.want_to_grab_it) && !xmap_class::path_fits(p.dest_path_exp)) {
+    // Longer than the program's paths may be: this entry cannot be
+    // installed, and the install fails saying which path it is.
+    stg.got_failed_install = 1;
+    MACIBM_alert(0, "The installer cannot install a file: its path is too long.",
+                 "A path may have at most " + std::to_string(xmap_class::kMaxPathLen - 1) +
+                     " bytes; this one has " + std::to_string(p.dest_path_exp.size()) +
+                     ". Please choose a destination folder with a shorter path.",
+                 "Destination: " + p.dest_path_exp, "", t_alert, kTag, kLinePathTooLong);
+    return true;
+  }
   if (v.want_to_nuke_it) {
     nuke_file(p.dest_path_exp);
     return true;
