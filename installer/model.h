@@ -88,7 +88,8 @@ struct next_class {
 extern next_class next;
 
 // Set by the disk examination when a program file (platform 1, 2 or 3) is to be
-// installed; never cleared during a run. Decides the folder rename at the end.
+// installed; cleared when an examination starts. Decides the folder rename at
+// the end.
 extern int this_install_has_exes;
 
 // Folders that held a file the grab engine deleted, and their ancestors below

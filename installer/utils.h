@@ -116,8 +116,13 @@ int path_is_to_a_sim();
 // Asks the user for the destination; 1 when dest_dir_path changed.
 int pick_dest_path();
 // Creates the destination, every folder the manifest's applicable files need,
-// and the fixed folders; failures are shown with make_dir_error.
+// and the fixed folders; failures are shown with make_dir_error. Run when
+// Install is pressed, it also settles dest_may_take_release_name.
 void make_dirs();
+// 1 when the install under way may rename dest_dir_path after the release:
+// the folder did not exist before this run made it, or it held an
+// installation (path_is_to_a_sim) when make_dirs ran; else 0.
+int dest_may_take_release_name();
 void make_dir_error(const std::string& path, int err);
 // The fixed folders of every installation, created by make_dirs in this order.
 extern const char* const kFixedFolders[7];

@@ -40,10 +40,19 @@ int platform_choose_folder(const std::string& prompt, const std::string& start_f
 }
 
 // Creates one folder; 0 when it was made or already exists, else the error.
-int make_one(const std::string& path) {
+// `made` (may be null) tells whether this call made it.
+int make_one(const std::string& path, bool* made = nullptr) {
   const int r = make_folder(path);
+  if (made) *made = r == 0;
   return show_make_dir_err(r) ? r : 0;
 }
+
+// Destination folders this run made, and the destination of the install
+// under way when it may take the release's name at its end: a folder this
+// run made, or one that held an installation before. Any other folder is the
+// user's (their Documents, say) and keeps its name.
+std::set<std::string> g_made_destinations;
+std::string g_renamable_dest;
 
 }  // namespace
 
@@ -88,8 +97,14 @@ void make_dir_error(const std::string& path, int err) {
                t_alert, kTag, kLineMakeDirFailed);
 }
 
+int dest_may_take_release_name() {
+  return !dest_dir_path.empty() && dest_dir_path == g_renamable_dest ? 1 : 0;
+}
+
 void make_dirs() {
+  g_renamable_dest.clear();
   if (dest_dir_path.empty()) return;  // never create folders relative to the working folder
+  const bool was_an_installation = path_is_to_a_sim() == 1;
   // 1. The destination and its ancestors, top down; the part before the first
   // '/' (the root) is never created.
   const std::string dest =
@@ -98,13 +113,18 @@ void make_dirs() {
   while (!dest.empty()) {
     const size_t slash = prev == std::string::npos ? std::string::npos : dest.find('/', prev + 1);
     const std::string path = slash == std::string::npos ? dest : dest.substr(0, slash);
-    if (const int err = make_one(path)) {
+    bool made = false;
+    if (const int err = make_one(path, &made)) {
       make_dir_error(path, err);
       break;
     }
-    if (slash == std::string::npos) break;
+    if (slash == std::string::npos) {
+      if (made) g_made_destinations.insert(dest_dir_path);
+      break;
+    }
     prev = slash;
   }
+  if (was_an_installation || g_made_destinations.count(dest_dir_path)) g_renamable_dest = dest_dir_path;
 
   // 2. Every folder that a file to be installed lives in, parents first (byte
   // order puts "A" before "A/B").

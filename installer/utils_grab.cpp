@@ -13,6 +13,7 @@
 #include "installer/utils.h"
 #include "io/IO_UTILS.h"
 #include "io/archive.h"
+#include "io/xmap.h"
 #include "net/http.h"
 #include "ui/hl_alert.h"
 #include "util/HL_THREAD.h"
@@ -26,6 +27,7 @@ constexpr const char* kTag = "utils";
 constexpr int kLineDeleteFailed = 487;
 constexpr int kLineExtractFailed = 392;
 constexpr int kLinePathWithoutFile = 466;
+constexpr int kLinePathTooLong = 470;
 constexpr int kLineDvdStreams = 503;
 constexpr int kLineTempWriteFailed = 395;
 
@@ -45,6 +47,11 @@ void record_deleted_folders(const std::string& dest_path_exp) {
   }
 }
 
+constexpr int kErrAlreadyGone = 2;  // errno ENOENT: nothing is left to delete
+
+// A withdrawn file that could not be deleted leaves the installation unlike
+// the release: the install fails with the system's reason. One that is
+// already gone is what was wanted.
 void nuke_file(const std::string& dest_path_exp) {
   stg.crnt_file_stat = 0;
   unlock_file(dest_path_exp);
@@ -54,9 +61,10 @@ void nuke_file(const std::string& dest_path_exp) {
         << ".\n";
   }
   record_deleted_folders(dest_path_exp);
-  if (show_del_err(result)) {
+  if (result != 0 && result != kErrAlreadyGone) {
+    stg.got_failed_install = 1;
     MACIBM_alert(0, "Could not delete a file that I no longer want to have!", error_str(result),
-                 dest_path_exp, "", t_exit, kTag, kLineDeleteFailed);
+                 dest_path_exp, "", t_alert, kTag, kLineDeleteFailed);
   }
 }
 
@@ -108,13 +116,18 @@ void clean_up_emptied_folders() {
 }
 
 // After an install that brought program files, the installation folder takes
-// the release's name. A failed rename leaves everything as it was.
+// the release's name: only a folder this run made or one that held an
+// installation, never the user's own folder. A failed rename leaves
+// everything as it was. '\' is a name character here: only '/' separates the
+// folder from its parent.
 void rename_installation_folder() {
-  if (!this_install_has_exes || !stg.rename_folder) return;
-  std::string dir_file = get_file_with_path(dest_dir_path);
-  const std::string just_path = dest_dir_path.substr(0, dest_dir_path.size() - dir_file.size());
-  if (!dir_file.empty() && dir_file.back() == '/') dir_file.pop_back();
-  if (dir_file.empty() || just_path.empty()) return;
+  if (!this_install_has_exes || !stg.rename_folder || !dest_may_take_release_name()) return;
+  if (dest_dir_path.size() < 2) return;
+  const size_t cut = dest_dir_path.rfind('/', dest_dir_path.size() - 2);
+  if (cut == std::string::npos) return;
+  const std::string just_path = dest_dir_path.substr(0, cut + 1);
+  const std::string dir_file = dest_dir_path.substr(cut + 1, dest_dir_path.size() - cut - 2);
+  if (dir_file.empty()) return;
   if (rename_file(just_path, dir_file, install_name) == 0) dest_dir_path = just_path + install_name + "/";
 }
 
@@ -660,6 +673,17 @@ bool work_on_entry(int s, int index, bool* progressed) {
                  kLinePathWithoutFile);
   }
 
+  if ((v.want_to_nuke_it || v.want_to_grab_it) && !xmap_class::path_fits(p.dest_path_exp)) {
+    // Longer than the program's paths may be: this entry cannot be
+    // installed, and the install fails saying which path it is.
+    stg.got_failed_install = 1;
+    MACIBM_alert(0, "The installer cannot install a file: its path is too long.",
+                 "A path may have at most " + std::to_string(xmap_class::kMaxPathLen - 1) +
+                     " bytes; this one has " + std::to_string(p.dest_path_exp.size()) +
+                     ". Please choose a destination folder with a shorter path.",
+                 "Destination: " + p.dest_path_exp, "", t_alert, kTag, kLinePathTooLong);
+    return true;
+  }
   if (v.want_to_nuke_it) {
     nuke_file(p.dest_path_exp);
     return true;

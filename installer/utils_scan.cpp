@@ -7,6 +7,7 @@
 #include "installer/ui_hooks.h"
 #include "installer/utils.h"
 #include "io/md5.h"
+#include "io/xmap.h"
 #include "util/HL_THREAD.h"
 #include "util/log.h"
 
@@ -57,6 +58,9 @@ void sign_files(const std::vector<std::string>& paths, std::vector<std::string>&
   const bool ok = THREAD_parallel_for(static_cast<int>(paths.size()), [&](int i) {
     const size_t k = static_cast<size_t>(i);
     if (progress && THREAD_is_main_thread()) progress(k, paths.size(), paths, ctx);
+    // A path too long for the program is not read (the reader would alert
+    // from a worker); it stays "NONE" and the grab says why it fails.
+    if (!xmap_class::path_fits(paths[k])) return;
     calc_file_md5(paths[k], sigs[k]);  // leaves "NONE" when the file cannot be read
   });
   // A worker ended inside a signature: it raised a fatal report, which ends
@@ -76,6 +80,9 @@ void examine_disk(const std::string& message) {
 
   std::vector<std::string> sigs;
   scan_progress progress{&message, mod};
+  // Whether this install brings programs is a question about this manifest
+  // and this folder only: an earlier scan of the run does not answer it.
+  this_install_has_exes = 0;
   sign_files(paths, sigs, &draw_scan_progress, &progress);
 
   for (size_t i = 0; i < n; ++i) {

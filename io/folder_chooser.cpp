@@ -15,7 +15,8 @@ constexpr int kLineBadPath = 56;
 }  // namespace
 
 bool chooser_output_form(const std::string& chosen, bool is_folder, std::string* out) {
-  if (chosen.empty() || chosen[0] != '/' || chosen.find('\\') != std::string::npos) return false;
+  // "\" is an ordinary name character here, as in any Linux folder name.
+  if (chosen.empty() || chosen[0] != '/') return false;
   std::string form = chosen;
   if (is_folder && form.back() != '/') form.push_back('/');
   *out = std::move(form);
@@ -58,11 +59,12 @@ int GetFilePathFromUser(int inType, const char* inPrompt, const char* /*inLabel*
   std::string form;
   if (!chooser_output_form(chosen, kind == platform_chooser_kind::select_folder, &form)) {
     UTL_report(-1, "The place you picked cannot be used.",
-               "Its path holds a backslash ('\\'), which this program cannot use in a path.",
+               "It has no absolute path that this program can use.",
                "Please pick another place, or rename that one.", chosen, t_alert, kTag, kLineBadPath);
     return 0;
   }
-  xmap_class::check_len(form.c_str());
+  // A path too long for the program is said and taken as no choice.
+  if (xmap_class::refuse_long_path(form)) return 0;
   if (form.size() >= outSize) return 0;  // only a buffer smaller than the longest path
   std::memcpy(outFileName, form.c_str(), form.size() + 1);
   return 1;

@@ -16,15 +16,14 @@ constexpr int kChooseFolder = 2;
 // `outFileName` (`outSize` bytes, at least 500 needed for the longest path)
 // and 1 is returned; otherwise 0 and the buffer is left alone (type 0 clears
 // it first; type 1 offers its text as the initial name). A chosen path of 500
-// characters or more ends the program with "String too long!". Any other
-// type returns 0 at once.
+// characters or more is refused with the alert "String too long!" naming it,
+// and counts as no choice. Any other type returns 0 at once.
 int GetFilePathFromUser(int inType, const char* inPrompt, const char* inLabel, int inNum,
                         const char* inStartPath, char* outFileName, size_t outSize = 512);
 
 // The product's form of a path a chooser returned: `chosen` must be absolute
 // ("/..."); a folder gets a trailing '/'. False when the path cannot be used
-// by the product: empty, relative, or holding a '\' (a legal name character
-// here, but never allowed in the product's paths).
+// by the product: empty or relative ('\' is an ordinary name character).
 bool chooser_output_form(const std::string& chosen, bool is_folder, std::string* out);
 
 // The deepest existing folder on the way to `path` ("/" at worst; empty for

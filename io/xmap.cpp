@@ -13,12 +13,10 @@ namespace {
 // Source tags and lines under which this module's alerts are known.
 constexpr const char* kTag = "xmap";
 constexpr int kLineNotRelative = 122;
-constexpr int kLineBadDirchar = 128;
 constexpr int kLineOutOfMemory = 197;
 constexpr int kLineBadCheckType = 12;
 constexpr const char* kLenTag = "hl_string";
 constexpr int kLineTooLong = 137;
-constexpr size_t kMaxPathLen = 500;
 
 // Line ends are CR, LF and NUL; blanks are space and tab.
 bool is_line_end(unsigned char c) {
@@ -61,6 +59,16 @@ void xmap_class::check_len(const char* c) {
     UTL_report(-1, "String too long!", c, "", "", t_exit, kLenTag, kLineTooLong);
 }
 
+bool xmap_class::path_fits(const std::string& path) {
+  return path.size() < kMaxPathLen;
+}
+
+bool xmap_class::refuse_long_path(const std::string& path) {
+  if (path_fits(path)) return false;
+  UTL_report(-1, "String too long!", path, "", "", t_alert, kLenTag, kLineTooLong);
+  return true;
+}
+
 const unsigned char* xmap_class::retry(const std::string& rel_path) {
   if (!app_path.empty() && rel_path.find(app_path) != std::string::npos) {
     UTL_report(-1, "retry: We are getting a file string that is not Skyroot relative!",
@@ -69,18 +77,11 @@ const unsigned char* xmap_class::retry(const std::string& rel_path) {
     release();
     return nullptr;
   }
-  // The drive prefix of this platform is the leading "/", which is itself a
-  // separator, so the only character a path may never hold is "\".
-  if (rel_path.find('\\') != std::string::npos) {
-    UTL_report(-1, "OOPS!", "I got a bad dirchar! I only want '/'!", "The path in question is:", rel_path,
-               t_exit, kTag, kLineBadDirchar);
-    release();
-    return nullptr;
-  }
+  // "/" is the only separator here; "\" is an ordinary name character.
   const std::string c_path = app_path + rel_path;
-  check_len(c_path.c_str());
   release();
-  if (c_path.size() >= kMaxPathLen) return nullptr;  // only when the fatal alert came back
+  // Longer than the program's paths may be: said, and read as no file.
+  if (refuse_long_path(c_path)) return nullptr;
 
   uint64_t file_size = 0;
   if (platform_open_read(c_path, &mFile, &file_size) != 0) return nullptr;

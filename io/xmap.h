@@ -5,9 +5,10 @@
 // test that pointer and need no error codes.
 //
 // Paths: relative, or absolute starting with "/"; "/" is the only separator
-// (a "\" anywhere ends the program with the bad-dirchar alert), and a path of
-// 500 characters or more ends it with "String too long!". `app_path` is put in
-// front of every path (it is empty in the installer).
+// ("\" is an ordinary name character), and a path of 500 characters or more
+// is refused with the alert "String too long!" naming it (the program goes
+// on; the file reads as missing). `app_path` is put in front of every path
+// (it is empty in the installer).
 //
 // The object owns the descriptor and the mapping; it is neither copied nor
 // moved. The mapped bytes stay valid until the next retry or destruction.
@@ -43,8 +44,15 @@ class xmap_class {
   int check_file(int bin_code, const int* req_version_arr, const char* req_file_str,
                  std::string* out_free_text = nullptr);
 
+  // The longest path is one byte shorter.
+  static constexpr size_t kMaxPathLen = 500;
   // Fatal alert "String too long!" when `c` is 500 characters or longer.
   static void check_len(const char* c);
+  // True when `path` is short enough to be used (no alert).
+  static bool path_fits(const std::string& path);
+  // When `path` is too long: the alert "String too long!" naming it (kind 1,
+  // the program goes on) and true; else false.
+  static bool refuse_long_path(const std::string& path);
 
   // Bytes mapped (0 when nothing is mapped).
   uint64_t size() const { return static_cast<uint64_t>(mEnd - mBegin); }

@@ -198,6 +198,24 @@ void io_text(scan_class& s, const char* tag, std::string& value) {
   if (s.fetch_or_get("", &text, tag)) value = text;
 }
 
+// The installation folder follows the command line's rules for a
+// destination (absolute, normalised, ending in '/'), since every manifest path
+// is appended to it. An empty or relative value names no folder the user
+// could have meant: the folder set before (the default) stays.
+void io_dest_folder(scan_class& s, const char* tag, std::string& value) {
+  if (s.opr_typ == 1) {
+    io_text(s, tag, value);
+    return;
+  }
+  std::string text;
+  if (!s.fetch_or_get("", &text, tag)) return;
+  if (text.empty() || text[0] != '/') {
+    xer << "Setting " << tag << " \"" << text << "\" is not an absolute folder; " << value << " is used.\n";
+    return;
+  }
+  value = cmdline_folder_path(text, std::string());
+}
+
 void io_int32(scan_class& s, const char* tag, int32_t& value) {
   int v = value;
   io_int(s, tag, v);
@@ -217,7 +235,7 @@ void exchange_fields(scan_class& s) {
   if (g_fields.stream_count) io_int(s, "_stream_count", *g_fields.stream_count);
   if (g_fields.log_actions) io_int(s, "_log_actions", *g_fields.log_actions);
   if (g_fields.always_ask_dir) io_int(s, "_always_ask_dir", *g_fields.always_ask_dir);
-  if (g_fields.dest_dir_path) io_text(s, "_dest_dir_path", *g_fields.dest_dir_path);
+  if (g_fields.dest_dir_path) io_dest_folder(s, "_dest_dir_path", *g_fields.dest_dir_path);
   io_text(s, "_proxy_host", http.ProxyHost);
   io_text(s, "_proxy_port", http.ProxyPort_str);
   io_int32(s, "_proxy_port_int", http.ProxyPort_int);

@@ -91,15 +91,7 @@ cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std
                 "\"); put a folder name that holds spaces in quotes";
     return out;
   }
-  if (plain.size() == 1) {
-    std::string d = plain[0];
-    if (d[0] != '/') d = cwd + d;
-    // "." and ".." are resolved here: the installer works with the folder's
-    // own last name (it renames the folder after the release).
-    d = std::filesystem::path(d).lexically_normal().string();
-    if (d.back() != '/') d += '/';
-    out.destination = d;
-  }
+  if (plain.size() == 1) out.destination = cmdline_folder_path(plain[0], cwd);
   for (const auto& [name, value] : out.options) {
     if (name == "--vendor_host" && !cmdline_valid_host_port(value)) {
       out.error = "--vendor_host needs HOST or HOST:PORT (port 1 to 65535), not \"" + value + "\"";
@@ -107,6 +99,16 @@ cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std
     }
   }
   return out;
+}
+
+std::string cmdline_folder_path(const std::string& folder, const std::string& cwd) {
+  if (folder.empty()) return std::string();
+  std::string d = folder[0] == '/' ? folder : cwd + folder;
+  // "." and ".." are resolved here: the installer works with the folder's
+  // own last name (it renames the folder after the release).
+  d = std::filesystem::path(d).lexically_normal().string();
+  if (d.empty() || d.back() != '/') d += '/';
+  return d;
 }
 
 bool cmdline_valid_host_port(const std::string& text) {

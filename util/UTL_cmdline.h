@@ -53,6 +53,11 @@ struct cmdline_split {
 // `cwd` (absolute, ending in '/').
 cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std::string& cwd);
 
+// A destination folder in the form the installer keeps it: `folder` taken
+// below `cwd` (absolute, ending in '/') when relative, "." and ".." resolved,
+// doubled '/' merged, ending in '/'. Empty for an empty `folder`.
+std::string cmdline_folder_path(const std::string& folder, const std::string& cwd);
+
 // True when these arguments end the program as soon as they are read: a
 // printing option (--cmnds, -h/--help, --version) or an unusable command
 // line. The program reads such a command line before it opens its log, so

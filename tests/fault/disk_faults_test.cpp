@@ -6,6 +6,8 @@
 // still whole: no file truncated, no temporary part file left behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "fault_fixture.h"
 #include "net/http.h"
@@ -456,5 +459,94 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"LongerDownloadZip", "Master/data/c.txt.zip", Damage::kLongerDownload, false,
                    "bytes is longer than the"}),
     [](const ::testing::TestParamInfo<DamageCase>& i) { return std::string(i.param.name); });
+
+// A withdrawn file whose deletion fails: immutable (FS_IMMUTABLE_FL, which
+// root cannot delete through either) or already gone when its turn comes.
+// The first fails the install with the system's reason for it and the
+// install is not reported complete; the second is what was wanted.
+class ImmutableFile {
+ public:
+  explicit ImmutableFile(const std::string& path) : path_(path) { set_ = flag(true); }
+  ~ImmutableFile() {
+    if (set_) flag(false);  // or the test's folder could not be removed
+  }
+  bool ok() const { return set_; }
+  const std::string& why() const { return why_; }
+
+ private:
+  bool flag(bool on) {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+      ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (!ok) why_ = std::strerror(errno);
+    ::close(fd);
+    return ok;
+  }
+  std::string path_;
+  bool set_ = false;
+  std::string why_;
+};
+
+enum class Withdrawn { kCannotBeDeleted, kAlreadyGone };
+
+class WithdrawnFile : public DiskFault, public ::testing::WithParamInterface<Withdrawn> {};
+
+TEST_P(WithdrawnFile, AFailedDeletionFailsTheInstallAFileGoneAlreadyDoesNot) {
+  dest_dir_path = dir_ / "sim/";
+  install_release_one();
+  const std::string dest = dest_dir_path;
+  const std::string withdrawn = dest + "data/sub/d.txt";
+  product two = faulttest::release_two();
+  two.erase("Master/data/sub/d.txt");
+  const std::string out2 = dir_ / "www2/";
+  testsupport::Nginx web(out2);
+  publish(two, "R2", out2, {web.host() + "|/files/|Mirror"}, dir_ / "www1/");
+  start_update(web);
+
+  std::unique_ptr<ImmutableFile> held;
+  if (GetParam() == Withdrawn::kCannotBeDeleted) {
+    held = std::make_unique<ImmutableFile>(withdrawn);
+    if (!held->ok())
+      GTEST_SKIP() << "cannot make a file immutable here (" << held->why()
+                   << "); needs CAP_LINUX_IMMUTABLE and a file system with the attribute";
+  } else {
+    ASSERT_EQ(std::remove(withdrawn.c_str()), 0) << "gone between the examination and its deletion";
+  }
+  ASSERT_EQ(install(), 1);
+
+  if (GetParam() == Withdrawn::kAlreadyGone) {
+    EXPECT_EQ(stg.got_failed_install, 0);
+    EXPECT_EQ(next.dir_done, 1);
+    EXPECT_TRUE(alerts.empty()) << "a file already gone is no failure";
+    expect_installed(two, dest);
+    return;
+  }
+  ASSERT_EQ(count_alerts(t_alert), 1);
+  const alert_record& a = alerts[0];
+  EXPECT_EQ(a.l1, "Could not delete a file that I no longer want to have!");
+  EXPECT_EQ(a.l2, error_str(EPERM)) << "the system's reason";
+  EXPECT_EQ(a.l3, withdrawn);
+  EXPECT_EQ(a.file, "utils");
+  EXPECT_EQ(a.line, 487);
+  EXPECT_EQ(stg.got_failed_install, 1) << "the install failed";
+  EXPECT_EQ(next.dir_done, 0) << "and is not reported complete";
+  EXPECT_TRUE(file_exists(withdrawn));
+  EXPECT_NE(log_text().find("now we want to nuke a file: DELETING  file " + withdrawn +
+                            ", with result=" + std::to_string(EPERM) + ".\n"),
+            std::string::npos);
+  expect_no_damaged_file(dest);
+}
+
+INSTANTIATE_TEST_SUITE_P(BusyOrGone, WithdrawnFile,
+                         ::testing::Values(Withdrawn::kCannotBeDeleted, Withdrawn::kAlreadyGone),
+                         [](const ::testing::TestParamInfo<Withdrawn>& i) {
+                           return std::string(i.param == Withdrawn::kCannotBeDeleted ? "CannotBeDeleted"
+                                                                                     : "AlreadyGone");
+                         });
 
 }  // namespace

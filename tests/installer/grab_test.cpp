@@ -276,3 +276,92 @@ TEST_F(Install, AnArchiveThatCannotBeExpandedFailsTheInstall) {
         << "no download of the failed install stays in slot " << slot << " for the next install to mistake";
   }
 }
+
+// Where the install goes, and what becomes of the folder's name: after an
+// install that brought programs, only a folder this run made or one that
+// already held an installation takes the release's name; the user's own
+// folder keeps its name and its files. '\' is an ordinary character of a
+// folder name. A path longer than the program's paths may be (500 bytes)
+// fails that entry's install with an alert naming it; the program goes on.
+enum class DestKind { kMadeByThisRun, kUsersOwnFolder, kEarlierInstallation, kBackslashInName, kPathTooLong };
+
+struct DestCase {
+  const char* name;
+  DestKind kind;
+  bool renamed;  // the folder ends as games/R1/
+  bool fails;    // the install fails with the long-path alert
+};
+
+class Destination : public Install, public ::testing::WithParamInterface<DestCase> {};
+
+TEST_P(Destination, TakesTheReleaseNameOnlyWhenItIsTheInstallers) {
+  const DestCase& c = GetParam();
+  const std::string out = dir_ / "www/";
+  testsupport::Nginx web(out);
+  publish(release_one(), "R1", out, {web.host() + "|/files/|Local mirror"});
+  std::string dest;
+  switch (c.kind) {
+    case DestKind::kMadeByThisRun:
+      dest = dir_ / "games/Old Name/";
+      break;
+    case DestKind::kUsersOwnFolder:
+      dest = dir_ / "games/Documents/";
+      make_dirs(dest);
+      write_file(dest + "letter.txt", "the user's own letter\n");
+      break;
+    case DestKind::kEarlierInstallation:
+      dest = dir_ / "games/Old Sim/";
+      for (const char* marker : {"Airfoils", "Instructions", "Output", "Resources"}) make_dirs(dest + marker);
+      break;
+    case DestKind::kBackslashInName:
+      dest = dir_ / "games/back\\slash/";
+      break;
+    case DestKind::kPathTooLong:
+      dest = dir_ / "games/" + std::string(200, 'L') + "/";
+      dest += std::string(495 - dest.size() - 1, 'M') + "/";  // every file's path is 500 bytes or more
+      break;
+  }
+  dest_dir_path = dest;
+  fetch_and_read(web.host());
+  ASSERT_EQ(this_install_has_exes, 1) << "a program is to be installed";
+  ASSERT_EQ(install(), 1) << "the program goes on";
+
+  if (c.fails) {
+    EXPECT_EQ(stg.got_failed_install, 1);
+    EXPECT_EQ(next.dir_done, 0) << "not reported complete";
+    ASSERT_GE(alerts.size(), 1u);
+    for (const auto& a : alerts) {
+      EXPECT_EQ(a.l1, "The installer cannot install a file: its path is too long.");
+      EXPECT_EQ(a.l3.rfind("Destination: " + dest, 0), 0u) << "the alert names the path: " << a.l3;
+      EXPECT_GE(a.l3.size(), std::string("Destination: ").size() + 500);
+      EXPECT_EQ(a.type, t_alert);
+    }
+    EXPECT_EQ(dest_dir_path, dest) << "a failed install keeps the folder's name";
+    return;
+  }
+  ASSERT_EQ(stg.got_failed_install, 0);
+  EXPECT_TRUE(alerts.empty());
+  const std::string renamed = dir_ / "games/R1/";
+  EXPECT_EQ(dest_dir_path, c.renamed ? renamed : dest);
+  EXPECT_EQ(is_dir(dest), !c.renamed);
+  expect_installed(release_one(), "R1", dest_dir_path);
+  if (c.kind == DestKind::kUsersOwnFolder) {
+    EXPECT_EQ(read_file(dest + "letter.txt"), "the user's own letter\n") << "the user's file is where it was";
+  }
+
+  // A second examination in the same run, of the now current folder: no
+  // program is to be installed, whatever the first one found.
+  std::string manifest = temp_path + "directory.txt";
+  ASSERT_EQ(read_directory(manifest, "Scanning directory text file..."), 3);
+  EXPECT_EQ(stg.disk_req, 0.0f) << "everything is installed";
+  EXPECT_EQ(this_install_has_exes, 0) << "the first examination's answer does not stick";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachKind, Destination,
+    ::testing::Values(DestCase{"a_folder_this_run_makes", DestKind::kMadeByThisRun, true, false},
+                      DestCase{"the_users_own_folder", DestKind::kUsersOwnFolder, false, false},
+                      DestCase{"an_earlier_installation", DestKind::kEarlierInstallation, true, false},
+                      DestCase{"a_backslash_in_its_name", DestKind::kBackslashInName, true, false},
+                      DestCase{"a_path_too_long", DestKind::kPathTooLong, false, true}),
+    [](const ::testing::TestParamInfo<DestCase>& info) { return std::string(info.param.name); });

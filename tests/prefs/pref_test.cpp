@@ -164,7 +164,47 @@ TEST_F(PrefTest, OddLinesNeverStallTheReader) {
       << "lines starting with line ends or zero bytes are skipped; later duplicate wins";
   EXPECT_EQ(stg.log_actions, 1) << "blanks around tag and value are skipped";
   EXPECT_EQ(stg.rename_folder, 0) << "the last line needs no line end";
-  EXPECT_EQ(dest_dir_path, "") << "a tag without a value empties a text setting";
+  EXPECT_EQ(dest_dir_path, "/keep/") << "a destination without a value keeps the folder set before";
+}
+
+// The installation folder from the file or from --pref: follows the command
+// line's rules for a destination; a value that names no absolute folder
+// keeps the folder set before it (the default). Either way every manifest
+// path can be appended to it and the scan can list it.
+TEST_F(PrefTest, DestinationFolderIsAbsoluteNormalisedAndEndsInASlash) {
+  const std::string kDefault = "/home/u/Skyvane 9/";
+  struct dest_case {
+    const char* value;
+    const char* want;  // null: the default stays
+  } cases[] = {
+      {"/data/My Sim/", "/data/My Sim/"},
+      {"/data/My Sim", "/data/My Sim/"},
+      {"/data//a/./b/../Sim", "/data/a/Sim/"},
+      {"/odd\\name", "/odd\\name/"},
+      {"/", "/"},
+      {"", nullptr},
+      {"relative/Sim/", nullptr},
+      {"./Sim", nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::string want = c.want ? c.want : kDefault;
+    for (const bool from_cmdline : {false, true}) {
+      SCOPED_TRACE(std::string(from_cmdline ? "--pref:" : "file: ") + "\"" + c.value + "\"");
+      cmdline.clear();
+      set_defaults();
+      if (from_cmdline) {
+        write_prefs("I\n9002 version\n_dest_dir_path /from/the/file/\n");
+        const std::string arg = std::string("--pref:_dest_dir_path=") + c.value;
+        const char* argv[] = {"skyvane-installer", arg.c_str()};
+        cmdline.init_args(2, argv);
+      } else {
+        write_prefs(std::string("I\n9002 version\n_dest_dir_path ") + c.value + "\n");
+      }
+      read_prefs();
+      EXPECT_EQ(dest_dir_path, want);
+    }
+  }
+  EXPECT_TRUE(alerts_.empty());
 }
 
 TEST_F(PrefTest, ValueWithLineEndIsNotWritten) {
