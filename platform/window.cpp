@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 
+#include "platform/crash_parts.h"
 #include "platform/window_backend.h"
 
 namespace {
@@ -55,6 +56,12 @@ void plat_restore_mode() {
 
 bool plat_mode_in_effect(plat_display_mode* out) {
   return backend().mode_in_effect(out);
+}
+
+void platform_restore_mode_in_handler() {
+  // No back end chosen yet: no mode was ever set.
+  plat_display_mode mode;
+  if (g_backend && g_backend->mode_in_effect(&mode)) g_backend->restore_mode();
 }
 
 bool plat_win_create(const char* title, int x, int y, int w, int h, bool captioned, int colour_bits,
