@@ -190,10 +190,15 @@ void platform_install_crash_handler() {
   // backtrace loads its unwinder on first use; done here, not in a crash.
   void* warm[2];
   backtrace(warm, 2);
+  // An alternate stack of its own for this thread, unless it has one (a
+  // sanitizer's), so a stack overflow is handled too.
   stack_t alt{};
-  alt.ss_sp = g_alt_stack;
-  alt.ss_size = sizeof g_alt_stack;
-  sigaltstack(&alt, nullptr);
+  if (sigaltstack(nullptr, &alt) == 0 && (alt.ss_flags & SS_DISABLE)) {
+    alt.ss_sp = g_alt_stack;
+    alt.ss_size = sizeof g_alt_stack;
+    alt.ss_flags = 0;
+    sigaltstack(&alt, nullptr);
+  }
 
   struct sigaction crash {};
   crash.sa_sigaction = on_crash;

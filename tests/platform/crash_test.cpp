@@ -37,8 +37,9 @@ TEST(CrashHandler, LeavesATraceRemovesTheTemporaryFolderAndEndsByTheSignal) {
     int sig;
     const char* name;
   } cases[] = {
-      {"segv", SIGSEGV, "SIGSEGV"}, {"bus", SIGBUS, "SIGBUS"}, {"bus-sent", SIGBUS, "SIGBUS"},
-      {"ill", SIGILL, "SIGILL"},    {"fpe", SIGFPE, "SIGFPE"}, {"abrt", SIGABRT, "SIGABRT"},
+      {"segv", SIGSEGV, "SIGSEGV"},   {"overflow", SIGSEGV, "SIGSEGV"}, {"bus", SIGBUS, "SIGBUS"},
+      {"bus-sent", SIGBUS, "SIGBUS"}, {"ill", SIGILL, "SIGILL"},        {"fpe", SIGFPE, "SIGFPE"},
+      {"abrt", SIGABRT, "SIGABRT"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -3,8 +3,10 @@
 // folder, which the handler must remove.
 //   crash_child SIGNAL TRACE_FILE OUTSIDE_FILE REPORT_FILE
 // SIGNAL is segv, bus, ill, fpe or abrt, each caused the way a real fault
-// causes it, or bus-sent, a SIGBUS sent with kill(2). Before crashing it writes the temporary folder's path
-// to REPORT_FILE. Exit status 2: wrong use; 3: the set-up failed.
+// causes it; overflow, a SIGSEGV from a stack overflow; or bus-sent, a
+// SIGBUS sent with kill(2). Before crashing it writes the temporary
+// folder's path to REPORT_FILE. Exit status 2: wrong use; 3: the set-up
+// failed.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -27,6 +29,15 @@ volatile char g_sink = 0;
 
 void touch_mapping(void*) {
   g_sink = g_mapped[0];
+}
+
+// Recurses until the stack is gone (each level keeps its frame in use).
+volatile int g_never = -1;
+int overflow(int depth) {
+  volatile char frame[1024];
+  frame[0] = static_cast<char>(depth);
+  if (depth == g_never) return 0;
+  return overflow(depth + 1) + frame[0];
 }
 
 bool put(const std::string& path, const std::string& text) {
@@ -58,6 +69,8 @@ int main(int argc, char** argv) {
   if (what == "segv") {
     volatile int* volatile p = nullptr;
     *p = 1;
+  } else if (what == "overflow") {
+    g_sink = static_cast<char>(overflow(0));
   } else if (what == "bus") {
     // A mapping past the end of its (empty) file: the guard of mapped reads
     // takes the fault inside it; outside it the crash handler does.
