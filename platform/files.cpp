@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include "platform/crash_parts.h"
+
 const unsigned kPlatformOwnerWriteBit = S_IWUSR;
 
 int platform_open_read(const std::string& path, int* fd, uint64_t* size) {
@@ -62,28 +64,45 @@ namespace {
 thread_local sigjmp_buf* t_guard_jump = nullptr;
 struct sigaction g_previous_sigbus {};
 
-void on_sigbus(int, siginfo_t*, void*) {
+void on_sigbus(int, siginfo_t* info, void*) {
   if (t_guard_jump) siglongjmp(*t_guard_jump, 1);
   // A fault outside any guard: hand it to the earlier handling (by default
-  // the process ends); the faulting access repeats under it.
+  // the process ends); the faulting access repeats under it. A signal sent
+  // by a process repeats nothing, so it is raised again.
   ::sigaction(SIGBUS, &g_previous_sigbus, nullptr);
+  if (info && info->si_code <= 0) raise(SIGBUS);
+}
+
+std::mutex g_sigbus_lock;
+
+struct sigaction guard_action() {
+  struct sigaction mine {};
+  mine.sa_sigaction = on_sigbus;
+  mine.sa_flags = SA_SIGINFO | SA_NODEFER;
+  sigemptyset(&mine.sa_mask);
+  return mine;
 }
 
 // Installed on first use, and again whenever other code has replaced it
 // since (the replaced handling becomes the one faults outside guards go to).
 void install_sigbus_handler() {
-  static std::mutex lock;
-  std::lock_guard<std::mutex> hold(lock);
+  std::lock_guard<std::mutex> hold(g_sigbus_lock);
   struct sigaction current {};
   ::sigaction(SIGBUS, nullptr, &current);
   if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == on_sigbus) return;
-  struct sigaction mine {};
-  mine.sa_sigaction = on_sigbus;
-  mine.sa_flags = SA_SIGINFO | SA_NODEFER;
-  sigemptyset(&mine.sa_mask);
+  const struct sigaction mine = guard_action();
   ::sigaction(SIGBUS, &mine, &g_previous_sigbus);
 }
 }  // namespace
+
+void platform_chain_sigbus(const struct sigaction& next) {
+  std::lock_guard<std::mutex> hold(g_sigbus_lock);
+  // The guard stays installed throughout, so a guarded read running on
+  // another thread meanwhile is never without it.
+  const struct sigaction mine = guard_action();
+  ::sigaction(SIGBUS, &mine, nullptr);
+  g_previous_sigbus = next;
+}
 
 bool platform_guard_mapped_reads(void (*fn)(void* ctx), void* ctx) {
   install_sigbus_handler();

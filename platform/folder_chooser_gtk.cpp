@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "platform/window.h"
+
 namespace {
 // gtk_init_check once; a failure (no display) is remembered. GTK must not
 // switch the process to the user's locale: the program's number formatting
@@ -66,5 +68,8 @@ bool platform_choose_path(platform_chooser_kind kind, const std::string& title,
   gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(dialog.get()));
   dialog.reset();
   drain_gtk_events();
+  // The dialog lay over the program's window, whose next frame may change
+  // nothing and so show nothing: it must be shown whole again.
+  plat_win_mark_damaged();
   return ok;
 }

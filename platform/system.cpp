@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <execinfo.h>
 #include <fcntl.h>
@@ -9,15 +10,20 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <vector>
+
+#include "platform/crash_parts.h"
 
 namespace {
 std::string env(const char* name) {
@@ -60,6 +66,10 @@ os_path_env current_env() {
 // The private temporary folder of this run.
 std::mutex g_temp_lock;
 std::string g_temp_folder;
+// The same path for the crash handler, which can take no lock, and the
+// process that made the folder.
+char g_temp_path_c[PATH_MAX + 1] = "";
+std::atomic<pid_t> g_temp_owner{0};
 
 int remove_entry(const char* path, const struct stat*, int, FTW*) {
   ::remove(path);
@@ -69,8 +79,52 @@ int remove_entry(const char* path, const struct stat*, int, FTW*) {
 void remove_temp_folder_now() {
   std::lock_guard<std::mutex> g(g_temp_lock);
   if (g_temp_folder.empty()) return;
+  g_temp_owner.store(0);
   nftw(g_temp_folder.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
   g_temp_folder.clear();
+}
+
+// A directory entry as getdents64 gives it.
+struct raw_dirent {
+  uint64_t d_ino;
+  int64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[1];
+};
+
+// Empties the open folder `dir` with system calls alone (safe in a signal
+// handler). Links are removed, never followed. Entries are read again after
+// each round of removals, until a round removes nothing.
+void empty_folder_at(int dir, int depth) {
+  alignas(8) char buf[2048];
+  for (int round = 0; round < 64; ++round) {
+    bool removed = false;
+    lseek(dir, 0, SEEK_SET);
+    for (;;) {
+      const long n = syscall(SYS_getdents64, dir, buf, sizeof buf);
+      if (n <= 0) break;
+      for (long off = 0; off < n;) {
+        const raw_dirent* d = reinterpret_cast<const raw_dirent*>(buf + off);
+        off += d->d_reclen;
+        const char* name = d->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        if (d->d_type != DT_DIR && unlinkat(dir, name, 0) == 0) {
+          removed = true;
+          continue;
+        }
+        if (depth < 32) {
+          const int sub = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+          if (sub >= 0) {
+            empty_folder_at(sub, depth + 1);
+            close(sub);
+          }
+        }
+        if (unlinkat(dir, name, AT_REMOVEDIR) == 0) removed = true;
+      }
+    }
+    if (!removed) return;
+  }
 }
 
 bool make_private_folder(const std::string& base, std::string* out) {
@@ -98,6 +152,10 @@ std::string temp_folder() {
     atexit(remove_temp_folder_now);
   }
   g_temp_folder = made;
+  if (made.size() < sizeof g_temp_path_c) {
+    memcpy(g_temp_path_c, made.c_str(), made.size() + 1);
+    g_temp_owner.store(getpid());
+  }
   return g_temp_folder;
 }
 
@@ -339,4 +397,14 @@ bool platform_append_backtrace(const std::string& path, const std::string& headi
 
 void platform_remove_temp_folder() {
   remove_temp_folder_now();
+}
+
+void platform_remove_temp_folder_in_handler() {
+  if (g_temp_owner.load() != getpid()) return;
+  g_temp_owner.store(0);
+  const int dir = open(g_temp_path_c, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return;
+  empty_folder_at(dir, 0);
+  close(dir);
+  rmdir(g_temp_path_c);
 }

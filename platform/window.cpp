@@ -7,12 +7,14 @@
 #include <cstring>
 #include <deque>
 
+#include "platform/crash_parts.h"
 #include "platform/window_backend.h"
 
 namespace {
 
 plat_window_backend* g_backend = nullptr;  // chosen on first use
 std::deque<plat_event> g_injected;
+bool g_damaged = false;  // the whole window must be shown again
 
 plat_window_backend& backend() {
   if (!g_backend) {
@@ -51,8 +53,15 @@ bool plat_set_mode(const plat_display_mode& mode) {
 void plat_restore_mode() {
   backend().restore_mode();
 }
+
 bool plat_mode_in_effect(plat_display_mode* out) {
   return backend().mode_in_effect(out);
+}
+
+void platform_restore_mode_in_handler() {
+  // No back end chosen yet: no mode was ever set.
+  plat_display_mode mode;
+  if (g_backend && g_backend->mode_in_effect(&mode)) g_backend->restore_mode();
 }
 
 bool plat_win_create(const char* title, int x, int y, int w, int h, bool captioned, int colour_bits,
@@ -88,12 +97,16 @@ void plat_win_client_pos(int* x, int* y) {
 }
 
 bool plat_win_poll(plat_event* ev) {
+  bool got = false;
   if (!g_injected.empty()) {
     *ev = g_injected.front();
     g_injected.pop_front();
-    return true;
+    got = true;
+  } else {
+    got = backend().poll(ev);
   }
-  return backend().poll(ev);
+  if (got && ev->type == pev_expose) g_damaged = true;
+  return got;
 }
 
 bool plat_win_wait(int ms) {
@@ -103,6 +116,16 @@ bool plat_win_wait(int ms) {
 
 void plat_win_inject(const plat_event& ev) {
   g_injected.push_back(ev);
+}
+
+void plat_win_mark_damaged() {
+  g_damaged = true;
+}
+
+bool plat_win_take_damaged() {
+  const bool was = g_damaged;
+  g_damaged = false;
+  return was;
 }
 
 void plat_win_show_pointer(bool show) {

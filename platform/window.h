@@ -115,5 +115,13 @@ bool plat_win_wait(int ms);
 // Puts an event at the end of the injected queue (tests, headless runs).
 void plat_win_inject(const plat_event& ev);
 
+// The window's pixels on screen were lost: it was uncovered (an expose event
+// passing through plat_win_poll marks it too) or a dialog lay over it.
+// Without a compositor nothing keeps them, so the next present must show the
+// whole window, not only what changed since the last frame.
+void plat_win_mark_damaged();
+// True once after the window was marked damaged; clears the mark.
+bool plat_win_take_damaged();
+
 // Shows (true) or hides the system pointer.
 void plat_win_show_pointer(bool show);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/crash.h"
 #include "platform/dialogs.h"
 #include "platform/system.h"
 #include "util/HL_THREAD.h"
@@ -75,6 +76,10 @@ void alert_set_shutdown(void (*fn)()) {
 }
 void alert_set_crash_folder(const std::string& folder) {
   g_crash_folder = folder;
+  platform_set_crash_trace_file(crash_file());
+}
+std::string alert_crash_file() {
+  return crash_file();
 }
 
 std::string alert_location(const char* file, int line) {

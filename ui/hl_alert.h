@@ -59,8 +59,11 @@ void alert_set_drawn_handler(drawn_alert_fn fn);
 void alert_set_shutdown(void (*fn)());
 
 // Folder that receives "stack_crawl.txt" (ends in '/'). Default: the folder
-// of the log file (platform_log_file_path).
+// of the log file (platform_log_file_path). The crash handler writes there
+// too.
 void alert_set_crash_folder(const std::string& folder);
+// The full path of "stack_crawl.txt".
+std::string alert_crash_file();
 
 // Joins the four lines with blank lines between them, as the message box
 // shows them, cut to at most `max_bytes` bytes (never inside a UTF-8

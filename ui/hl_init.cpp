@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/crash.h"
 #include "platform/system.h"
 #include "platform/window.h"
 #include "ui/butn.h"
@@ -112,6 +113,7 @@ void OGL_extensions::init_extensions() {
 // Start-up
 
 void MACIBM_init(int argc, const char* const* argv) {
+  platform_install_crash_handler();
   MACIBM_wire_lower_layers();
   g_finished = false;
   app_path.clear();
@@ -123,6 +125,8 @@ void MACIBM_init(int argc, const char* const* argv) {
   if (argc > 0 && argv && cmdline_ends_at_once(argc, argv)) cmdline.init_args(argc, argv);
 
   log_open(g_log_file.empty() ? platform_log_file_path() : g_log_file);
+  // A crash's stack trace goes where the fatal alert's go.
+  platform_set_crash_trace_file(alert_crash_file());
   alert_set_shutdown(fatal_shutdown);
 
   fill_tables();

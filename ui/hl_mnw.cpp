@@ -240,7 +240,8 @@ void handle_event(const plat_event& ev) {
       app_done = 1;
       break;
     case pev_expose:
-      // Every pass redraws the whole screen; nothing to lay out again.
+      // Every pass redraws the whole screen, and the window layer has marked
+      // the window damaged: this pass's swap shows it whole.
       break;
     case pev_key_down:
       keys.handle_key_raw(true, ev.key);

@@ -598,6 +598,9 @@ void OGL_plot_back_col() {
 }
 
 void OGL_sbuff() {
+  // Uncovered or under a closed dialog: what the window shows is lost, so
+  // this frame is drawn and shown whole, however little it changed.
+  if (plat_win_take_damaged()) g_prev_valid = false;
   const pixel_rect changed = flush_frame(true);
   glColor4f(1.0f, 1.0f, 1.0f, ren.current_alpha);
   // The back buffer is kept: a frame that changed part of the window needs

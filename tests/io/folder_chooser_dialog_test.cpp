@@ -11,6 +11,7 @@
 #include <string>
 
 #include "io/folder_chooser.h"
+#include "platform/window.h"
 #include "support/test_support.h"
 
 namespace {
@@ -104,10 +105,12 @@ TEST_F(FolderChooserDialog, CancelLeavesTheBufferAlone) {
   Script s;
   g_timeout_add(50, answer_dialog, &s);
   char buf[512] = "/keep/this/";
+  plat_win_take_damaged();
   EXPECT_EQ(GetFilePathFromUser(kChooseFolder, "Pick", "", 1, dir.path().c_str(), buf, sizeof buf), 0)
       << "a cancelled chooser chose nothing";
   ASSERT_TRUE(s.answered) << "the dialog must have been shown";
   EXPECT_STREQ(buf, "/keep/this/") << "the buffer keeps the caller's text";
+  EXPECT_TRUE(plat_win_take_damaged()) << "the window the dialog lay over is shown whole again";
 }
 
 }  // namespace

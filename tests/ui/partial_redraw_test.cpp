@@ -4,6 +4,14 @@
 // that, and compare every byte of the window after each frame.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
+// X11 (through SDL_syswm.h) defines macros that clash with GoogleTest.
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#undef None
+#undef Bool
+#undef Status
 
 #include <cstdint>
 #include <functional>
@@ -11,6 +19,7 @@
 #include <vector>
 
 #include "gl_fixture.h"
+#include "platform/window.h"
 #include "ui/butn.h"
 #include "ui/oglp.h"
 #include "ui/tman.h"
@@ -145,6 +154,111 @@ TEST_F(PartialRedraw, NestedPassesKeepTheOuterDrawing) {
   EXPECT_NE(inner, bg) << "the inner pass's square";
   EXPECT_NE(left, bg) << "drawing after the last swap is drawn when the outer pass ends";
   EXPECT_NE(left, inner);
+}
+
+// What the X server shows of the window at (x, y) of its client area
+// (origin top-left), as red, green, blue.
+std::array<int, 3> on_screen(XImage* img, int x, int y) {
+  const unsigned long p = XGetPixel(img, x, y);
+  auto channel = [p](unsigned long mask) {
+    int shift = 0;
+    while (mask && !(mask & 1)) {
+      mask >>= 1;
+      ++shift;
+    }
+    return static_cast<int>((p >> shift) & mask);
+  };
+  return {channel(img->red_mask), channel(img->green_mask), channel(img->blue_mask)};
+}
+
+// True when no window of another program lies over `win` on the shared test
+// display (the X server shows such a window's pixels, not ours).
+bool nothing_over(Display* dpy, ::Window win) {
+  ::Window root = 0, parent = 0, *kids = nullptr;
+  unsigned n = 0;
+  XWindowAttributes mine;
+  if (!XGetWindowAttributes(dpy, win, &mine) ||
+      !XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &kids, &n))
+    return false;
+  bool above = false, clear = true;
+  for (unsigned i = 0; i < n && clear; ++i) {  // bottom to top
+    if (kids[i] == win) {
+      above = true;
+      continue;
+    }
+    XWindowAttributes a;
+    if (!above || !XGetWindowAttributes(dpy, kids[i], &a) || a.map_state != IsViewable) continue;
+    clear = a.x >= mine.x + mine.width || a.x + a.width <= mine.x || a.y >= mine.y + mine.height ||
+            a.y + a.height <= mine.y;
+  }
+  if (kids) XFree(kids);
+  return clear;
+}
+
+// Without a compositor an uncovered window shows what lay over it until it
+// is drawn again, and a frame like the one before draws and shows nothing:
+// the uncovering must make the next frame shown whole.
+TEST_F(PartialRedraw, AnUncoveredWindowIsShownWholeAgain) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  ASSERT_TRUE(SDL_GetWindowWMInfo(SDL_GL_GetCurrentWindow(), &info)) << SDL_GetError();
+  ASSERT_EQ(info.subsystem, SDL_SYSWM_X11) << "the test needs X11";
+  Display* dpy = info.info.x11.display;
+  const ::Window win = info.info.x11.window;
+
+  const frame_fn still = [](int) { installing_screen(2); };
+  OGL_allow_partial_redraw(true);
+  plat_win_take_damaged();
+  pass(still, 0);
+  pass(still, 1);
+  if (OGL_last_redrawn_pixels() != 0) GTEST_SKIP() << "this renderer draws every frame whole";
+  const auto picture = read(0, 0, kW, kH);
+
+  // Another window over ours, magenta, then gone (plain X: the server paints
+  // its background; the window manager, if any, is bypassed).
+  int x = 0, y = 0;
+  plat_win_client_pos(&x, &y);
+  XSetWindowAttributes attrs{};
+  attrs.override_redirect = True;
+  attrs.background_pixel = 0xFF00FF;
+  const ::Window cover = XCreateWindow(dpy, DefaultRootWindow(dpy), x, y, kW, kH, 0, CopyFromParent,
+                                       InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attrs);
+  XMapRaised(dpy, cover);
+  XSync(dpy, False);
+  XDestroyWindow(dpy, cover);
+  XSync(dpy, False);
+  if (!nothing_over(dpy, win)) GTEST_SKIP() << "another program's window lies over this one";
+  XImage* img = XGetImage(dpy, win, 0, 0, kW, kH, AllPlanes, ZPixmap);
+  ASSERT_NE(img, nullptr);
+  const auto uncovered = on_screen(img, 500, 300);
+  XDestroyImage(img);
+  if (uncovered != std::array<int, 3>{255, 0, 255})
+    GTEST_SKIP() << "this X server keeps a covered window's pixels: nothing is lost to draw again";
+
+  // The pump's drain takes the expose event; the next pass changes nothing.
+  bool exposed = false;
+  plat_event ev;
+  while (plat_win_poll(&ev)) exposed = exposed || ev.type == pev_expose;
+  EXPECT_TRUE(exposed) << "uncovering the window is an expose event";
+  pass(still, 2);
+  EXPECT_EQ(OGL_last_redrawn_pixels(), -1) << "drawn whole";
+  XSync(dpy, False);
+  if (!nothing_over(dpy, win)) GTEST_SKIP() << "another program's window lies over this one";
+  img = XGetImage(dpy, win, 0, 0, kW, kH, AllPlanes, ZPixmap);
+  ASSERT_NE(img, nullptr);
+  int wrong = 0, first_x = -1, first_y = -1;
+  for (int row = 0; row < kH; ++row) {
+    for (int col = 0; col < kW; ++col) {
+      const std::uint8_t* want = &picture[(static_cast<std::size_t>(kH - 1 - row) * kW + col) * 4];
+      const auto got = on_screen(img, col, row);
+      if (got[0] != want[0] || got[1] != want[1] || got[2] != want[2]) {
+        if (wrong++ == 0) first_x = col, first_y = row;
+      }
+    }
+  }
+  XDestroyImage(img);
+  EXPECT_EQ(wrong, 0) << "pixels on screen unlike the picture, the first at (" << first_x << ", " << first_y
+                      << ") from the top-left";
 }
 
 }  // namespace

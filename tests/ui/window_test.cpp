@@ -10,6 +10,8 @@
 #undef Bool
 #undef Status
 
+#include <signal.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -158,6 +160,11 @@ TEST_F(WindowTest, StartUpOpensTheCaptionedWindowAtTheTopLeft) {
   GLint depth_write = 1;
   glGetIntegerv(GL_DEPTH_WRITEMASK, &depth_write);
   EXPECT_EQ(depth_write, GL_FALSE) << "GL defaults: depth writes off";
+  for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
+    struct sigaction action {};
+    sigaction(sig, nullptr, &action);
+    EXPECT_TRUE(action.sa_flags & SA_SIGINFO) << "the crash handler is installed for signal " << sig;
+  }
 
   xer.flush();
   const std::string log = testsupport::read_file(log_dir_ / "Log.txt");
