@@ -315,7 +315,10 @@ void down_class::HeaderComplete() {
   mGotWholeHeader = true;
   if (mState == state::kAwaitingHeader)
     SetState(state::kReceivingBody);  // else the request is still going out
-  if (!mDestFileName.empty()) {
+  // A redirect's body is a page about the move, not the file: the manager
+  // fetches the file from the new address into the same destination.
+  mDiscardBody = http_is_redirect(mResponseNum) && Field("Location");
+  if (!mDestFileName.empty() && !mDiscardBody) {
     errno = 0;
     // An existing file is overwritten in place and cut to the body's length
     // at the end (FinishFile), never emptied first: the grab engine reuses
@@ -404,6 +407,10 @@ void down_class::StoreBody(const char* data, size_t len) {
   }
   if (mDestFileName.empty()) {
     mInBuf.insert(mInBuf.end(), data, data + len);
+    return;
+  }
+  if (mDiscardBody) {
+    mReceivedPayload += static_cast<int64_t>(len);
     return;
   }
   if (!mDestFile) return;  // the open failed; mFileErr says why
@@ -516,6 +523,16 @@ void down_class::Abandon(const std::string& why) {
 
 // ---------------------------------------------------------------------------
 // State queries
+
+bool http_is_redirect(int32_t status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+const std::string* down_class::Field(const char* name) const {
+  for (const auto& [n, value] : mFields)
+    if (iequals(n, name)) return &value;
+  return nullptr;
+}
 
 down_class::state down_class::GetState() {
   if (mSocket) FollowSocket();

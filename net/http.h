@@ -101,6 +101,12 @@ class down_class {
   // failure's lines are left out of the log, which would otherwise grow by
   // the same text on every retry.
   bool mQuiet = false;
+  // The body is not the resource (a redirect's page): it is counted but not
+  // written, so the destination keeps what it held.
+  bool mDiscardBody = false;
+
+  // The value of the response field `name` (any case), or null.
+  const std::string* Field(const char* name) const;
 
   // The error of the destination file (it could not be created, written or
   // closed: a full or read-only disk), 0 when there is none. Such a failure
@@ -140,6 +146,9 @@ class down_class {
   std::string mChunkLine;  // a framing line being collected
 };
 
+// A status that sends the client to the address in its Location field.
+bool http_is_redirect(int32_t status);
+
 // Host-name endings that are reached directly, never through the proxy.
 // Empty unless a caller adds to it.
 extern std::vector<std::string> gProxyExclude;
@@ -166,6 +175,10 @@ class http_class {
   // download starts; -1 none): a body longer than this many bytes fails
   // the download as soon as that is known, with last_over_limit set.
   // `quiet` (taken when the download starts): its failure is not logged.
+  // A 301, 302, 303, 307 or 308 answer with a Location is followed in the
+  // same slot (another host or port too, with its Host field), at most
+  // kMaxRedirects times; a loop, one more redirect or an https:// address
+  // fails the download, with the Location in the error dump.
   int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
                     int64_t body_limit = -1, bool quiet = false);
   // The last net_check call failed its download for a body longer than its
@@ -191,9 +204,26 @@ class http_class {
   void abandon(int o);
 
   static constexpr int kSlots = 6;
+  // Redirects followed for one download; one more fails it.
+  static constexpr int kMaxRedirects = 5;
 
  private:
   std::unique_ptr<down_class> mSlots[kSlots];  // null = slot free
+  // Where a slot's download is fetched from now (a redirect moves it, away
+  // from the caller's server and file), how many redirects it followed and
+  // every address it was sent to (one seen before is a loop).
+  struct slot_target {
+    std::string server, file;
+    int hops = 0;
+    std::vector<std::string> seen;
+  };
+  slot_target mTargets[kSlots];
+  // Puts a new download of http://`server``file` into slot `o`.
+  void start_download(int o, const std::string& server, const std::string& file, const std::string& rel_path,
+                      int64_t body_limit, bool quiet);
+  // A finished redirect in slot `o`: true when it was followed (a new
+  // download runs in the slot); false with the reason in *why.
+  bool follow_redirect(int o, const std::string& location, const std::string& rel_path, std::string* why);
 
  public:
   // The download in each slot, to be read (progress, state); null = slot

@@ -140,6 +140,97 @@ TEST_F(HttpNginx, UnknownServerFailsWithoutATimeOut) {
       << "the dump shows no socket and the not-found code";
 }
 
+// Redirects: every redirect status, absolute and relative addresses,
+// another port and host name, at most five hops; a loop, a sixth hop or an
+// https:// address fails with the Location in the dump.
+TEST_F(HttpNginx, RedirectsAreFollowedUpToFiveHops) {
+  testsupport::Nginx other(root.path());  // another server on another port
+  const std::string there = "127.0.0.1:" + std::to_string(other.port());
+  std::string conf = "absolute_redirect off;\n";
+  const auto loc = [&](const std::string& path, const std::string& ret) {
+    conf += "location = " + path + " { return " + ret + "; }\n";
+  };
+  loc("/r301", "301 http://" + there + "/small.txt");
+  loc("/r302", "302 /small.txt");
+  loc("/dir/r303", "303 ../small.txt");
+  loc("/r307", "307 //" + there + "/dir/./x/../../small.txt");
+  loc("/r308", "308 http://localhost:$server_port/100%25%20%23");  // escapes, a name, this port
+  for (int h = 0; h < 5; ++h)                                      // /h0 -> /h1 -> ... -> /h5 -> /small.txt
+    loc("/h" + std::to_string(h), "302 /h" + std::to_string(h + 1));
+  loc("/h5", "302 /small.txt");
+  loc("/loop1", "302 /loop2");
+  loc("/loop2", "301 http://$http_host/loop1");
+  loc("/secure", "301 https://" + there + "/small.txt");
+  loc("/gone", "302 /missing.zip");
+  write_file(root / "100% #", "escaped name\n");
+  testsupport::Nginx mirror(root.path(), conf);
+
+  struct Case {
+    const char* file;
+    int result;
+    const char* content;  // on success
+    const char* log;      // in the log on failure
+  };
+  const Case cases[] = {
+      {"/r301", 1, "hello, mirror\n", nullptr},
+      {"/r302", 1, "hello, mirror\n", nullptr},
+      {"/dir/r303", 1, "hello, mirror\n", nullptr},
+      {"/r307", 1, "hello, mirror\n", nullptr},
+      {"/r308", 1, "escaped name\n", nullptr},
+      {"/h1", 1, "hello, mirror\n", nullptr},  // five redirects
+      {"/h0", 2, nullptr, "to /small.txt not followed: more than 5 redirects\n"},
+      {"/loop1", 2, nullptr, "not followed: a redirect loop\n"},
+      {"/secure", 2, nullptr,
+       "to https://127.0.0.1:%d/small.txt not followed: https:// addresses cannot be fetched by this "
+       "installer\n"},
+      {"/gone", 2, nullptr, "   response   =Not Found (#404)\n\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string dest = out / "redirected";
+    write_file(dest, "kept");
+    const size_t log_before = log.text().size();
+    EXPECT_EQ(fetch(2, mirror.host(), c.file, dest), c.result) << c.file;
+    const std::string logged = log.text().substr(log_before);
+    if (c.content) {
+      EXPECT_EQ(read_file(dest), c.content) << c.file << ": the file, without any redirect page";
+      EXPECT_NE(logged.find(" redirect from " + mirror.host() + c.file + " to "), std::string::npos)
+          << logged;
+    } else {
+      char want[512];
+      std::snprintf(want, sizeof want, c.log, other.port());
+      EXPECT_NE(logged.find(want), std::string::npos) << c.file << ": log:\n" << logged;
+      EXPECT_NE(logged.find("   server     =" + mirror.host() + "\n   file       =" + c.file + "\n"),
+                std::string::npos)
+          << c.file << ": the dump names what was asked for";
+    }
+    if (c.result == 2 && std::string(c.file) != "/gone") {
+      EXPECT_EQ(read_file(dest), "kept") << c.file << ": a redirect page is not written into the file";
+      EXPECT_NE(logged.find("   location   ="), std::string::npos)
+          << c.file << ": the dump names the Location";
+    }
+  }
+}
+
+// The request after a redirect goes to the new host and port, with the Host
+// field naming them.
+TEST(HttpScripted, RedirectSendsTheHostFieldOfTheNewServer) {
+  FaultServer target({Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc")});
+  FaultServer first({Send("HTTP/1.1 302 Found\r\nLocation: http://" + target.host() +
+                          "/Skyvane 9/b.zip\r\nContent-Length: 5\r\n\r\nmoved")});
+  testsupport::TempDir out;
+  EXPECT_EQ(fetch(3, first.host(), "/a.zip", out / "b.zip"), 1);
+  EXPECT_EQ(read_file(out / "b.zip"), "abc");
+  ASSERT_EQ(target.requests().size(), 1u);
+  EXPECT_EQ(target.requests()[0],
+            "GET /Skyvane%209/b.zip HTTP/1.1\r\n"
+            "Connection: close\r\n"
+            "Host: " +
+                target.host() +
+                "\r\n"
+                "User-agent: Installer-LIN/a-25\r\n"
+                "\r\n");
+}
+
 // Convention mistakes at the call site end the program with a fatal alert.
 TEST(HttpConventions, BadCallsRaiseTheFatalAlerts) {
   std::vector<alert_record> seen;
