@@ -207,19 +207,22 @@ bool resolve_location(std::string loc, const std::string& server, const std::str
 }  // namespace
 
 void http_class::start_download(int o, const std::string& server, const std::string& file,
-                                const std::string& rel_path, int64_t body_limit, bool quiet) {
+                                const std::string& rel_path, int64_t body_limit, bool quiet,
+                                int64_t resume_from) {
   std::string host;
   uint16_t port = 80;
   split_host_port(server, &host, &port);
-  const std::map<std::string, std::string> fields = {
+  std::map<std::string, std::string> fields = {
       {"Host", server},  // with its ":PORT" when one was given
       {"User-agent", http_agent_text()},
       {"Connection", "close"},
   };
+  if (resume_from > 0) fields["Range"] = "bytes=" + std::to_string(resume_from) + "-";
   mSlots[o] = std::make_unique<down_class>(host.c_str(), port, file.c_str(), false, fields, nullptr, 0,
                                            rel_path.c_str());
   mSlots[o]->mBodyLimit = body_limit;
   mSlots[o]->mQuiet = quiet;
+  mSlots[o]->mResumeFrom = resume_from;
   mTargets[o].server = server;
   mTargets[o].file = file;
 }
@@ -243,19 +246,21 @@ bool http_class::follow_redirect(int o, const std::string& location, const std::
   const down_class& d = *mSlots[o];
   const int64_t body_limit = d.mBodyLimit;
   const bool quiet = d.mQuiet;
+  const int64_t resume_from = d.mResumeFrom;
   const int hops = t.hops + 1;
   std::vector<std::string> seen = std::move(t.seen);
   seen.push_back(address);
-  start_download(o, server, file, rel_path, body_limit, quiet);
+  start_download(o, server, file, rel_path, body_limit, quiet, resume_from);
   t.hops = hops;
   t.seen = std::move(seen);
   return true;
 }
 
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
-                              int64_t body_limit, bool quiet) {
+                              int64_t body_limit, bool quiet, int64_t resume_from) {
   last_over_limit = false;
   last_file_err = 0;
+  last_kept = 0;
   if (o < 0 || o >= kSlots) {
     UTL_report(0, "Too many download objects requested!", "", "", "", t_exit, kTag, kLineTooManyDownloads);
     return 2;  // reached only when the exit hook returns
@@ -294,7 +299,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   const bool started = !mSlots[o];
   last_moved = true;
   if (started) {
-    start_download(o, server, file, rel_path, body_limit, quiet);
+    start_download(o, server, file, rel_path, body_limit, quiet, resume_from);
     mTargets[o].hops = 0;
     mTargets[o].seen = {server + file};
   }
@@ -306,6 +311,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   if (!d->IsDone() && !d->IsComplete()) {
     if (!d->IsErr()) {
       if (xtim.real_time - d->last_read_time > kDownloadStallSeconds) {
+        last_kept = d->KeptBytes();
         abandon(o);
         return 2;
       }
@@ -317,6 +323,18 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   if (d->mResponseNum >= 200 && d->mResponseNum <= 299 && d->IsComplete() && !d->IsErr()) {
     abandon(o);
     return 1;
+  }
+  // The server cannot send the file from where the kept bytes end (it
+  // changed, or they are longer): the whole file is asked for, in this slot.
+  if (d->mGotWholeHeader && d->mResponseNum == 416 && d->mResumeFrom > 0) {
+    const int64_t from = d->mResumeFrom, limit = d->mBodyLimit;
+    const bool q = d->mQuiet;
+    if (!q) {
+      xer << "HTTP: " << mTargets[o].server << mTargets[o].file << " cannot be sent from byte " << from
+          << " (#416); asking for the whole file\n";
+    }
+    start_download(o, mTargets[o].server, mTargets[o].file, rel_path, limit, q, 0);
+    return 0;
   }
   // A redirect: the file is fetched from the address it names, in this slot.
   std::string location, not_followed;
@@ -338,6 +356,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   }
   last_over_limit = d->mOverLimit;
   last_file_err = d->DestFileErr();
+  last_kept = d->KeptBytes();
   if (d->mQuiet) {
     abandon(o);
     return 2;

@@ -70,7 +70,8 @@ class down_class {
   // mFileErr if set; else the socket's OS error; else kErrNetAlloc when there is no socket.
   int32_t GetOSErr() const;
   // -1 while the length is unknown (also for a chunked body, until its end),
-  // else percent of the announced body received.
+  // else percent of the announced body received; a resumed download counts
+  // the kept bytes once, as part of the whole file.
   float GetPercentDone() const;
 
   // The fields below are read by the manager and the installer screens.
@@ -104,6 +105,19 @@ class down_class {
   // The body is not the resource (a redirect's page): it is counted but not
   // written, so the destination keeps what it held.
   bool mDiscardBody = false;
+
+  // Resuming a cut download: the destination already holds this many bytes
+  // of the resource and the request asks for the rest ("Range: bytes=N-").
+  // A 206 whose Content-Range starts at N is written after them, a 200
+  // replaces them, any other answer leaves them as they are. 0: the whole
+  // resource is asked for.
+  int64_t mResumeFrom = 0;
+  int64_t mBodyStart =
+      0;  // where the body goes in the destination: N for a 206 that continues the kept bytes
+  bool mBadRange = false;  // a 206 that does not continue the kept bytes: they are not to be trusted
+  // How many leading bytes of the destination are the resource's after this
+  // answer, whole or cut: what a later try may ask to resume after.
+  int64_t KeptBytes() const;
 
   // The value of the response field `name` (any case), or null.
   const std::string* Field(const char* name) const;
@@ -179,8 +193,15 @@ class http_class {
   // same slot (another host or port too, with its Host field), at most
   // kMaxRedirects times; a loop, one more redirect or an https:// address
   // fails the download, with the Location in the error dump.
+  // `resume_from` (taken when the download starts): `rel_path` already holds
+  // this many bytes of the file from a cut download; only the rest is asked
+  // for (Range) and appended when the server answers 206 from there. A 200
+  // replaces them; a 416 asks again for the whole file in this slot.
   int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
-                    int64_t body_limit = -1, bool quiet = false);
+                    int64_t body_limit = -1, bool quiet = false, int64_t resume_from = 0);
+  // After a net_check that failed its download: how many leading bytes of
+  // `rel_path` are the file's (to resume after on the next try), 0 for none.
+  int64_t last_kept = 0;
   // The last net_check call failed its download for a body longer than its
   // limit.
   bool last_over_limit = false;
@@ -220,7 +241,7 @@ class http_class {
   slot_target mTargets[kSlots];
   // Puts a new download of http://`server``file` into slot `o`.
   void start_download(int o, const std::string& server, const std::string& file, const std::string& rel_path,
-                      int64_t body_limit, bool quiet);
+                      int64_t body_limit, bool quiet, int64_t resume_from);
   // A finished redirect in slot `o`: true when it was followed (a new
   // download runs in the slot); false with the reason in *why.
   bool follow_redirect(int o, const std::string& location, const std::string& rel_path, std::string* why);

@@ -231,6 +231,144 @@ TEST(HttpScripted, RedirectSendsTheHostFieldOfTheNewServer) {
                 "\r\n");
 }
 
+// A download cut part-way keeps its bytes; the next try asks for the rest
+// and appends it only on a 206 that continues them. A 200 starts over, a
+// 416 asks again for the whole file, a 206 from elsewhere fails and drops
+// the kept bytes, an error page leaves them as they are.
+TEST(HttpScripted, ACutDownloadIsResumedFromWhereItStopped) {
+  using nettest::PerConnection;
+  using nettest::Step;
+  const std::string whole = "0123456789";
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n" + whole;
+  struct Case {
+    const char* name;
+    std::vector<std::vector<Step>> answers;  // to the resumed request, then to any after it
+    int result;
+    std::string file;  // the destination afterwards
+    int64_t kept;      // last_kept after a failure
+    bool again_whole;  // a second request, for the whole file
+    const char* log;   // in the log
+  };
+  const Case cases[] = {
+      {"206",
+       {{Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n45"),
+         nettest::Gate(), Send("6789")}},
+       1,
+       whole,
+       0,
+       false,
+       nullptr},
+      {"206 of unknown total",
+       {{Send(
+           "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/*\r\nContent-Length: 6\r\n\r\n456789")}},
+       1,
+       whole,
+       0,
+       false,
+       nullptr},
+      {"200", {{Send(ok)}}, 1, whole, 0, false, nullptr},
+      {"416",
+       {{Send("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */3\r\nContent-Length: "
+              "5\r\n\r\nrange")},
+        {Send(ok)}},
+       1,
+       whole,
+       0,
+       true,
+       "cannot be sent from byte 4 (#416); asking for the whole file\n"},
+      {"206 from the start",
+       {{Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\nContent-Length: 10\r\n\r\n" +
+              whole)}},
+       2,
+       "0123",
+       0,
+       false,
+       "Content-Range \"bytes 0-9/10\" does not continue the 4 bytes kept"},
+      {"206 short of the end",
+       {{Send(
+           "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-6/10\r\nContent-Length: 3\r\n\r\n456")}},
+       2,
+       "0123",
+       0,
+       false,
+       "does not continue the 4 bytes kept"},
+      {"206 with a length that is not the range's",
+       {{Send(
+           "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nContent-Length: 5\r\n\r\n45678")}},
+       2,
+       "0123",
+       0,
+       false,
+       "does not match its Content-Range"},
+      {"404",
+       {{Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")}},
+       2,
+       "0123",
+       4,
+       false,
+       "   response   =Not Found (#404)\n"},
+      {"cut again",
+       {{Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n45")}},
+       2,
+       "012345",
+       6,
+       false,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    nettest::LogCapture log;
+    testsupport::TempDir out;
+    const std::string dest = out / "a.zip";
+    write_file(dest, "an older, longer archive of the stream");
+    FaultServer first({Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123")});
+    ASSERT_EQ(fetch(2, first.host(), "/a.zip", dest), 2) << "cut part-way";
+    ASSERT_EQ(http.last_kept, 4) << "the bytes that arrived are kept";
+    FaultServer second(PerConnection{c.answers});
+    int r = 0;
+    float most = 0.0f, first_known = -1.0f;
+    ASSERT_TRUE(nettest::poll_until([&] {
+      r = http.net_check(2, second.host(), "/a.zip", dest, -1, false, 4);
+      if (r == 0 && http.down[2] && http.down[2]->mReceivedPayload >= 2 && first_known < 0.0f) {
+        first_known = http.down[2]->GetPercentDone();
+        second.open_gate();
+      }
+      if (r == 0 && http.down[2]) most = std::max(most, http.down[2]->GetPercentDone());
+      return r != 0;
+    }));
+    EXPECT_EQ(r, c.result);
+    EXPECT_EQ(read_file(dest).substr(0, c.file.size()), c.file);
+    if (r == 1) {
+      EXPECT_EQ(read_file(dest), whole) << "no byte of the older file is left";
+    }
+    if (r == 2) {
+      EXPECT_EQ(http.last_kept, c.kept);
+    }
+    EXPECT_LE(most, 100.0f) << "progress never passes the whole file";
+    if (std::string(c.name) == "206") {
+      EXPECT_FLOAT_EQ(first_known, 60.0f) << "4 kept and 2 new of 10: the kept bytes count once";
+    }
+    const auto requests = second.requests();
+    ASSERT_EQ(requests.size(), c.again_whole ? 2u : 1u);
+    EXPECT_EQ(requests[0],
+              "GET /a.zip HTTP/1.1\r\n"
+              "Connection: close\r\n"
+              "Host: " +
+                  second.host() +
+                  "\r\n"
+                  "Range: bytes=4-\r\n"
+                  "User-agent: Installer-LIN/a-25\r\n"
+                  "\r\n")
+        << "the rest is asked for";
+    if (c.again_whole) {
+      EXPECT_EQ(requests[1].find("Range"), std::string::npos) << requests[1];
+    }
+    if (c.log) {
+      EXPECT_NE(log.text().find(c.log), std::string::npos) << log.text();
+    }
+  }
+}
+
 // Convention mistakes at the call site end the program with a fatal alert.
 TEST(HttpConventions, BadCallsRaiseTheFatalAlerts) {
   std::vector<alert_record> seen;
