@@ -246,10 +246,19 @@ TEST(HttpScripted, ACutDownloadIsResumedFromWhereItStopped) {
     int result;
     std::string file;  // the destination afterwards
     int64_t kept;      // last_kept after a failure
-    bool again_whole;  // a second request, for the whole file
+    int again;         // a second request: 0 none, 1 for the whole file, 2 for the rest again
     const char* log;   // in the log
   };
   const Case cases[] = {
+      {"redirect, then 206",
+       {{Send("HTTP/1.1 302 Found\r\nLocation: /b.zip\r\nContent-Length: 6\r\n\r\nmoved!")},
+        {Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nContent-Length: "
+              "6\r\n\r\n456789")}},
+       1,
+       whole,
+       0,
+       2,
+       nullptr},
       {"206",
        {{Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n45"),
          nettest::Gate(), Send("6789")}},
@@ -349,7 +358,7 @@ TEST(HttpScripted, ACutDownloadIsResumedFromWhereItStopped) {
       EXPECT_FLOAT_EQ(first_known, 60.0f) << "4 kept and 2 new of 10: the kept bytes count once";
     }
     const auto requests = second.requests();
-    ASSERT_EQ(requests.size(), c.again_whole ? 2u : 1u);
+    ASSERT_EQ(requests.size(), c.again ? 2u : 1u);
     EXPECT_EQ(requests[0],
               "GET /a.zip HTTP/1.1\r\n"
               "Connection: close\r\n"
@@ -360,8 +369,12 @@ TEST(HttpScripted, ACutDownloadIsResumedFromWhereItStopped) {
                   "User-agent: Installer-LIN/a-25\r\n"
                   "\r\n")
         << "the rest is asked for";
-    if (c.again_whole) {
+    if (c.again == 1) {
       EXPECT_EQ(requests[1].find("Range"), std::string::npos) << requests[1];
+    }
+    if (c.again == 2) {
+      EXPECT_EQ(requests[1].find("GET /b.zip HTTP/1.1\r\n"), 0u) << requests[1];
+      EXPECT_NE(requests[1].find("\r\nRange: bytes=4-\r\n"), std::string::npos) << requests[1];
     }
     if (c.log) {
       EXPECT_NE(log.text().find(c.log), std::string::npos) << log.text();
