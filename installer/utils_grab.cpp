@@ -191,11 +191,14 @@ std::string stream_archive(int s, int file, const char* suffix) {
 
 constexpr int kErrNoSuchFile = 2;  // errno ENOENT
 
+void forget_kept_bytes();
+
 // A stream's archive file is overwritten by its next download and deleted
 // when the grab ends. Deleting and making it anew for every entry costs far
 // more: ext4 without a journal skips recently freed inodes when it makes a
 // file, so each new file would search past all the archives freed before.
 void delete_stream_archives() {
+  forget_kept_bytes();
   if (install_type != 0) return;
   for (int s = 0; s < kStreamCount; ++s) {
     for (const std::string& path : {stream_archive(s, 0, ".zip"), stream_archive(s, 1, ".zip"),
@@ -270,8 +273,25 @@ struct stream_record {
   int file = 0;
   expansion_job job;  // its expansion on the workers; job.call is null when none runs
   held_archive held;  // a downloaded archive waiting for that expansion to end
+  // The bytes of a download that was cut: the archive file that holds them,
+  // the entry they belong to and how many are good. The stream's next try of
+  // that entry, from any server (the same published file), asks only for the
+  // rest; the expansion's check of the file proves the joined archive.
+  std::string kept_zip;
+  int kept_index = -1;
+  int64_t kept_bytes = 0;
 };
 stream_record g_streams[kStreamCount];
+
+// No stream holds kept bytes (the archives are deleted, or a new grab
+// starts: an entry index then names another file).
+void forget_kept_bytes() {
+  for (stream_record& stream : g_streams) {
+    stream.kept_zip.clear();
+    stream.kept_index = -1;
+    stream.kept_bytes = 0;
+  }
+}
 
 // Stream s downloads through download slot s + 2 (0 and 1 carry the server
 // list and the manifest).
@@ -392,6 +412,7 @@ bool collect_expansion(int s, int* result, bool wait = false) {
 // counted, not alerted again; held archives are dropped.
 void drain_expansions() {
   for (stream_record& stream : g_streams) stream.held.held = false;
+  forget_kept_bytes();
   g_refetch.clear();
   g_tries.clear();
   for (int s = 0; s < kStreamCount; ++s) {
@@ -591,9 +612,11 @@ bool download_entry(int s, int index, const file_version_struct& v, entry_paths 
     return false;
   }
   const int64_t had = before ? before->mReceivedPayload : -1;
+  const int64_t resume_from =
+      stream.kept_index == index && stream.kept_zip == dest_path_zip ? stream.kept_bytes : 0;
   const int r = http.net_check(slot_of(s), server_name[stream.server], p.src_path, dest_path_zip,
                                static_cast<int64_t>(announced_bytes_limit(v.down_size)),
-                               failed_before(index, stream.server));
+                               failed_before(index, stream.server), resume_from);
   if (r == 0) {
     const down_class* d = download_of(s);
     stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
@@ -602,6 +625,11 @@ bool download_entry(int s, int index, const file_version_struct& v, entry_paths 
     return false;
   }
   *progressed = true;
+  // A cut download keeps its good bytes for the next try of this entry.
+  const bool cut = r == 2 && http.last_file_err == 0 && !http.last_over_limit && http.last_kept > 0;
+  stream.kept_zip = cut ? dest_path_zip : std::string();
+  stream.kept_index = cut ? index : -1;
+  stream.kept_bytes = cut ? http.last_kept : 0;
   if (r == 2 && http.last_file_err != 0) {
     stop_for_temp_folder(http.last_file_err, url);
     return false;

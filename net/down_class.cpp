@@ -78,6 +78,23 @@ std::string escaped_path(const char* p) {
   return out;
 }
 
+// "bytes FIRST-LAST/TOTAL" (RFC 9110 14.4); TOTAL may be "*" (-1).
+bool parse_content_range(const std::string& v, int64_t* first, int64_t* last, int64_t* total) {
+  if (v.compare(0, 6, "bytes ") != 0) return false;
+  const size_t dash = v.find('-', 6), slash = v.find('/', 6);
+  if (dash == std::string::npos || slash == std::string::npos || dash > slash) return false;
+  if (!parse_length(v.substr(6, dash - 6), first) ||
+      !parse_length(v.substr(dash + 1, slash - dash - 1), last))
+    return false;
+  const std::string t = v.substr(slash + 1);
+  if (t == "*") {
+    *total = -1;
+  } else if (!parse_length(t, total)) {
+    return false;
+  }
+  return *first <= *last && (*total == -1 || *last < *total);
+}
+
 // A field value with CR and LF turned into spaces, so that it stays one line.
 std::string without_line_breaks(std::string v) {
   for (char& c : v)
@@ -315,7 +332,42 @@ void down_class::HeaderComplete() {
   mGotWholeHeader = true;
   if (mState == state::kAwaitingHeader)
     SetState(state::kReceivingBody);  // else the request is still going out
-  if (!mDestFileName.empty()) {
+  // A redirect's body is a page about the move, not the file: the manager
+  // fetches the file from the new address into the same destination.
+  mDiscardBody = http_is_redirect(mResponseNum) && Field("Location");
+  // Another answer than 2xx to a request for the rest of a file (an error
+  // page) must not overwrite the bytes kept.
+  const bool ok_status = mResponseNum >= 200 && mResponseNum <= 299;
+  if (mResumeFrom > 0 && !ok_status) mDiscardBody = true;
+  // A 206 continues the kept bytes only when its range starts right after
+  // them and runs to the end of the file.
+  int64_t range_length = -1;
+  if (mResumeFrom > 0 && mResponseNum == 206) {
+    const std::string* range = Field("Content-Range");
+    int64_t first = 0, last = 0, total = 0;
+    if (!range || !parse_content_range(*range, &first, &last, &total) || first != mResumeFrom ||
+        (total != -1 && last + 1 != total)) {
+      mBadRange = true;
+      Abandon("the 206 answer's Content-Range \"" + (range ? *range : std::string()) +
+              "\" does not continue the " + std::to_string(mResumeFrom) + " bytes kept");
+      return;
+    }
+    range_length = last - first + 1;
+    mBodyStart = mResumeFrom;
+  }
+  if (!mDestFileName.empty() && !mDiscardBody && mBodyStart > 0) {
+    // Written after the kept bytes, which must still be there.
+    errno = 0;
+    mDestFile = std::fopen(mDestFileName.c_str(), "r+b");
+    std::error_code ec;
+    mDestOldSize = mDestFile ? static_cast<int64_t>(std::filesystem::file_size(mDestFileName, ec)) : 0;
+    if (!mDestFile || ec || mDestOldSize < mBodyStart || fseeko(mDestFile, mBodyStart, SEEK_SET) != 0) {
+      mBadRange = true;
+      Abandon("the " + std::to_string(mBodyStart) + " bytes kept of " + mDestFileName + " are gone");
+      return;
+    }
+    std::setvbuf(mDestFile, nullptr, _IONBF, 0);
+  } else if (!mDestFileName.empty() && !mDiscardBody) {
     errno = 0;
     // An existing file is overwritten in place and cut to the body's length
     // at the end (FinishFile), never emptied first: the grab engine reuses
@@ -355,11 +407,21 @@ void down_class::HeaderComplete() {
     have_length = true;
     mIncomingLength = n;
   }
+  if (range_length != -1) {
+    if (have_length && mIncomingLength != range_length) {
+      mBadRange = true;
+      Abandon("the 206 answer's Content-Length " + std::to_string(mIncomingLength) +
+              " does not match its Content-Range");
+      return;
+    }
+    have_length = true;  // the range gives the length
+    mIncomingLength = range_length;
+  }
   mBodyByClose = !have_length;
-  if (have_length && mBodyLimit >= 0 && mIncomingLength > mBodyLimit) {
+  if (have_length && mBodyLimit >= 0 && mBodyStart + mIncomingLength > mBodyLimit) {
     mOverLimit = true;
-    Abandon("announced body of " + std::to_string(mIncomingLength) + " bytes is longer than the " +
-            std::to_string(mBodyLimit) + " expected");
+    Abandon("announced body of " + std::to_string(mBodyStart + mIncomingLength) +
+            " bytes is longer than the " + std::to_string(mBodyLimit) + " expected");
     return;
   }
   if (have_length && mIncomingLength == 0) TakeBody(nullptr, 0);
@@ -396,7 +458,8 @@ void down_class::TakeBody(const char* data, size_t len) {
 // Writes body bytes to the destination file (in memory when there is none).
 void down_class::StoreBody(const char* data, size_t len) {
   if (len == 0) return;
-  const int64_t stored = mDestFileName.empty() ? static_cast<int64_t>(mInBuf.size()) : mReceivedPayload;
+  const int64_t stored =
+      mDestFileName.empty() ? static_cast<int64_t>(mInBuf.size()) : mBodyStart + mReceivedPayload;
   if (mBodyLimit >= 0 && static_cast<int64_t>(len) > mBodyLimit - stored) {
     mOverLimit = true;
     Abandon("body longer than the " + std::to_string(mBodyLimit) + " bytes expected");
@@ -404,6 +467,10 @@ void down_class::StoreBody(const char* data, size_t len) {
   }
   if (mDestFileName.empty()) {
     mInBuf.insert(mInBuf.end(), data, data + len);
+    return;
+  }
+  if (mDiscardBody) {
+    mReceivedPayload += static_cast<int64_t>(len);
     return;
   }
   if (!mDestFile) return;  // the open failed; mFileErr says why
@@ -495,9 +562,10 @@ void down_class::FinishFile() {
   errno = 0;
   if (std::fclose(mDestFile) != 0 && mFileErr == 0) mFileErr = errno ? errno : kErrNetWriteDisk;
   mDestFile = nullptr;
-  if (mDestOldSize == -1 || mDestOldSize > mReceivedPayload) {
+  const int64_t size = mBodyStart + mReceivedPayload;
+  if (mDestOldSize == -1 || mDestOldSize > size) {
     std::error_code ec;
-    std::filesystem::resize_file(mDestFileName, static_cast<std::uintmax_t>(mReceivedPayload), ec);
+    std::filesystem::resize_file(mDestFileName, static_cast<std::uintmax_t>(size), ec);
     if (ec && mFileErr == 0) mFileErr = ec.value();
   }
 }
@@ -516,6 +584,16 @@ void down_class::Abandon(const std::string& why) {
 
 // ---------------------------------------------------------------------------
 // State queries
+
+bool http_is_redirect(int32_t status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+const std::string* down_class::Field(const char* name) const {
+  for (const auto& [n, value] : mFields)
+    if (iequals(n, name)) return &value;
+  return nullptr;
+}
 
 down_class::state down_class::GetState() {
   if (mSocket) FollowSocket();
@@ -565,7 +643,16 @@ int32_t down_class::GetOSErr() const {
 
 float down_class::GetPercentDone() const {
   if (mIncomingLength == -1) return -1.0f;
-  if (mIncomingLength == 0) return 100.0f;
-  return static_cast<float>(static_cast<double>(mReceivedPayload) * 100.0 /
-                            static_cast<double>(mIncomingLength));
+  const int64_t whole = mBodyStart + mIncomingLength;
+  if (whole == 0) return 100.0f;
+  return static_cast<float>(static_cast<double>(mBodyStart + mReceivedPayload) * 100.0 /
+                            static_cast<double>(whole));
+}
+
+int64_t down_class::KeptBytes() const {
+  if (mBadRange || mDestFileName.empty()) return 0;
+  if (!mGotWholeHeader || mDiscardBody) return mResumeFrom;  // nothing was written over them
+  if (mAbandoned) return 0;                                  // the body could not be read correctly
+  if (mResponseNum >= 200 && mResponseNum <= 299) return mBodyStart + mReceivedPayload;
+  return 0;  // an error page was written from the start
 }

@@ -1,6 +1,8 @@
 // http_class: the six download slots, the proxy choice and net_check.
 #include "net/http.h"
 
+#include <cctype>
+
 #include "net/PCSBSocket.h"
 #include "util/log.h"
 #include "util/log_header.h"
@@ -90,10 +92,175 @@ progress progress_of(down_class& d) {
 
 }  // namespace
 
+namespace {
+
+bool has_scheme(const std::string& loc, size_t* colon) {
+  // scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ) ":" (RFC 3986 3.1)
+  if (loc.empty() || !std::isalpha(static_cast<unsigned char>(loc[0]))) return false;
+  for (size_t i = 1; i < loc.size(); ++i) {
+    const char c = loc[i];
+    if (c == ':') {
+      *colon = i;
+      return true;
+    }
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return false;
+}
+
+// "a/./b/../c" as "a/c" (RFC 3986 5.2.4); the path starts with '/'.
+std::string without_dot_segments(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 1;
+  while (start <= path.size()) {
+    const size_t slash = path.find('/', start);
+    const std::string seg =
+        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    const bool last = slash == std::string::npos;
+    if (seg == "..") {
+      if (!parts.empty()) parts.pop_back();
+      if (last) parts.emplace_back();
+    } else if (seg == ".") {
+      if (last) parts.emplace_back();
+    } else {
+      parts.push_back(seg);
+    }
+    if (last) break;
+    start = slash + 1;
+  }
+  std::string out;
+  for (const std::string& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
+}
+
+// %XX escapes decoded: the request line escapes the path again.
+std::string unescaped(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// Where a Location sends a download of http://`server``file`: absolute
+// (another host or port), network-path ("//host/path") or relative to the
+// file's folder. False with the reason for an address this program cannot
+// fetch.
+bool resolve_location(std::string loc, const std::string& server, const std::string& file,
+                      std::string* to_server, std::string* to_file, std::string* why) {
+  while (!loc.empty() && (loc.back() == ' ' || loc.back() == '\t')) loc.pop_back();
+  const size_t hash = loc.find('#');
+  if (hash != std::string::npos) loc.resize(hash);  // a fragment is never sent
+  if (loc.empty()) {
+    *why = "the Location is empty";
+    return false;
+  }
+  size_t colon = 0;
+  if (has_scheme(loc, &colon)) {
+    std::string scheme = loc.substr(0, colon);
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme == "https") {
+      *why = "https:// addresses cannot be fetched by this installer";
+      return false;
+    }
+    if (scheme != "http") {
+      *why = "only http:// addresses can be fetched";
+      return false;
+    }
+    loc = loc.substr(colon + 1);
+    if (loc.compare(0, 2, "//") != 0) {
+      *why = "the address names no host";
+      return false;
+    }
+  }
+  std::string path;
+  if (loc.compare(0, 2, "//") == 0) {
+    const size_t end = loc.find_first_of("/?", 2);
+    std::string authority = loc.substr(2, end == std::string::npos ? std::string::npos : end - 2);
+    const size_t at = authority.rfind('@');
+    if (at != std::string::npos) authority = authority.substr(at + 1);  // user information is not sent
+    if (authority.empty()) {
+      *why = "the address names no host";
+      return false;
+    }
+    *to_server = authority;
+    path = end == std::string::npos ? "/" : loc.substr(end);
+    if (path[0] == '?') path = "/" + path;
+  } else {
+    *to_server = server;
+    path = loc[0] == '/' ? loc : file.substr(0, file.rfind('/') + 1) + loc;
+  }
+  if (path.find('?') != std::string::npos) {
+    *why = "an address with a query cannot be fetched";
+    return false;
+  }
+  *to_file = unescaped(without_dot_segments(path));
+  return true;
+}
+
+}  // namespace
+
+void http_class::start_download(int o, const std::string& server, const std::string& file,
+                                const std::string& rel_path, int64_t body_limit, bool quiet,
+                                int64_t resume_from) {
+  std::string host;
+  uint16_t port = 80;
+  split_host_port(server, &host, &port);
+  std::map<std::string, std::string> fields = {
+      {"Host", server},  // with its ":PORT" when one was given
+      {"User-agent", http_agent_text()},
+      {"Connection", "close"},
+  };
+  if (resume_from > 0) fields["Range"] = "bytes=" + std::to_string(resume_from) + "-";
+  mSlots[o] = std::make_unique<down_class>(host.c_str(), port, file.c_str(), false, fields, nullptr, 0,
+                                           rel_path.c_str());
+  mSlots[o]->mBodyLimit = body_limit;
+  mSlots[o]->mQuiet = quiet;
+  mSlots[o]->mResumeFrom = resume_from;
+  mTargets[o].server = server;
+  mTargets[o].file = file;
+}
+
+bool http_class::follow_redirect(int o, const std::string& location, const std::string& rel_path,
+                                 std::string* why) {
+  slot_target& t = mTargets[o];
+  std::string server, file;
+  if (!resolve_location(location, t.server, t.file, &server, &file, why)) return false;
+  if (t.hops >= kMaxRedirects) {
+    *why = "more than " + std::to_string(kMaxRedirects) + " redirects";
+    return false;
+  }
+  const std::string address = server + file;
+  for (const std::string& seen : t.seen) {
+    if (seen == address) {
+      *why = "a redirect loop";
+      return false;
+    }
+  }
+  const down_class& d = *mSlots[o];
+  const int64_t body_limit = d.mBodyLimit;
+  const bool quiet = d.mQuiet;
+  const int64_t resume_from = d.mResumeFrom;
+  const int hops = t.hops + 1;
+  std::vector<std::string> seen = std::move(t.seen);
+  seen.push_back(address);
+  start_download(o, server, file, rel_path, body_limit, quiet, resume_from);
+  t.hops = hops;
+  t.seen = std::move(seen);
+  return true;
+}
+
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
-                              int64_t body_limit, bool quiet) {
+                              int64_t body_limit, bool quiet, int64_t resume_from) {
   last_over_limit = false;
   last_file_err = 0;
+  last_kept = 0;
   if (o < 0 || o >= kSlots) {
     UTL_report(0, "Too many download objects requested!", "", "", "", t_exit, kTag, kLineTooManyDownloads);
     return 2;  // reached only when the exit hook returns
@@ -132,18 +299,9 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   const bool started = !mSlots[o];
   last_moved = true;
   if (started) {
-    std::string host;
-    uint16_t port = 80;
-    split_host_port(server, &host, &port);
-    const std::map<std::string, std::string> fields = {
-        {"Host", server},  // with its ":PORT" when one was given
-        {"User-agent", http_agent_text()},
-        {"Connection", "close"},
-    };
-    mSlots[o] = std::make_unique<down_class>(host.c_str(), port, file.c_str(), false, fields, nullptr, 0,
-                                             rel_path.c_str());
-    mSlots[o]->mBodyLimit = body_limit;
-    mSlots[o]->mQuiet = quiet;
+    start_download(o, server, file, rel_path, body_limit, quiet, resume_from);
+    mTargets[o].hops = 0;
+    mTargets[o].seen = {server + file};
   }
   down_class* d = mSlots[o].get();
   if (!d) return 0;
@@ -153,6 +311,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   if (!d->IsDone() && !d->IsComplete()) {
     if (!d->IsErr()) {
       if (xtim.real_time - d->last_read_time > kDownloadStallSeconds) {
+        last_kept = d->KeptBytes();
         abandon(o);
         return 2;
       }
@@ -165,8 +324,39 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
     abandon(o);
     return 1;
   }
+  // The server cannot send the file from where the kept bytes end (it
+  // changed, or they are longer): the whole file is asked for, in this slot.
+  if (d->mGotWholeHeader && d->mResponseNum == 416 && d->mResumeFrom > 0) {
+    const int64_t from = d->mResumeFrom, limit = d->mBodyLimit;
+    const bool q = d->mQuiet;
+    if (!q) {
+      xer << "HTTP: " << mTargets[o].server << mTargets[o].file << " cannot be sent from byte " << from
+          << " (#416); asking for the whole file\n";
+    }
+    start_download(o, mTargets[o].server, mTargets[o].file, rel_path, limit, q, 0);
+    return 0;
+  }
+  // A redirect: the file is fetched from the address it names, in this slot.
+  std::string location, not_followed;
+  if (d->mGotWholeHeader && http_is_redirect(d->mResponseNum) && d->Field("Location")) {
+    location = *d->Field("Location");
+    const int32_t status = d->mResponseNum;
+    const std::string from = mTargets[o].server + mTargets[o].file;
+    if (follow_redirect(o, location, rel_path, &not_followed)) {
+      if (!mSlots[o]->mQuiet) {
+        xer << "HTTP: " << status << " redirect from " << from << " to " << mTargets[o].server
+            << mTargets[o].file << "\n";
+      }
+      return 0;
+    }
+    if (!d->mQuiet) {
+      xer << "HTTP: " << status << " redirect from " << from << " to " << location
+          << " not followed: " << not_followed << "\n";
+    }
+  }
   last_over_limit = d->mOverLimit;
   last_file_err = d->DestFileErr();
+  last_kept = d->KeptBytes();
   if (d->mQuiet) {
     abandon(o);
     return 2;
@@ -179,8 +369,9 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
       << "   IsErr      =" << (d->IsErr() ? 1 : 0) << "\n"
       << "   GetStat    =" << d->GetStat() << "\n"
       << "   GetOSErr   =" << d->GetOSErr() << "\n"
-      << "   response   =" << d->GetResponseName() << " (#" << d->mResponseNum << ")\n"
-      << "\n";
+      << "   response   =" << d->GetResponseName() << " (#" << d->mResponseNum << ")\n";
+  if (!not_followed.empty()) xer << "   location   =" << location << "\n";
+  xer << "\n";
   xer.flush();
   abandon(o);
   return 2;

@@ -70,7 +70,8 @@ class down_class {
   // mFileErr if set; else the socket's OS error; else kErrNetAlloc when there is no socket.
   int32_t GetOSErr() const;
   // -1 while the length is unknown (also for a chunked body, until its end),
-  // else percent of the announced body received.
+  // else percent of the announced body received; a resumed download counts
+  // the kept bytes once, as part of the whole file.
   float GetPercentDone() const;
 
   // The fields below are read by the manager and the installer screens.
@@ -101,6 +102,25 @@ class down_class {
   // failure's lines are left out of the log, which would otherwise grow by
   // the same text on every retry.
   bool mQuiet = false;
+  // The body is not the resource (a redirect's page): it is counted but not
+  // written, so the destination keeps what it held.
+  bool mDiscardBody = false;
+
+  // Resuming a cut download: the destination already holds this many bytes
+  // of the resource and the request asks for the rest ("Range: bytes=N-").
+  // A 206 whose Content-Range starts at N is written after them, a 200
+  // replaces them, any other answer leaves them as they are. 0: the whole
+  // resource is asked for.
+  int64_t mResumeFrom = 0;
+  int64_t mBodyStart =
+      0;  // where the body goes in the destination: N for a 206 that continues the kept bytes
+  bool mBadRange = false;  // a 206 that does not continue the kept bytes: they are not to be trusted
+  // How many leading bytes of the destination are the resource's after this
+  // answer, whole or cut: what a later try may ask to resume after.
+  int64_t KeptBytes() const;
+
+  // The value of the response field `name` (any case), or null.
+  const std::string* Field(const char* name) const;
 
   // The error of the destination file (it could not be created, written or
   // closed: a full or read-only disk), 0 when there is none. Such a failure
@@ -140,6 +160,9 @@ class down_class {
   std::string mChunkLine;  // a framing line being collected
 };
 
+// A status that sends the client to the address in its Location field.
+bool http_is_redirect(int32_t status);
+
 // Host-name endings that are reached directly, never through the proxy.
 // Empty unless a caller adds to it.
 extern std::vector<std::string> gProxyExclude;
@@ -166,8 +189,19 @@ class http_class {
   // download starts; -1 none): a body longer than this many bytes fails
   // the download as soon as that is known, with last_over_limit set.
   // `quiet` (taken when the download starts): its failure is not logged.
+  // A 301, 302, 303, 307 or 308 answer with a Location is followed in the
+  // same slot (another host or port too, with its Host field), at most
+  // kMaxRedirects times; a loop, one more redirect or an https:// address
+  // fails the download, with the Location in the error dump.
+  // `resume_from` (taken when the download starts): `rel_path` already holds
+  // this many bytes of the file from a cut download; only the rest is asked
+  // for (Range) and appended when the server answers 206 from there. A 200
+  // replaces them; a 416 asks again for the whole file in this slot.
   int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
-                    int64_t body_limit = -1, bool quiet = false);
+                    int64_t body_limit = -1, bool quiet = false, int64_t resume_from = 0);
+  // After a net_check that failed its download: how many leading bytes of
+  // `rel_path` are the file's (to resume after on the next try), 0 for none.
+  int64_t last_kept = 0;
   // The last net_check call failed its download for a body longer than its
   // limit.
   bool last_over_limit = false;
@@ -191,9 +225,26 @@ class http_class {
   void abandon(int o);
 
   static constexpr int kSlots = 6;
+  // Redirects followed for one download; one more fails it.
+  static constexpr int kMaxRedirects = 5;
 
  private:
   std::unique_ptr<down_class> mSlots[kSlots];  // null = slot free
+  // Where a slot's download is fetched from now (a redirect moves it, away
+  // from the caller's server and file), how many redirects it followed and
+  // every address it was sent to (one seen before is a loop).
+  struct slot_target {
+    std::string server, file;
+    int hops = 0;
+    std::vector<std::string> seen;
+  };
+  slot_target mTargets[kSlots];
+  // Puts a new download of http://`server``file` into slot `o`.
+  void start_download(int o, const std::string& server, const std::string& file, const std::string& rel_path,
+                      int64_t body_limit, bool quiet, int64_t resume_from);
+  // A finished redirect in slot `o`: true when it was followed (a new
+  // download runs in the slot); false with the reason in *why.
+  bool follow_redirect(int o, const std::string& location, const std::string& rel_path, std::string* why);
 
  public:
   // The download in each slot, to be read (progress, state); null = slot

@@ -33,6 +33,8 @@ enum class Fault {
   kStall,         // sends the header and half the body, then stays silent
   kError500,      // "500 Internal Server Error" with a small body
   kEndlessBody,   // no length, then junk until the client stops reading (at most kEndlessCap bytes)
+  kRedirectLoop,  // "302 Found" back to the same path
+  kWrongRange,    // like kCloseMidBody; a request for the rest gets a 206 of the whole file from byte 0
 };
 
 // Where kEndlessBody gives up by itself, so that a client that never stops
@@ -124,7 +126,9 @@ class FaultyMirror {
       ::close(fd);
       return;
     }
-    const std::string path = Decode(req.substr(sp1 + 1, sp2 - sp1 - 1));
+    const std::string target = req.substr(sp1 + 1, sp2 - sp1 - 1);
+    const std::string path = Decode(target);
+    const bool ranged = req.find("\r\nRange: bytes=") != std::string::npos;
     bool broken = false;
     {
       std::lock_guard<std::mutex> lock(mu_);
@@ -155,6 +159,20 @@ class FaultyMirror {
         break;
       case Fault::kCloseMidBody:
         SendAll(fd, header(body.size()) + body.substr(0, body.size() / 2));
+        break;
+      case Fault::kRedirectLoop:
+        SendAll(fd, "HTTP/1.1 302 Found\r\nLocation: " + target +
+                        "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        break;
+      case Fault::kWrongRange:
+        if (ranged) {
+          SendAll(fd, "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-" +
+                          std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) +
+                          "\r\nContent-Length: " + std::to_string(body.size()) +
+                          "\r\nConnection: close\r\n\r\n" + body);
+        } else {
+          SendAll(fd, header(body.size()) + body.substr(0, body.size() / 2));
+        }
         break;
       case Fault::kResetMidBody: {
         SendAll(fd, header(body.size()) + body.substr(0, body.size() / 2));

@@ -23,6 +23,11 @@ constexpr const char* kBigArchive = "/files/R1/Master/data/big.bin.zip";
 struct NetworkCase {
   const char* name;
   Fault fault;
+  // The whole mirror's answer for the archive: " 206 " when the bytes that
+  // arrived before the fault are kept and only the rest is asked for,
+  // " 200 " for the whole archive, null when either may be right (a reset
+  // may drop what had arrived) or the request is not checked.
+  const char* from_whole;
 };
 
 class BrokenMirror : public FaultInstall, public ::testing::WithParamInterface<NetworkCase> {};
@@ -61,10 +66,17 @@ TEST_P(BrokenMirror, InstallMovesToTheWholeMirrorAndCompletes) {
   for (const auto& f : tmp) {
     EXPECT_EQ(f.find(".zip.skyvane-part"), std::string::npos) << "no partial archive left: " << f;
   }
-  if (GetParam().fault != Fault::kExtraBytes) {
-    EXPECT_NE(read_file(dir_ / "access.log").find("GET " + std::string(kBigArchive) + " HTTP/1.1\" 200"),
-              std::string::npos)
-        << "the archive came from the whole mirror";
+  const std::string access = read_file(dir_ / "access.log");
+  const std::string asked = "GET " + std::string(kBigArchive) + " HTTP/1.1\"";
+  if (GetParam().from_whole) {
+    EXPECT_NE(access.find(asked + GetParam().from_whole), std::string::npos)
+        << "the archive came from the whole mirror; its log:\n"
+        << access;
+  }
+  if (GetParam().fault == Fault::kResetMidBody) {
+    EXPECT_TRUE(access.find(asked + " 200 ") != std::string::npos ||
+                access.find(asked + " 206 ") != std::string::npos)
+        << access;
   }
   for (const auto& f : files_below(dest_dir_path)) {
     EXPECT_EQ(f.find(".skyvane-part"), std::string::npos) << "no part file left in the installation: " << f;
@@ -73,17 +85,46 @@ TEST_P(BrokenMirror, InstallMovesToTheWholeMirrorAndCompletes) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachFault, BrokenMirror,
-    ::testing::Values(NetworkCase{"closes mid-body", Fault::kCloseMidBody},
-                      NetworkCase{"resets mid-body", Fault::kResetMidBody},
-                      NetworkCase{"stalls", Fault::kStall}, NetworkCase{"answers 500", Fault::kError500},
-                      NetworkCase{"sends bytes after the announced body", Fault::kExtraBytes},
-                      NetworkCase{"announces fewer bytes than the archive has", Fault::kShortLength}),
+    ::testing::Values(NetworkCase{"closes mid-body", Fault::kCloseMidBody, " 206 "},
+                      NetworkCase{"resets mid-body", Fault::kResetMidBody, nullptr},
+                      NetworkCase{"stalls", Fault::kStall, " 206 "},
+                      NetworkCase{"answers 500", Fault::kError500, " 200 "},
+                      NetworkCase{"sends bytes after the announced body", Fault::kExtraBytes, nullptr},
+                      NetworkCase{"announces fewer bytes than the archive has", Fault::kShortLength, " 200 "},
+                      NetworkCase{"redirects to the same address", Fault::kRedirectLoop, " 200 "}),
     [](const ::testing::TestParamInfo<NetworkCase>& i) {
       std::string n;
       for (const char* p = i.param.name; *p; ++p)
         n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
       return n;
     });
+
+// One mirror cuts the archive every time; the other answers the request for
+// the rest with the whole file as a 206 from byte 0, once. That answer
+// fails (logged), the bytes kept are dropped, and the install completes.
+TEST_F(FaultInstall, A206ThatDoesNotContinueTheKeptBytesIsRefused) {
+  const std::string out = dir_ / "www/";
+  testsupport::make_dirs(out);
+  FaultyMirror cuts(out, kBigArchive, Fault::kCloseMidBody, 1000);
+  FaultyMirror wrong(out, kBigArchive, Fault::kWrongRange, 1);
+  publish(faulttest::release_one(), "R1", out,
+          {cuts.host() + "|/files/|Cutting mirror", wrong.host() + "|/files/|Mirror with a wrong range"});
+  dest_dir_path = dir_ / "sim/";
+  fetch_and_read(wrong.host());
+  stg.sel_server = 0;
+  grab_set_retry_pause(0.01f, 0.02f);
+  ASSERT_EQ(install(), 1);
+  grab_set_retry_pause(1.0f, 30.0f);
+  EXPECT_EQ(stg.got_failed_install, 0);
+  EXPECT_EQ(wrong.faults_given(), 1) << "the wrong 206 was given";
+  EXPECT_GE(wrong.requests()[kBigArchive], 2) << "the wrong 206, then the whole archive";
+  expect_installed(faulttest::release_one(), dest_dir_path);
+  EXPECT_TRUE(alerts.empty());
+  const std::string log = log_text();
+  const size_t line = log.find("HTTP: the 206 answer's Content-Range \"bytes 0-");
+  ASSERT_NE(line, std::string::npos) << log;
+  EXPECT_NE(log.find("\" does not continue the ", line), std::string::npos) << log;
+}
 
 // An archive that arrives damaged from every mirror: after the retries the
 // install fails with the download alert, and nothing is half-written.

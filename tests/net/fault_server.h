@@ -43,10 +43,17 @@ inline Step Reset() {
   return {Step::kReset, {}};
 }
 
+// One script per connection, in order; the last one plays for every
+// connection after.
+struct PerConnection {
+  std::vector<std::vector<Step>> scripts;
+};
+
 class FaultServer {
  public:
   // After the script the connection is closed in an orderly way.
-  explicit FaultServer(std::vector<Step> script) : script_(std::move(script)) {
+  explicit FaultServer(std::vector<Step> script) : FaultServer(PerConnection{{std::move(script)}}) {}
+  explicit FaultServer(PerConnection scripts) : scripts_(std::move(scripts.scripts)) {
     listen_fd_ = testsupport::listen_loopback(16, &port_);
     thread_ = std::thread([this] { Run(); });
   }
@@ -86,15 +93,15 @@ class FaultServer {
       if (::poll(&p, 1, 20) <= 0) continue;
       int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
-      ++connections_;
-      Serve(fd);
+      const size_t n = static_cast<size_t>(connections_++);
+      Serve(fd, scripts_[n < scripts_.size() ? n : scripts_.size() - 1]);
     }
   }
   bool stopped() {
     std::lock_guard<std::mutex> lock(mu_);
     return stop_;
   }
-  void Serve(int fd) {
+  void Serve(int fd, const std::vector<Step>& script) {
     std::string req;
     char buf[4096];
     while (req.find("\r\n\r\n") == std::string::npos && !stopped()) {
@@ -109,7 +116,7 @@ class FaultServer {
       requests_.push_back(req);
     }
     bool reset = false;
-    for (const Step& s : script_) {
+    for (const Step& s : script) {
       if (s.kind == Step::kSend) {
         size_t off = 0;
         while (off < s.bytes.size()) {
@@ -132,7 +139,7 @@ class FaultServer {
     ::close(fd);
   }
 
-  std::vector<Step> script_;
+  std::vector<std::vector<Step>> scripts_;
   int listen_fd_ = -1;
   int port_ = 0;
   std::thread thread_;

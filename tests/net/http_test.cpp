@@ -140,6 +140,248 @@ TEST_F(HttpNginx, UnknownServerFailsWithoutATimeOut) {
       << "the dump shows no socket and the not-found code";
 }
 
+// Redirects: every redirect status, absolute and relative addresses,
+// another port and host name, at most five hops; a loop, a sixth hop or an
+// https:// address fails with the Location in the dump.
+TEST_F(HttpNginx, RedirectsAreFollowedUpToFiveHops) {
+  testsupport::Nginx other(root.path());  // another server on another port
+  const std::string there = "127.0.0.1:" + std::to_string(other.port());
+  std::string conf = "absolute_redirect off;\n";
+  const auto loc = [&](const std::string& path, const std::string& ret) {
+    conf += "location = " + path + " { return " + ret + "; }\n";
+  };
+  loc("/r301", "301 http://" + there + "/small.txt");
+  loc("/r302", "302 /small.txt");
+  loc("/dir/r303", "303 ../small.txt");
+  loc("/r307", "307 //" + there + "/dir/./x/../../small.txt");
+  loc("/r308", "308 http://localhost:$server_port/100%25%20%23");  // escapes, a name, this port
+  for (int h = 0; h < 5; ++h)                                      // /h0 -> /h1 -> ... -> /h5 -> /small.txt
+    loc("/h" + std::to_string(h), "302 /h" + std::to_string(h + 1));
+  loc("/h5", "302 /small.txt");
+  loc("/loop1", "302 /loop2");
+  loc("/loop2", "301 http://$http_host/loop1");
+  loc("/secure", "301 https://" + there + "/small.txt");
+  loc("/gone", "302 /missing.zip");
+  write_file(root / "100% #", "escaped name\n");
+  testsupport::Nginx mirror(root.path(), conf);
+
+  struct Case {
+    const char* file;
+    int result;
+    const char* content;  // on success
+    const char* log;      // in the log on failure
+  };
+  const Case cases[] = {
+      {"/r301", 1, "hello, mirror\n", nullptr},
+      {"/r302", 1, "hello, mirror\n", nullptr},
+      {"/dir/r303", 1, "hello, mirror\n", nullptr},
+      {"/r307", 1, "hello, mirror\n", nullptr},
+      {"/r308", 1, "escaped name\n", nullptr},
+      {"/h1", 1, "hello, mirror\n", nullptr},  // five redirects
+      {"/h0", 2, nullptr, "to /small.txt not followed: more than 5 redirects\n"},
+      {"/loop1", 2, nullptr, "not followed: a redirect loop\n"},
+      {"/secure", 2, nullptr,
+       "to https://127.0.0.1:%d/small.txt not followed: https:// addresses cannot be fetched by this "
+       "installer\n"},
+      {"/gone", 2, nullptr, "   response   =Not Found (#404)\n\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string dest = out / "redirected";
+    write_file(dest, "kept");
+    const size_t log_before = log.text().size();
+    EXPECT_EQ(fetch(2, mirror.host(), c.file, dest), c.result) << c.file;
+    const std::string logged = log.text().substr(log_before);
+    if (c.content) {
+      EXPECT_EQ(read_file(dest), c.content) << c.file << ": the file, without any redirect page";
+      EXPECT_NE(logged.find(" redirect from " + mirror.host() + c.file + " to "), std::string::npos)
+          << logged;
+    } else {
+      char want[512];
+      std::snprintf(want, sizeof want, c.log, other.port());
+      EXPECT_NE(logged.find(want), std::string::npos) << c.file << ": log:\n" << logged;
+      EXPECT_NE(logged.find("   server     =" + mirror.host() + "\n   file       =" + c.file + "\n"),
+                std::string::npos)
+          << c.file << ": the dump names what was asked for";
+    }
+    if (c.result == 2 && std::string(c.file) != "/gone") {
+      EXPECT_EQ(read_file(dest), "kept") << c.file << ": a redirect page is not written into the file";
+      EXPECT_NE(logged.find("   location   ="), std::string::npos)
+          << c.file << ": the dump names the Location";
+    }
+  }
+}
+
+// The request after a redirect goes to the new host and port, with the Host
+// field naming them.
+TEST(HttpScripted, RedirectSendsTheHostFieldOfTheNewServer) {
+  FaultServer target({Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc")});
+  FaultServer first({Send("HTTP/1.1 302 Found\r\nLocation: http://" + target.host() +
+                          "/Skyvane 9/b.zip\r\nContent-Length: 5\r\n\r\nmoved")});
+  testsupport::TempDir out;
+  EXPECT_EQ(fetch(3, first.host(), "/a.zip", out / "b.zip"), 1);
+  EXPECT_EQ(read_file(out / "b.zip"), "abc");
+  ASSERT_EQ(target.requests().size(), 1u);
+  EXPECT_EQ(target.requests()[0],
+            "GET /Skyvane%209/b.zip HTTP/1.1\r\n"
+            "Connection: close\r\n"
+            "Host: " +
+                target.host() +
+                "\r\n"
+                "User-agent: Installer-LIN/a-25\r\n"
+                "\r\n");
+}
+
+// A download cut part-way keeps its bytes; the next try asks for the rest
+// and appends it only on a 206 that continues them. A 200 starts over, a
+// 416 asks again for the whole file, a 206 from elsewhere fails and drops
+// the kept bytes, an error page leaves them as they are.
+TEST(HttpScripted, ACutDownloadIsResumedFromWhereItStopped) {
+  using nettest::PerConnection;
+  using nettest::Step;
+  const std::string whole = "0123456789";
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n" + whole;
+  struct Case {
+    const char* name;
+    std::vector<std::vector<Step>> answers;  // to the resumed request, then to any after it
+    int result;
+    std::string file;  // the destination afterwards
+    int64_t kept;      // last_kept after a failure
+    int again;         // a second request: 0 none, 1 for the whole file, 2 for the rest again
+    const char* log;   // in the log
+  };
+  const Case cases[] = {
+      {"redirect, then 206",
+       {{Send("HTTP/1.1 302 Found\r\nLocation: /b.zip\r\nContent-Length: 6\r\n\r\nmoved!")},
+        {Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nContent-Length: "
+              "6\r\n\r\n456789")}},
+       1,
+       whole,
+       0,
+       2,
+       nullptr},
+      {"206",
+       {{Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n45"),
+         nettest::Gate(), Send("6789")}},
+       1,
+       whole,
+       0,
+       false,
+       nullptr},
+      {"206 of unknown total",
+       {{Send(
+           "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/*\r\nContent-Length: 6\r\n\r\n456789")}},
+       1,
+       whole,
+       0,
+       false,
+       nullptr},
+      {"200", {{Send(ok)}}, 1, whole, 0, false, nullptr},
+      {"416",
+       {{Send("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */3\r\nContent-Length: "
+              "5\r\n\r\nrange")},
+        {Send(ok)}},
+       1,
+       whole,
+       0,
+       true,
+       "cannot be sent from byte 4 (#416); asking for the whole file\n"},
+      {"206 from the start",
+       {{Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\nContent-Length: 10\r\n\r\n" +
+              whole)}},
+       2,
+       "0123",
+       0,
+       false,
+       "Content-Range \"bytes 0-9/10\" does not continue the 4 bytes kept"},
+      {"206 short of the end",
+       {{Send(
+           "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-6/10\r\nContent-Length: 3\r\n\r\n456")}},
+       2,
+       "0123",
+       0,
+       false,
+       "does not continue the 4 bytes kept"},
+      {"206 with a length that is not the range's",
+       {{Send(
+           "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nContent-Length: 5\r\n\r\n45678")}},
+       2,
+       "0123",
+       0,
+       false,
+       "does not match its Content-Range"},
+      {"404",
+       {{Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")}},
+       2,
+       "0123",
+       4,
+       false,
+       "   response   =Not Found (#404)\n"},
+      {"cut again",
+       {{Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n45")}},
+       2,
+       "012345",
+       6,
+       false,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    nettest::LogCapture log;
+    testsupport::TempDir out;
+    const std::string dest = out / "a.zip";
+    write_file(dest, "an older, longer archive of the stream");
+    FaultServer first({Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123")});
+    ASSERT_EQ(fetch(2, first.host(), "/a.zip", dest), 2) << "cut part-way";
+    ASSERT_EQ(http.last_kept, 4) << "the bytes that arrived are kept";
+    FaultServer second(PerConnection{c.answers});
+    int r = 0;
+    float most = 0.0f, first_known = -1.0f;
+    ASSERT_TRUE(nettest::poll_until([&] {
+      r = http.net_check(2, second.host(), "/a.zip", dest, -1, false, 4);
+      if (r == 0 && http.down[2] && http.down[2]->mReceivedPayload >= 2 && first_known < 0.0f) {
+        first_known = http.down[2]->GetPercentDone();
+        second.open_gate();
+      }
+      if (r == 0 && http.down[2]) most = std::max(most, http.down[2]->GetPercentDone());
+      return r != 0;
+    }));
+    EXPECT_EQ(r, c.result);
+    EXPECT_EQ(read_file(dest).substr(0, c.file.size()), c.file);
+    if (r == 1) {
+      EXPECT_EQ(read_file(dest), whole) << "no byte of the older file is left";
+    }
+    if (r == 2) {
+      EXPECT_EQ(http.last_kept, c.kept);
+    }
+    EXPECT_LE(most, 100.0f) << "progress never passes the whole file";
+    if (std::string(c.name) == "206") {
+      EXPECT_FLOAT_EQ(first_known, 60.0f) << "4 kept and 2 new of 10: the kept bytes count once";
+    }
+    const auto requests = second.requests();
+    ASSERT_EQ(requests.size(), c.again ? 2u : 1u);
+    EXPECT_EQ(requests[0],
+              "GET /a.zip HTTP/1.1\r\n"
+              "Connection: close\r\n"
+              "Host: " +
+                  second.host() +
+                  "\r\n"
+                  "Range: bytes=4-\r\n"
+                  "User-agent: Installer-LIN/a-25\r\n"
+                  "\r\n")
+        << "the rest is asked for";
+    if (c.again == 1) {
+      EXPECT_EQ(requests[1].find("Range"), std::string::npos) << requests[1];
+    }
+    if (c.again == 2) {
+      EXPECT_EQ(requests[1].find("GET /b.zip HTTP/1.1\r\n"), 0u) << requests[1];
+      EXPECT_NE(requests[1].find("\r\nRange: bytes=4-\r\n"), std::string::npos) << requests[1];
+    }
+    if (c.log) {
+      EXPECT_NE(log.text().find(c.log), std::string::npos) << log.text();
+    }
+  }
+}
+
 // Convention mistakes at the call site end the program with a fatal alert.
 TEST(HttpConventions, BadCallsRaiseTheFatalAlerts) {
   std::vector<alert_record> seen;
