@@ -122,12 +122,12 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   // Dotted addresses connect at once. Names are looked up off this thread, so
   // a slow or absent name server never freezes the installer's pass; until the
   // answer comes the object reads as connecting.
-  uint32_t ip = 0;
+  sock_address numeric;
   if (bad_proxy_port) {
     xer << "HTTP: proxy port " << http.ProxyPort_int << " is not a port\n";
     LookupFailed();
-  } else if (sock_parse_ipv4(contact, &ip)) {
-    StartConnection(ip);
+  } else if (sock_parse_numeric(contact, &numeric)) {
+    StartConnection({numeric});
   } else if (contact.empty()) {
     LookupFailed();
   } else {
@@ -140,11 +140,12 @@ down_class::~down_class() {
   if (mDestFile) std::fclose(mDestFile);
 }
 
-void down_class::StartConnection(uint32_t ip) {
+// Every address of the name is tried in turn until one connects.
+void down_class::StartConnection(const std::vector<sock_address>& addrs) {
   mResponseNum = -1;
   SetState(state::kConnecting);
   mSocket = std::make_unique<PCSBSocket>(0, false);
-  mSocket->Connect(ip, mConnectPort);
+  mSocket->ConnectAny(addrs, mConnectPort);
 }
 
 void down_class::LookupFailed() {
@@ -187,15 +188,15 @@ PCSB_Status down_class::FollowSocket() {
 
 void down_class::DoProcessing() {
   if (mLookup) {
-    uint32_t ip = 0;
-    const int found = mLookup->poll(&ip);
+    std::vector<sock_address> addrs;
+    const int found = mLookup->poll(&addrs);
     if (found == 0) return;
     mLookup.reset();
     if (found < 0) {
       LookupFailed();
       return;
     }
-    StartConnection(ip);
+    StartConnection(addrs);
   }
   if (!mSocket) return;
   const PCSB_Status st = FollowSocket();

@@ -28,12 +28,25 @@ bool is_dirchar(char c) {
   return c == '/' || c == '\\';
 }
 
-// "name" or "name:PORT" into its parts; port 80 when none is given. A port
-// that is not a number from 1 to 65535 leaves the whole text as the name, so
-// that it fails to resolve and the download fails like any unknown server.
+// "name", "name:PORT", "[IPv6]" or "[IPv6]:PORT" into its parts (the
+// brackets dropped); port 80 when none is given. A port that is not a number
+// from 1 to 65535 leaves the whole text as the name, so that it fails to
+// resolve and the download fails like any unknown server. An IPv6 literal
+// without brackets is taken whole, with port 80: its last group is no port.
 void split_host_port(const std::string& server, std::string* host, uint16_t* port) {
   *host = server;
   *port = 80;
+  if (!server.empty() && server.front() == '[') {
+    const size_t close = server.find(']');
+    if (close == std::string::npos) return;
+    if (close + 1 == server.size()) {
+      *host = server.substr(1, close - 1);
+      return;
+    }
+    if (server[close + 1] != ':') return;
+  } else if (server.find(':') != server.rfind(':')) {
+    return;
+  }
   const size_t colon = server.rfind(':');
   if (colon == std::string::npos) return;
   const std::string digits = server.substr(colon + 1);
@@ -44,7 +57,8 @@ void split_host_port(const std::string& server, std::string* host, uint16_t* por
     value = value * 10 + static_cast<unsigned>(c - '0');
   }
   if (value == 0 || value > 65535) return;
-  *host = server.substr(0, colon);
+  const bool bracketed = server.front() == '[';
+  *host = bracketed ? server.substr(1, colon - 2) : server.substr(0, colon);
   *port = static_cast<uint16_t>(value);
 }
 

@@ -16,10 +16,11 @@
 
 class PCSBSocket;
 class sock_lookup;
+struct sock_address;
 enum PCSB_Status : uint8_t;
 
 // One HTTP request and its response. The constructor builds the request and
-// starts reaching the server (or the proxy): a dotted address is connected to
+// starts reaching the server (or the proxy): a numeric address is connected to
 // at once, a name is first looked up off the calling thread; each
 // DoProcessing sends what the socket takes, reads at most one 64 KiB chunk,
 // parses the header and streams the body straight into the destination file.
@@ -39,7 +40,7 @@ class down_class {
     kOver,            // disconnected: the transfer is over, whole or not (3)
   };
 
-  // `inServerIP`: host name or dotted IPv4 (no port); `inPort`: host order;
+  // `inServerIP`: host name, dotted IPv4 or IPv6 (brackets optional; no port); `inPort`: host order;
   // `inURL`: path part of the request (spaces are sent as %20);
   // `inExtraFields`: header fields sent in name order (a proxied request needs
   // "Host"); `inContentBuffer`/`inContentBufferLength`: request body or null;
@@ -112,7 +113,7 @@ class down_class {
   // Reads the socket's status and moves the state after it; returns it.
   PCSB_Status FollowSocket();
   void Exchange();
-  void StartConnection(uint32_t ip);
+  void StartConnection(const std::vector<sock_address>& addrs);
   void LookupFailed();
   void ScanHeader();
   void ParseLine(const char* line, size_t len);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/sockets.h"
 #include "platform/system.h"
 #include "util/log.h"
 #include "util/log_header.h"
@@ -102,7 +103,8 @@ cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std
   }
   for (const auto& [name, value] : out.options) {
     if (name == "--vendor_host" && !cmdline_valid_host_port(value)) {
-      out.error = "--vendor_host needs HOST or HOST:PORT (port 1 to 65535), not \"" + value + "\"";
+      out.error =
+          "--vendor_host needs HOST, HOST:PORT or [IPv6]:PORT (port 1 to 65535), not \"" + value + "\"";
       return out;
     }
   }
@@ -111,10 +113,21 @@ cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std
 
 bool cmdline_valid_host_port(const std::string& text) {
   size_t colon = text.rfind(':');
-  std::string host = colon == std::string::npos ? text : text.substr(0, colon);
-  if (host.empty()) return false;
-  for (char c : host)
-    if (is_space(c) || c == '/' || c == ':') return false;
+  if (!text.empty() && text.front() == '[') {
+    // An IPv6 literal in brackets, "[::1]" or "[::1]:8080".
+    const size_t close = text.find(']');
+    sock_address a;
+    if (close == std::string::npos || !sock_parse_numeric(text.substr(0, close + 1), &a) || a.family != 6)
+      return false;
+    if (close + 1 == text.size()) return true;
+    if (text[close + 1] != ':') return false;
+    colon = close + 1;
+  } else {
+    std::string host = colon == std::string::npos ? text : text.substr(0, colon);
+    if (host.empty()) return false;
+    for (char c : host)
+      if (is_space(c) || c == '/' || c == ':') return false;
+  }
   if (colon == std::string::npos) return true;
   std::string port = text.substr(colon + 1);
   if (port.empty() || port.size() > 5) return false;
@@ -195,7 +208,8 @@ std::string cmdline_usage_text() {
   u += "  -h, --help               print this text and exit\n";
   u += "  --version                print the version and exit\n";
   u += "  --vendor_host=HOST[:PORT]\n";
-  u += "                           web host that serves serverlist9.txt (port 80 if none)\n";
+  u += "                           web host that serves serverlist9.txt (port 80 if none);\n";
+  u += "                           an IPv6 address goes in brackets: [::1]:8080\n";
   u += "  --pref:TAG=VALUE         use VALUE for one setting during this run; it is saved\n";
   u += "                           at a normal exit. TAG is one of:\n";
   u += "                             _use_max_cpu      1: never sleep between frames\n";

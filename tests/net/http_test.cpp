@@ -75,6 +75,21 @@ TEST_F(HttpNginx, HostNameWithPort) {
   EXPECT_EQ(read_file(dest), "hello, mirror\n");
 }
 
+// nginx listening on ::1 only: the server is named by a bracketed literal,
+// with or without its port, and reached over IPv6.
+TEST_F(HttpNginx, BracketedIPv6Server) {
+  if (!testsupport::have_ipv6_loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+  testsupport::Nginx v6(root.path(), "", "::1");
+  ASSERT_EQ(v6.host(), "[::1]:" + std::to_string(v6.port()));
+  const std::string dest = out / "big6.bin";
+  EXPECT_EQ(fetch(3, v6.host(), "/big.bin", dest), 1) << "a download from [::1]:PORT must succeed";
+  EXPECT_EQ(md5sum_of(dest), md5sum_of(root / "big.bin"));
+  EXPECT_EQ(fetch(3, "[::1]:" + std::to_string(nginx->port()), "/small.txt", out / "no.txt"), 2)
+      << "the IPv4-only server is not reached over IPv6";
+  for (const char* bad : {"[::1", "[::1]:", "[::1]x80"})
+    EXPECT_EQ(fetch(3, bad, "/small.txt", out / "no.txt"), 2) << "not a server name: " << bad;
+}
+
 TEST_F(HttpNginx, BackslashPathsAreSentWithSlashes) {
   const std::string dest = out / "apt.zip";
   EXPECT_EQ(fetch(1, nginx->host(), "\\Custom Scenery\\My Airport\\apt file.dat.zip", dest), 1)
@@ -414,6 +429,22 @@ TEST(HttpProxy, ProxiedRequestBytes) {
             "User-agent: Installer-LIN/a-25\r\n"
             "\r\n")
       << "a proxied request line carries http:// and the Host value before the path";
+}
+
+TEST(HttpProxy, BracketedServerKeepsItsBracketsInTheRequest) {
+  ProxyGuard guard;
+  FaultServer proxy({Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+  testsupport::TempDir out;
+  http.ProxyHost = "127.0.0.1";
+  http.ProxyPort_int = proxy.port();
+  EXPECT_EQ(fetch(1, "[2001:db8::7]:8080", "/a.zip", out / "a.zip"), 1);
+  ASSERT_EQ(proxy.requests().size(), 1u);
+  EXPECT_EQ(proxy.requests()[0],
+            "GET http://[2001:db8::7]:8080/a.zip HTTP/1.1\r\n"
+            "Connection: close\r\n"
+            "Host: [2001:db8::7]:8080\r\n"
+            "User-agent: Installer-LIN/a-25\r\n"
+            "\r\n");
 }
 
 TEST(HttpProxy, UseProxyRules) {

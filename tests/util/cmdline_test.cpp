@@ -113,6 +113,11 @@ TEST(CmdlineSplit, VendorHostIsChecked) {
   EXPECT_FALSE(cmdline_split_args({"--vendor_host=h:65536"}, "/").error.empty()) << "port too large";
   EXPECT_FALSE(cmdline_split_args({"--vendor_host=h:8x"}, "/").error.empty()) << "port not a number";
   EXPECT_FALSE(cmdline_split_args({"--vendor_host=h/x"}, "/").error.empty()) << "a path is not a host";
+  for (const char* ok : {"--vendor_host=[::1]:8080", "--vendor_host=[::1]", "--vendor_host=[2001:db8::7]:80"})
+    EXPECT_TRUE(cmdline_split_args({ok}, "/").error.empty()) << ok;
+  for (const char* bad : {"--vendor_host=::1:8080", "--vendor_host=[::1", "--vendor_host=[::1]:",
+                          "--vendor_host=[::1]x", "--vendor_host=[mirror]:80", "--vendor_host=[::1]:0"})
+    EXPECT_FALSE(cmdline_split_args({bad}, "/").error.empty()) << bad;
 }
 
 TEST_F(CmdlineTest, InitArgsStoresOptionsAndDestination) {
