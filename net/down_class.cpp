@@ -97,12 +97,13 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   if (rel_path) mDestFileName = rel_path;  // the program-folder prefix is empty in the installer
   last_read_time = xtim.real_time;
 
-  const bool proxied = http.UseProxy(mServerName.c_str(), inPort);
-  const std::string contact = proxied ? http.ProxyHost : mServerName;
+  const http_proxy_choice proxy = http.ProxyFor(mServerName);
+  const bool proxied = proxy.use;
+  const std::string contact = proxied ? proxy.host : mServerName;
   // A proxy port outside 1..65535 (a damaged preferences file) must not wrap
   // round to some other port; the download fails like an unknown proxy.
-  const bool bad_proxy_port = proxied && (http.ProxyPort_int < 1 || http.ProxyPort_int > 65535);
-  mConnectPort = proxied ? static_cast<uint16_t>(http.ProxyPort_int) : inPort;
+  const bool bad_proxy_port = proxied && (proxy.port < 1 || proxy.port > 65535);
+  mConnectPort = proxied ? static_cast<uint16_t>(proxy.port) : inPort;
 
   std::string req = inIsPost ? "POST " : "GET ";
   if (proxied) {
@@ -113,6 +114,7 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   req += escaped_path(inURL ? inURL : "");
   req += " HTTP/1.1\r\n";
   for (const auto& [name, value] : inExtraFields) req += name + ": " + without_line_breaks(value) + "\r\n";
+  if (proxied && !proxy.auth.empty()) req += "Proxy-Authorization: " + proxy.auth + "\r\n";
   if (inContentBuffer) req += "Content-Length: " + std::to_string(inContentBufferLength) + "\r\n";
   req += "\r\n";
   mOutBuf.assign(req.begin(), req.end());
@@ -124,7 +126,7 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   // answer comes the object reads as connecting.
   sock_address numeric;
   if (bad_proxy_port) {
-    xer << "HTTP: proxy port " << http.ProxyPort_int << " is not a port\n";
+    xer << "HTTP: proxy port " << proxy.port << " is not a port\n";
     LookupFailed();
   } else if (sock_parse_numeric(contact, &numeric)) {
     StartConnection({numeric});

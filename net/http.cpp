@@ -62,6 +62,13 @@ void split_host_port(const std::string& server, std::string* host, uint16_t* por
   *port = static_cast<uint16_t>(value);
 }
 
+std::string host_of(const std::string& server) {
+  std::string host;
+  uint16_t port = 80;
+  split_host_port(server, &host, &port);
+  return host;
+}
+
 }  // namespace
 
 std::string http_agent_text() {
@@ -185,6 +192,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
     abandon(o);
     return 2;
   }
+  http_note_proxy_refusal(*d, host_of(server));
   xer << "HTTP Error for " << rel_path << "\n"
       << "   server     =" << server << "\n"
       << "   file       =" << file << "\n"

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "net/http_proxy.h"
+
 class PCSBSocket;
 class sock_lookup;
 struct sock_address;
@@ -155,6 +157,10 @@ class http_class {
   // True when a proxy is configured (host set, port not 0) and `inIP` does not
   // end with an entry of gProxyExclude. The port argument is not used.
   bool UseProxy(const char* inIP, uint16_t inPort) const;
+  // The proxy for a download from `host` (no port, no brackets): the
+  // preferences' when they name one (UseProxy decides), else the
+  // environment's http_proxy unless no_proxy names the host.
+  http_proxy_choice ProxyFor(const std::string& host) const;
 
   // Polls download slot `o` (0..5): the first call on an empty slot starts
   // fetching http://`server``file` into `rel_path`; later calls advance it.

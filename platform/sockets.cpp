@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -310,4 +311,24 @@ std::string sock_ipv4_text(uint32_t ip_net) {
   a.s_addr = ip_net;
   ::inet_ntop(AF_INET, &a, buf, sizeof buf);
   return buf;
+}
+
+sock_proxy_env sock_proxy_environment() {
+  sock_proxy_env e;
+  for (const char* name : {"http_proxy", "HTTP_PROXY"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) {
+      e.proxy = v;
+      e.proxy_var = name;
+      break;
+    }
+  }
+  for (const char* name : {"no_proxy", "NO_PROXY"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) {
+      e.no_proxy = v;
+      break;
+    }
+  }
+  return e;
 }

@@ -113,3 +113,11 @@ class sock_lookup {
 
 // Dotted text of an address in network byte order.
 std::string sock_ipv4_text(uint32_t ip_net);
+
+// The proxy settings of the environment (the Linux convention): `proxy` from
+// http_proxy, else HTTP_PROXY; `no_proxy` from no_proxy, else NO_PROXY.
+// Empty when unset; `proxy_var` names the variable `proxy` came from.
+struct sock_proxy_env {
+  std::string proxy, proxy_var, no_proxy;
+};
+sock_proxy_env sock_proxy_environment();

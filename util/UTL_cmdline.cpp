@@ -240,5 +240,9 @@ std::string cmdline_usage_text() {
   u += "             rewritten at every start. stack_crawl.txt is kept beside it.\n";
   u += "  Downloads: a private folder made for each run under " + platform_temp_base() + "\n";
   u += "             ($TMPDIR, else /tmp), removed at exit.\n";
+  u += "\n";
+  u += "Proxy: without _proxy_host, http_proxy (or HTTP_PROXY) is used, as\n";
+  u += "  http://[user:password@]host[:port]; no_proxy (or NO_PROXY) lists the hosts\n";
+  u += "  reached directly (names and their subdomains, separated by commas; * = all).\n";
   return u;
 }
