@@ -131,10 +131,14 @@ PCSB_Status PCSBSocket::GetStatus() {
 
 int32_t PCSBSocket::ReadData(void* outBuf, int32_t inLength) {
   if (mSocketStatus == pcsbstatus_Error) return -1;  // keep the first failure and its code
+  if (sReadBudget >= 0 && sReadBudget < inLength) inLength = static_cast<int32_t>(sReadBudget);
   if (inLength <= 0) return 0;
   int err = 0;
   long n = sock_recv(mWinSocket, outBuf, static_cast<size_t>(inLength), &err);
-  if (n > 0) return static_cast<int32_t>(n);
+  if (n > 0) {
+    if (sReadBudget >= 0) sReadBudget -= n;
+    return static_cast<int32_t>(n);
+  }
   if (n == 0) {
     mReceivedRelease = true;
     if (mSentRelease) {

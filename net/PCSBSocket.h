@@ -72,6 +72,13 @@ class PCSBSocket {
   // is Error. The handle stays open until destruction.
   void Disconnect();
 
+  // The bytes every ReadData together may still take (-1: no limit). The
+  // client manager sets it around one download's slice to apply its rate
+  // limit; a read takes at most what is left and counts what it took, and
+  // with nothing left it reads nothing (returns 0). Reads run on one thread.
+  static void SetReadBudget(int64_t bytes) { sReadBudget = bytes; }
+  static int64_t ReadBudget() { return sReadBudget; }
+
   int32_t GetOSError() const { return mSocketError; }
   bool ReceivedRelease() const { return mReceivedRelease; }
 
@@ -90,6 +97,7 @@ class PCSBSocket {
   bool mReceivedRelease = false;  // a receive returned 0 bytes: the peer closed its side
   bool mSentRelease = false;      // never set by this system; read by ReadData
   bool mIsAServer = false;
+  static inline int64_t sReadBudget = -1;
   // ConnectAny: the addresses, the next one to try, the port, the attempts.
   std::vector<sock_address> mAddrs;
   size_t mNextAddr = 0;

@@ -1,7 +1,10 @@
 // http_class: the six download slots, the proxy choice and net_check.
 #include "net/http.h"
 
+#include <cstdlib>
+
 #include "net/PCSBSocket.h"
+#include "util/UTL_cmdline.h"
 #include "util/log.h"
 #include "util/log_header.h"
 #include "util/report.h"
@@ -111,6 +114,24 @@ progress progress_of(down_class& d) {
 
 }  // namespace
 
+int64_t http_class::MaxRateBytes() const {
+  const std::string run = cmdline.get_option("--max_rate");  // checked when the command line was read
+  const int64_t kb = run.empty() ? MaxRate_kb : std::atoll(run.c_str());
+  return kb > 0 ? kb * 1024 : 0;
+}
+
+void http_class::ProcessWithinRate(int o, down_class* d) {
+  mRate.set_rate(MaxRateBytes());
+  bool busy[kSlots];
+  for (int i = 0; i < kSlots; ++i) busy[i] = mSlots[i] != nullptr;
+  mRate.refill(xtim.real_time, busy);
+  const int64_t allowed = mRate.allowance(o);
+  PCSBSocket::SetReadBudget(allowed);
+  d->DoProcessing();
+  if (allowed >= 0) mRate.spend(o, allowed - PCSBSocket::ReadBudget());
+  PCSBSocket::SetReadBudget(-1);
+}
+
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
                               int64_t body_limit, bool quiet) {
   last_over_limit = false;
@@ -170,7 +191,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   if (!d) return 0;
 
   const progress before = progress_of(*d);
-  d->DoProcessing();
+  ProcessWithinRate(o, d);
   if (!d->IsDone() && !d->IsComplete()) {
     if (!d->IsErr()) {
       if (xtim.real_time - d->last_read_time > kDownloadStallSeconds) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "net/http_proxy.h"
+#include "net/rate_bucket.h"
 
 class PCSBSocket;
 class sock_lookup;
@@ -190,6 +191,12 @@ class http_class {
   std::string ProxyHost;      // host name or dotted IPv4; empty = no proxy
   std::string ProxyPort_str;  // the port as kept in the preferences file
   int32_t ProxyPort_int = 0;  // 0 = no proxy
+  // The download rate limit in KiB per second over every slot (the
+  // preference _max_rate_kb); 0 = unlimited. --max_rate=KB replaces it for
+  // the run without being saved.
+  int32_t MaxRate_kb = 0;
+  // The limit in force, in bytes per second (0 = none).
+  int64_t MaxRateBytes() const;
 
   // Stops the download in slot `o`, if any, and empties the slot: its socket
   // and its destination file are closed; the file stays on disk as far as it
@@ -201,6 +208,9 @@ class http_class {
 
  private:
   std::unique_ptr<down_class> mSlots[kSlots];  // null = slot free
+  rate_bucket mRate;                           // the rate limit's tokens
+  // One slice of slot `o`'s download within the rate limit's tokens.
+  void ProcessWithinRate(int o, down_class* d);
 
  public:
   // The download in each slot, to be read (progress, state); null = slot

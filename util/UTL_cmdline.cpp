@@ -107,8 +107,19 @@ cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std
           "--vendor_host needs HOST, HOST:PORT or [IPv6]:PORT (port 1 to 65535), not \"" + value + "\"";
       return out;
     }
+    if (name == "--max_rate" && !cmdline_valid_rate(value)) {
+      out.error = "--max_rate needs a whole number of KiB per second (0 = unlimited), not \"" + value + "\"";
+      return out;
+    }
   }
   return out;
+}
+
+bool cmdline_valid_rate(const std::string& text) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
 }
 
 bool cmdline_valid_host_port(const std::string& text) {
@@ -210,6 +221,8 @@ std::string cmdline_usage_text() {
   u += "  --vendor_host=HOST[:PORT]\n";
   u += "                           web host that serves serverlist9.txt (port 80 if none);\n";
   u += "                           an IPv6 address goes in brackets: [::1]:8080\n";
+  u += "  --max_rate=KB            download at most KB KiB per second over all streams\n";
+  u += "                           during this run (0 = unlimited; not saved)\n";
   u += "  --pref:TAG=VALUE         use VALUE for one setting during this run; it is saved\n";
   u += "                           at a normal exit. TAG is one of:\n";
   u += "                             _use_max_cpu      1: never sleep between frames\n";
@@ -221,6 +234,7 @@ std::string cmdline_usage_text() {
   u += "                             _proxy_host       HTTP proxy host (empty: no proxy)\n";
   u += "                             _proxy_port       HTTP proxy port, as text\n";
   u += "                             _proxy_port_int   HTTP proxy port, as a number\n";
+  u += "                             _max_rate_kb      download limit in KiB/s, 0 = none\n";
   u += "  --fps_test               unattended: alerts go to the log only (a fatal one\n";
   u += "                           ends with exit code 1); settings are not saved\n";
   u += "  --lock_main_thread       keep the main thread on the first processor\n";

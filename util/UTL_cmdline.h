@@ -63,6 +63,9 @@ bool cmdline_ends_at_once(int argc, const char* const* argv);
 // 1..65535.
 bool cmdline_valid_host_port(const std::string& text);
 
+// True when `text` is a whole number of KiB per second for --max_rate.
+bool cmdline_valid_rate(const std::string& text);
+
 // The usage text of -h/--help: every option and where the files are.
 std::string cmdline_usage_text();
 // "Skyvane 9.00 Beta-25 (Installer 90025)"
