@@ -1,10 +1,9 @@
 #include "net/PCSBSocket.h"
 
+#include <cerrno>
 #include <climits>
 
-#include "platform/sockets.h"
-
-PCSBSocket::PCSBSocket(uint16_t inPort, bool inServer) {
+PCSBSocket::PCSBSocket(uint16_t inPort, bool inServer) : mBindPort(inPort) {
   int err = sock_open_tcp4(&mWinSocket);
   if (err != 0) {
     mWinSocket = -1;
@@ -54,6 +53,55 @@ void PCSBSocket::Connect(uint32_t inIP, uint16_t inPort) {
     SetError(err);
 }
 
+void PCSBSocket::ConnectAny(const std::vector<sock_address>& inAddrs, uint16_t inPort) {
+  mAddrs = inAddrs;
+  mNextAddr = 0;
+  mPort = inPort;
+  if (mAddrs.empty()) {
+    SetError(EDESTADDRREQ);
+    return;
+  }
+  ConnectNext();
+}
+
+void PCSBSocket::ConnectNext() {
+  while (mNextAddr < mAddrs.size()) {
+    const sock_address& a = mAddrs[mNextAddr++];
+    // A socket whose connect failed cannot be used for another: each attempt
+    // after the first (or of another family) gets a fresh one.
+    if (mAttempts > 0 || a.family != mFamily || mWinSocket < 0 || mSocketStatus == pcsbstatus_Error) {
+      sock_close(mWinSocket);
+      mWinSocket = -1;
+      mFamily = a.family;
+      int err = sock_open_tcp(a.family, &mWinSocket);
+      if (err == 0) {
+        (void)sock_set_nodelay(mWinSocket);
+        err = sock_bind_any_family(mWinSocket, a.family, mBindPort);
+      }
+      if (err != 0) {
+        sock_close(mWinSocket);
+        mWinSocket = -1;
+        ++mAttempts;
+        SetError(err);
+        continue;
+      }
+      (void)sock_set_nonblocking(mWinSocket);
+      mSocketStatus = pcsbstatus_Ready;
+      mSocketError = 0;
+    }
+    ++mAttempts;
+    mSocketStatus = pcsbstatus_Connecting;
+    mSocketError = 0;
+    const int err = sock_connect_to(mWinSocket, a, mPort);
+    if (err == 0) {
+      mSocketStatus = pcsbstatus_Connected;
+      return;
+    }
+    if (sock_in_progress(err)) return;
+    SetError(err);  // refused at once, unreachable, or a family this machine lacks
+  }
+}
+
 PCSB_Status PCSBSocket::GetStatus() {
   if (mSocketStatus == pcsbstatus_Ready && mIsAServer) {
     sock_poll_out p = sock_poll(mWinSocket, true, false);
@@ -75,6 +123,7 @@ PCSB_Status PCSBSocket::GetStatus() {
       // error is checked as well so that no failed connect ever counts as made.
       bool ok = p.writable && !p.exceptional && sock_pending_error(mWinSocket) == 0;
       mSocketStatus = ok ? pcsbstatus_Connected : pcsbstatus_Disconnected;
+      if (!ok && mNextAddr < mAddrs.size()) ConnectNext();  // another address of the name may answer
     }
   }
   return mSocketStatus;
@@ -82,10 +131,14 @@ PCSB_Status PCSBSocket::GetStatus() {
 
 int32_t PCSBSocket::ReadData(void* outBuf, int32_t inLength) {
   if (mSocketStatus == pcsbstatus_Error) return -1;  // keep the first failure and its code
+  if (sReadBudget >= 0 && sReadBudget < inLength) inLength = static_cast<int32_t>(sReadBudget);
   if (inLength <= 0) return 0;
   int err = 0;
   long n = sock_recv(mWinSocket, outBuf, static_cast<size_t>(inLength), &err);
-  if (n > 0) return static_cast<int32_t>(n);
+  if (n > 0) {
+    if (sReadBudget >= 0) sReadBudget -= n;
+    return static_cast<int32_t>(n);
+  }
   if (n == 0) {
     mReceivedRelease = true;
     if (mSentRelease) {

@@ -1,5 +1,5 @@
 #pragma once
-// One IPv4 TCP stream socket, safe to drive from the installer's per-frame
+// One TCP stream socket (IPv4 or IPv6), safe to drive from the installer's per-frame
 // pass: every operation returns at once and the socket carries a coarse state
 // that the caller polls. Failures never throw and never show anything; they
 // are recorded in the status (and, for pcsbstatus_Error, in GetOSError).
@@ -12,6 +12,9 @@
 // connected, http_WriteData / ReadData; Disconnect when the expected data are
 // in; delete through the virtual destructor.
 #include <cstdint>
+#include <vector>
+
+#include "platform/sockets.h"
 
 enum PCSB_Status : uint8_t {
   pcsbstatus_Ready = 1,         // created, not connecting (initial state)
@@ -43,6 +46,16 @@ class PCSBSocket {
   // LookupAddress, `inPort` in host order.
   void Connect(uint32_t inIP, uint16_t inPort);
 
+  // Starts a connection to the first of `inAddrs` (either family), `inPort` in
+  // host order. When an attempt fails (refused, unreachable, no such family on
+  // this machine) the next address is tried, here or in a later GetStatus,
+  // and the socket stays Connecting meanwhile; the last attempt's outcome is
+  // the socket's. An empty list leaves the socket in Error (EDESTADDRREQ).
+  void ConnectAny(const std::vector<sock_address>& inAddrs, uint16_t inPort);
+  // Connection attempts started by ConnectAny so far (1 when the first
+  // address answered).
+  int ConnectAttempts() const { return mAttempts; }
+
   // The status after one zero-time-out poll (only Ready servers and Connecting
   // sockets are polled; other states are returned unchanged).
   PCSB_Status GetStatus();
@@ -59,6 +72,13 @@ class PCSBSocket {
   // is Error. The handle stays open until destruction.
   void Disconnect();
 
+  // The bytes every ReadData together may still take (-1: no limit). The
+  // client manager sets it around one download's slice to apply its rate
+  // limit; a read takes at most what is left and counts what it took, and
+  // with nothing left it reads nothing (returns 0). Reads run on one thread.
+  static void SetReadBudget(int64_t bytes) { sReadBudget = bytes; }
+  static int64_t ReadBudget() { return sReadBudget; }
+
   int32_t GetOSError() const { return mSocketError; }
   bool ReceivedRelease() const { return mReceivedRelease; }
 
@@ -67,6 +87,9 @@ class PCSBSocket {
   // A failed read or write: 0 when it would block, -1 (Disconnected or
   // Error) otherwise.
   int32_t IoFailure(int err, bool sending);
+  // Tries the addresses of ConnectAny from mNextAddr on until one connects
+  // or is under way; the last failure stays when none is left.
+  void ConnectNext();
 
   int mWinSocket = -1;  // file descriptor; -1 when creation failed
   PCSB_Status mSocketStatus = pcsbstatus_Ready;
@@ -74,4 +97,12 @@ class PCSBSocket {
   bool mReceivedRelease = false;  // a receive returned 0 bytes: the peer closed its side
   bool mSentRelease = false;      // never set by this system; read by ReadData
   bool mIsAServer = false;
+  static inline int64_t sReadBudget = -1;
+  // ConnectAny: the addresses, the next one to try, the port, the attempts.
+  std::vector<sock_address> mAddrs;
+  size_t mNextAddr = 0;
+  uint16_t mPort = 0;
+  uint16_t mBindPort = 0;  // the constructor's local port, for a socket made again
+  int mFamily = 4;         // the family of mWinSocket
+  int mAttempts = 0;
 };

@@ -114,12 +114,13 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   if (rel_path) mDestFileName = rel_path;  // the program-folder prefix is empty in the installer
   last_read_time = xtim.real_time;
 
-  const bool proxied = http.UseProxy(mServerName.c_str(), inPort);
-  const std::string contact = proxied ? http.ProxyHost : mServerName;
+  const http_proxy_choice proxy = http.ProxyFor(mServerName);
+  const bool proxied = proxy.use;
+  const std::string contact = proxied ? proxy.host : mServerName;
   // A proxy port outside 1..65535 (a damaged preferences file) must not wrap
   // round to some other port; the download fails like an unknown proxy.
-  const bool bad_proxy_port = proxied && (http.ProxyPort_int < 1 || http.ProxyPort_int > 65535);
-  mConnectPort = proxied ? static_cast<uint16_t>(http.ProxyPort_int) : inPort;
+  const bool bad_proxy_port = proxied && (proxy.port < 1 || proxy.port > 65535);
+  mConnectPort = proxied ? static_cast<uint16_t>(proxy.port) : inPort;
 
   std::string req = inIsPost ? "POST " : "GET ";
   if (proxied) {
@@ -130,6 +131,7 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   req += escaped_path(inURL ? inURL : "");
   req += " HTTP/1.1\r\n";
   for (const auto& [name, value] : inExtraFields) req += name + ": " + without_line_breaks(value) + "\r\n";
+  if (proxied && !proxy.auth.empty()) req += "Proxy-Authorization: " + proxy.auth + "\r\n";
   if (inContentBuffer) req += "Content-Length: " + std::to_string(inContentBufferLength) + "\r\n";
   req += "\r\n";
   mOutBuf.assign(req.begin(), req.end());
@@ -139,12 +141,12 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   // Dotted addresses connect at once. Names are looked up off this thread, so
   // a slow or absent name server never freezes the installer's pass; until the
   // answer comes the object reads as connecting.
-  uint32_t ip = 0;
+  sock_address numeric;
   if (bad_proxy_port) {
-    xer << "HTTP: proxy port " << http.ProxyPort_int << " is not a port\n";
+    xer << "HTTP: proxy port " << proxy.port << " is not a port\n";
     LookupFailed();
-  } else if (sock_parse_ipv4(contact, &ip)) {
-    StartConnection(ip);
+  } else if (sock_parse_numeric(contact, &numeric)) {
+    StartConnection({numeric});
   } else if (contact.empty()) {
     LookupFailed();
   } else {
@@ -157,11 +159,12 @@ down_class::~down_class() {
   if (mDestFile) std::fclose(mDestFile);
 }
 
-void down_class::StartConnection(uint32_t ip) {
+// Every address of the name is tried in turn until one connects.
+void down_class::StartConnection(const std::vector<sock_address>& addrs) {
   mResponseNum = -1;
   SetState(state::kConnecting);
   mSocket = std::make_unique<PCSBSocket>(0, false);
-  mSocket->Connect(ip, mConnectPort);
+  mSocket->ConnectAny(addrs, mConnectPort);
 }
 
 void down_class::LookupFailed() {
@@ -204,15 +207,15 @@ PCSB_Status down_class::FollowSocket() {
 
 void down_class::DoProcessing() {
   if (mLookup) {
-    uint32_t ip = 0;
-    const int found = mLookup->poll(&ip);
+    std::vector<sock_address> addrs;
+    const int found = mLookup->poll(&addrs);
     if (found == 0) return;
     mLookup.reset();
     if (found < 0) {
       LookupFailed();
       return;
     }
-    StartConnection(ip);
+    StartConnection(addrs);
   }
   if (!mSocket) return;
   const PCSB_Status st = FollowSocket();

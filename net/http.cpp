@@ -2,8 +2,10 @@
 #include "net/http.h"
 
 #include <cctype>
+#include <cstdlib>
 
 #include "net/PCSBSocket.h"
+#include "util/UTL_cmdline.h"
 #include "util/log.h"
 #include "util/log_header.h"
 #include "util/report.h"
@@ -30,12 +32,25 @@ bool is_dirchar(char c) {
   return c == '/' || c == '\\';
 }
 
-// "name" or "name:PORT" into its parts; port 80 when none is given. A port
-// that is not a number from 1 to 65535 leaves the whole text as the name, so
-// that it fails to resolve and the download fails like any unknown server.
+// "name", "name:PORT", "[IPv6]" or "[IPv6]:PORT" into its parts (the
+// brackets dropped); port 80 when none is given. A port that is not a number
+// from 1 to 65535 leaves the whole text as the name, so that it fails to
+// resolve and the download fails like any unknown server. An IPv6 literal
+// without brackets is taken whole, with port 80: its last group is no port.
 void split_host_port(const std::string& server, std::string* host, uint16_t* port) {
   *host = server;
   *port = 80;
+  if (!server.empty() && server.front() == '[') {
+    const size_t close = server.find(']');
+    if (close == std::string::npos) return;
+    if (close + 1 == server.size()) {
+      *host = server.substr(1, close - 1);
+      return;
+    }
+    if (server[close + 1] != ':') return;
+  } else if (server.find(':') != server.rfind(':')) {
+    return;
+  }
   const size_t colon = server.rfind(':');
   if (colon == std::string::npos) return;
   const std::string digits = server.substr(colon + 1);
@@ -46,8 +61,16 @@ void split_host_port(const std::string& server, std::string* host, uint16_t* por
     value = value * 10 + static_cast<unsigned>(c - '0');
   }
   if (value == 0 || value > 65535) return;
-  *host = server.substr(0, colon);
+  const bool bracketed = server.front() == '[';
+  *host = bracketed ? server.substr(1, colon - 2) : server.substr(0, colon);
   *port = static_cast<uint16_t>(value);
+}
+
+std::string host_of(const std::string& server) {
+  std::string host;
+  uint16_t port = 80;
+  split_host_port(server, &host, &port);
+  return host;
 }
 
 }  // namespace
@@ -256,6 +279,24 @@ bool http_class::follow_redirect(int o, const std::string& location, const std::
   return true;
 }
 
+int64_t http_class::MaxRateBytes() const {
+  const std::string run = cmdline.get_option("--max_rate");  // checked when the command line was read
+  const int64_t kb = run.empty() ? MaxRate_kb : std::atoll(run.c_str());
+  return kb > 0 ? kb * 1024 : 0;
+}
+
+void http_class::ProcessWithinRate(int o, down_class* d) {
+  mRate.set_rate(MaxRateBytes());
+  bool busy[kSlots];
+  for (int i = 0; i < kSlots; ++i) busy[i] = mSlots[i] != nullptr;
+  mRate.refill(xtim.real_time, busy);
+  const int64_t allowed = mRate.allowance(o);
+  PCSBSocket::SetReadBudget(allowed);
+  d->DoProcessing();
+  if (allowed >= 0) mRate.spend(o, allowed - PCSBSocket::ReadBudget());
+  PCSBSocket::SetReadBudget(-1);
+}
+
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
                               int64_t body_limit, bool quiet, int64_t resume_from) {
   last_over_limit = false;
@@ -307,7 +348,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   if (!d) return 0;
 
   const progress before = progress_of(*d);
-  d->DoProcessing();
+  ProcessWithinRate(o, d);
   if (!d->IsDone() && !d->IsComplete()) {
     if (!d->IsErr()) {
       if (xtim.real_time - d->last_read_time > kDownloadStallSeconds) {
@@ -361,6 +402,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
     abandon(o);
     return 2;
   }
+  http_note_proxy_refusal(*d, host_of(server));
   xer << "HTTP Error for " << rel_path << "\n"
       << "   server     =" << server << "\n"
       << "   file       =" << file << "\n"

@@ -14,12 +14,16 @@
 #include <utility>
 #include <vector>
 
+#include "net/http_proxy.h"
+#include "net/rate_bucket.h"
+
 class PCSBSocket;
 class sock_lookup;
+struct sock_address;
 enum PCSB_Status : uint8_t;
 
 // One HTTP request and its response. The constructor builds the request and
-// starts reaching the server (or the proxy): a dotted address is connected to
+// starts reaching the server (or the proxy): a numeric address is connected to
 // at once, a name is first looked up off the calling thread; each
 // DoProcessing sends what the socket takes, reads at most one 64 KiB chunk,
 // parses the header and streams the body straight into the destination file.
@@ -39,7 +43,7 @@ class down_class {
     kOver,            // disconnected: the transfer is over, whole or not (3)
   };
 
-  // `inServerIP`: host name or dotted IPv4 (no port); `inPort`: host order;
+  // `inServerIP`: host name, dotted IPv4 or IPv6 (brackets optional; no port); `inPort`: host order;
   // `inURL`: path part of the request (spaces are sent as %20);
   // `inExtraFields`: header fields sent in name order (a proxied request needs
   // "Host"); `inContentBuffer`/`inContentBufferLength`: request body or null;
@@ -132,7 +136,7 @@ class down_class {
   // Reads the socket's status and moves the state after it; returns it.
   PCSB_Status FollowSocket();
   void Exchange();
-  void StartConnection(uint32_t ip);
+  void StartConnection(const std::vector<sock_address>& addrs);
   void LookupFailed();
   void ScanHeader();
   void ParseLine(const char* line, size_t len);
@@ -177,6 +181,10 @@ class http_class {
   // True when a proxy is configured (host set, port not 0) and `inIP` does not
   // end with an entry of gProxyExclude. The port argument is not used.
   bool UseProxy(const char* inIP, uint16_t inPort) const;
+  // The proxy for a download from `host` (no port, no brackets): the
+  // preferences' when they name one (UseProxy decides), else the
+  // environment's http_proxy unless no_proxy names the host.
+  http_proxy_choice ProxyFor(const std::string& host) const;
 
   // Polls download slot `o` (0..5): the first call on an empty slot starts
   // fetching http://`server``file` into `rel_path`; later calls advance it.
@@ -217,6 +225,12 @@ class http_class {
   std::string ProxyHost;      // host name or dotted IPv4; empty = no proxy
   std::string ProxyPort_str;  // the port as kept in the preferences file
   int32_t ProxyPort_int = 0;  // 0 = no proxy
+  // The download rate limit in KiB per second over every slot (the
+  // preference _max_rate_kb); 0 = unlimited. --max_rate=KB replaces it for
+  // the run without being saved.
+  int32_t MaxRate_kb = 0;
+  // The limit in force, in bytes per second (0 = none).
+  int64_t MaxRateBytes() const;
 
   // Stops the download in slot `o`, if any, and empties the slot: its socket
   // and its destination file are closed; the file stays on disk as far as it
@@ -245,6 +259,9 @@ class http_class {
   // A finished redirect in slot `o`: true when it was followed (a new
   // download runs in the slot); false with the reason in *why.
   bool follow_redirect(int o, const std::string& location, const std::string& rel_path, std::string* why);
+  rate_bucket mRate;  // the rate limit's tokens
+  // One slice of slot `o`'s download within the rate limit's tokens.
+  void ProcessWithinRate(int o, down_class* d);
 
  public:
   // The download in each slot, to be read (progress, state); null = slot

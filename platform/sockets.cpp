@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -57,6 +58,39 @@ int sock_bind_any(int fd, uint16_t port_host) {
   a.sin_addr.s_addr = htonl(INADDR_ANY);
   a.sin_port = htons(port_host);
   return ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : errno;
+}
+
+int sock_open_tcp(int family, int* fd) {
+  if (family != 4 && family != 6) {
+    *fd = -1;
+    return EAFNOSUPPORT;
+  }
+  *fd = ::socket(family == 6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  return *fd < 0 ? errno : 0;
+}
+
+int sock_bind_any_family(int fd, int family, uint16_t port_host) {
+  if (family != 6) return sock_bind_any(fd, port_host);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_any;
+  a.sin6_port = htons(port_host);
+  return ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : errno;
+}
+
+int sock_connect_to(int fd, const sock_address& addr, uint16_t port_host) {
+  if (addr.family == 4) {
+    uint32_t ip = 0;
+    std::memcpy(&ip, addr.bytes, 4);
+    return sock_connect(fd, ip, port_host);
+  }
+  if (addr.family != 6) return EAFNOSUPPORT;
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  std::memcpy(&a.sin6_addr, addr.bytes, 16);
+  a.sin6_scope_id = addr.scope_id;
+  a.sin6_port = htons(port_host);
+  return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : errno;
 }
 
 int sock_listen(int fd, int backlog) {
@@ -150,18 +184,110 @@ bool sock_resolve_ipv4(const std::string& name, uint32_t* ip_net) {
   return found;
 }
 
+namespace {
+
+bool address_of(const sockaddr* sa, sock_address* out) {
+  *out = sock_address{};
+  if (sa->sa_family == AF_INET) {
+    out->family = 4;
+    std::memcpy(out->bytes, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, 4);
+    return true;
+  }
+  if (sa->sa_family == AF_INET6) {
+    const auto* a6 = reinterpret_cast<const sockaddr_in6*>(sa);
+    out->family = 6;
+    std::memcpy(out->bytes, &a6->sin6_addr, 16);
+    out->scope_id = a6->sin6_scope_id;
+    return true;
+  }
+  return false;
+}
+
+bool same_address(const sock_address& a, const sock_address& b) {
+  return a.family == b.family && a.scope_id == b.scope_id && std::memcmp(a.bytes, b.bytes, 16) == 0;
+}
+
+}  // namespace
+
+bool sock_parse_numeric(const std::string& text, sock_address* out) {
+  std::string t = text;
+  const bool bracketed = t.size() >= 2 && t.front() == '[' && t.back() == ']';
+  if (bracketed) t = t.substr(1, t.size() - 2);
+  if (t.empty()) return false;
+  uint32_t ip = 0;
+  if (t.find(':') == std::string::npos) {
+    if (bracketed) return false;  // brackets hold IPv6 only
+    if (!sock_parse_ipv4(t, &ip)) return false;
+    *out = sock_address{};
+    out->family = 4;
+    std::memcpy(out->bytes, &ip, 4);
+    return true;
+  }
+  // An IPv6 literal, possibly with a zone ("%eth0"): getaddrinfo with
+  // AI_NUMERICHOST parses both and never asks a name server.
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* res = nullptr;
+  if (::getaddrinfo(t.c_str(), nullptr, &hints, &res) != 0 || !res) return false;
+  const bool ok = res->ai_addr && address_of(res->ai_addr, out);
+  ::freeaddrinfo(res);
+  return ok;
+}
+
+bool sock_resolve(const std::string& name, std::vector<sock_address>* out) {
+  out->clear();
+  if (name.empty()) return false;
+  sock_address numeric;
+  if (sock_parse_numeric(name, &numeric)) {
+    out->push_back(numeric);
+    return true;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  // No AI_ADDRCONFIG: it hides ::1 on a machine whose only IPv6 is the
+  // loopback; an address of a family the machine cannot reach fails its
+  // connect at once and the next one is tried.
+  addrinfo* res = nullptr;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &res) != 0 || !res) return false;
+  for (addrinfo* r = res; r; r = r->ai_next) {
+    sock_address a;
+    if (!r->ai_addr || !address_of(r->ai_addr, &a)) continue;
+    bool seen = false;
+    for (const sock_address& b : *out) seen = seen || same_address(a, b);
+    if (!seen) out->push_back(a);
+  }
+  ::freeaddrinfo(res);
+  return !out->empty();
+}
+
+std::string sock_address_text(const sock_address& addr) {
+  char buf[INET6_ADDRSTRLEN] = {};
+  if (addr.family == 4) {
+    ::inet_ntop(AF_INET, addr.bytes, buf, sizeof buf);
+    return buf;
+  }
+  if (addr.family == 6) {
+    ::inet_ntop(AF_INET6, addr.bytes, buf, sizeof buf);
+    return std::string("[") + buf + "]";
+  }
+  return "";
+}
+
 struct sock_lookup::state {
   std::mutex mu;
   int result = 0;
-  uint32_t ip = 0;
+  std::vector<sock_address> addrs;
 };
 
 sock_lookup::sock_lookup(const std::string& name) : state_(std::make_shared<state>()) {
   auto work = [st = state_, name] {
-    uint32_t ip = 0;
-    const bool ok = sock_resolve_ipv4(name, &ip);
+    std::vector<sock_address> addrs;
+    const bool ok = sock_resolve(name, &addrs);
     std::lock_guard<std::mutex> lock(st->mu);
-    st->ip = ip;
+    st->addrs = std::move(addrs);
     st->result = ok ? 1 : -1;
   };
   try {
@@ -173,9 +299,9 @@ sock_lookup::sock_lookup(const std::string& name) : state_(std::make_shared<stat
 
 sock_lookup::~sock_lookup() = default;
 
-int sock_lookup::poll(uint32_t* ip_net) {
+int sock_lookup::poll(std::vector<sock_address>* addrs) {
   std::lock_guard<std::mutex> lock(state_->mu);
-  if (state_->result == 1) *ip_net = state_->ip;
+  if (state_->result == 1) *addrs = state_->addrs;
   return state_->result;
 }
 
@@ -185,4 +311,24 @@ std::string sock_ipv4_text(uint32_t ip_net) {
   a.s_addr = ip_net;
   ::inet_ntop(AF_INET, &a, buf, sizeof buf);
   return buf;
+}
+
+sock_proxy_env sock_proxy_environment() {
+  sock_proxy_env e;
+  for (const char* name : {"http_proxy", "HTTP_PROXY"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) {
+      e.proxy = v;
+      e.proxy_var = name;
+      break;
+    }
+  }
+  for (const char* name : {"no_proxy", "NO_PROXY"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) {
+      e.no_proxy = v;
+      break;
+    }
+  }
+  return e;
 }

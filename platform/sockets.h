@@ -1,12 +1,13 @@
 #pragma once
-// BSD sockets for the socket wrapper: IPv4 TCP, non-blocking, zero-time-out
-// polls. Handles are file descriptors (-1 = none); every error result is the
+// BSD sockets for the socket wrapper: TCP over IPv4 or IPv6, non-blocking,
+// zero-time-out polls. Handles are file descriptors (-1 = none); every error result is the
 // system's errno value. Nothing here waits for the network, except a host-name
 // look-up (see sock_resolve_ipv4).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // How the socket wrapper treats a failed send or receive.
 enum class sock_err_kind {
@@ -21,6 +22,21 @@ sock_err_kind sock_classify(int err, bool sending);
 
 // Creates an IPv4 TCP stream socket. Returns 0 and sets `*fd`, or an errno.
 int sock_open_tcp4(int* fd);
+
+// An address of either family, in a form the layers above can hold without
+// the system's headers.
+struct sock_address {
+  int family = 0;          // 4 or 6; 0 = none
+  uint8_t bytes[16] = {};  // IPv4: the first 4 bytes, in network order
+  uint32_t scope_id = 0;   // IPv6 zone (link-local addresses)
+};
+
+// A TCP stream socket of the address's family (4 or 6). 0 and `*fd`, or an errno.
+int sock_open_tcp(int family, int* fd);
+// Binds to any local address of the family (4 or 6) and `port_host`.
+int sock_bind_any_family(int fd, int family, uint16_t port_host);
+// Starts a connection to `addr`, `port_host`; answers as sock_connect.
+int sock_connect_to(int fd, const sock_address& addr, uint16_t port_host);
 void sock_close(int fd);
 int sock_set_nodelay(int fd);      // TCP_NODELAY = 1; 0 or errno
 int sock_set_nonblocking(int fd);  // 0 or errno
@@ -59,6 +75,18 @@ int sock_shutdown_send(int fd);
 // not a dotted address. Never consults a resolver.
 bool sock_parse_ipv4(const std::string& text, uint32_t* ip_net);
 
+// A numeric address: dotted IPv4, or IPv6 with or without brackets ("::1",
+// "[::1]", "fe80::1%eth0"). Never consults a resolver.
+bool sock_parse_numeric(const std::string& text, sock_address* out);
+
+// Every address of a host name, of either family, in the resolver's order of
+// preference (getaddrinfo, duplicates dropped). A numeric address is answered
+// without a look-up. False when the name does not resolve.
+bool sock_resolve(const std::string& name, std::vector<sock_address>* out);
+
+// "1.2.3.4" or "[::1]".
+std::string sock_address_text(const sock_address& addr);
+
 // First IPv4 address of a host name (getaddrinfo, AF_INET). False when the name
 // does not resolve. A numeric address is answered without a look-up; a name
 // goes to the system resolver, which may wait briefly (hosts file, DNS).
@@ -74,8 +102,9 @@ class sock_lookup {
   ~sock_lookup();
   sock_lookup(const sock_lookup&) = delete;
   sock_lookup& operator=(const sock_lookup&) = delete;
-  // 0 still running; 1 resolved, `*ip_net` set (network byte order); -1 not found.
-  int poll(uint32_t* ip_net);
+  // 0 still running; 1 resolved, `*addrs` set (every address, both families,
+  // in the resolver's order); -1 not found.
+  int poll(std::vector<sock_address>* addrs);
 
  private:
   struct state;
@@ -84,3 +113,11 @@ class sock_lookup {
 
 // Dotted text of an address in network byte order.
 std::string sock_ipv4_text(uint32_t ip_net);
+
+// The proxy settings of the environment (the Linux convention): `proxy` from
+// http_proxy, else HTTP_PROXY; `no_proxy` from no_proxy, else NO_PROXY.
+// Empty when unset; `proxy_var` names the variable `proxy` came from.
+struct sock_proxy_env {
+  std::string proxy, proxy_var, no_proxy;
+};
+sock_proxy_env sock_proxy_environment();

@@ -239,6 +239,7 @@ void exchange_fields(scan_class& s) {
   io_text(s, "_proxy_host", http.ProxyHost);
   io_text(s, "_proxy_port", http.ProxyPort_str);
   io_int32(s, "_proxy_port_int", http.ProxyPort_int);
+  io_int32(s, "_max_rate_kb", http.MaxRate_kb);
 }
 }  // namespace
 

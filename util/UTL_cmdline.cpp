@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/sockets.h"
 #include "platform/system.h"
 #include "util/log.h"
 #include "util/log_header.h"
@@ -94,7 +95,12 @@ cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std
   if (plain.size() == 1) out.destination = cmdline_folder_path(plain[0], cwd);
   for (const auto& [name, value] : out.options) {
     if (name == "--vendor_host" && !cmdline_valid_host_port(value)) {
-      out.error = "--vendor_host needs HOST or HOST:PORT (port 1 to 65535), not \"" + value + "\"";
+      out.error =
+          "--vendor_host needs HOST, HOST:PORT or [IPv6]:PORT (port 1 to 65535), not \"" + value + "\"";
+      return out;
+    }
+    if (name == "--max_rate" && !cmdline_valid_rate(value)) {
+      out.error = "--max_rate needs a whole number of KiB per second (0 = unlimited), not \"" + value + "\"";
       return out;
     }
   }
@@ -111,12 +117,30 @@ std::string cmdline_folder_path(const std::string& folder, const std::string& cw
   return d;
 }
 
+bool cmdline_valid_rate(const std::string& text) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
 bool cmdline_valid_host_port(const std::string& text) {
   size_t colon = text.rfind(':');
-  std::string host = colon == std::string::npos ? text : text.substr(0, colon);
-  if (host.empty()) return false;
-  for (char c : host)
-    if (is_space(c) || c == '/' || c == ':') return false;
+  if (!text.empty() && text.front() == '[') {
+    // An IPv6 literal in brackets, "[::1]" or "[::1]:8080".
+    const size_t close = text.find(']');
+    sock_address a;
+    if (close == std::string::npos || !sock_parse_numeric(text.substr(0, close + 1), &a) || a.family != 6)
+      return false;
+    if (close + 1 == text.size()) return true;
+    if (text[close + 1] != ':') return false;
+    colon = close + 1;
+  } else {
+    std::string host = colon == std::string::npos ? text : text.substr(0, colon);
+    if (host.empty()) return false;
+    for (char c : host)
+      if (is_space(c) || c == '/' || c == ':') return false;
+  }
   if (colon == std::string::npos) return true;
   std::string port = text.substr(colon + 1);
   if (port.empty() || port.size() > 5) return false;
@@ -197,7 +221,10 @@ std::string cmdline_usage_text() {
   u += "  -h, --help               print this text and exit\n";
   u += "  --version                print the version and exit\n";
   u += "  --vendor_host=HOST[:PORT]\n";
-  u += "                           web host that serves serverlist9.txt (port 80 if none)\n";
+  u += "                           web host that serves serverlist9.txt (port 80 if none);\n";
+  u += "                           an IPv6 address goes in brackets: [::1]:8080\n";
+  u += "  --max_rate=KB            download at most KB KiB per second over all streams\n";
+  u += "                           during this run (0 = unlimited; not saved)\n";
   u += "  --pref:TAG=VALUE         use VALUE for one setting during this run; it is saved\n";
   u += "                           at a normal exit. TAG is one of:\n";
   u += "                             _use_max_cpu      1: never sleep between frames\n";
@@ -209,6 +236,7 @@ std::string cmdline_usage_text() {
   u += "                             _proxy_host       HTTP proxy host (empty: no proxy)\n";
   u += "                             _proxy_port       HTTP proxy port, as text\n";
   u += "                             _proxy_port_int   HTTP proxy port, as a number\n";
+  u += "                             _max_rate_kb      download limit in KiB/s, 0 = none\n";
   u += "  --fps_test               unattended: alerts go to the log only (a fatal one\n";
   u += "                           ends with exit code 1); settings are not saved\n";
   u += "  --lock_main_thread       keep the main thread on the first processor\n";
@@ -228,5 +256,9 @@ std::string cmdline_usage_text() {
   u += "             rewritten at every start. stack_crawl.txt is kept beside it.\n";
   u += "  Downloads: a private folder made for each run under " + platform_temp_base() + "\n";
   u += "             ($TMPDIR, else /tmp), removed at exit.\n";
+  u += "\n";
+  u += "Proxy: without _proxy_host, http_proxy (or HTTP_PROXY) is used, as\n";
+  u += "  http://[user:password@]host[:port]; no_proxy (or NO_PROXY) lists the hosts\n";
+  u += "  reached directly (names and their subdomains, separated by commas; * = all).\n";
   return u;
 }

@@ -64,8 +64,12 @@ std::string cmdline_folder_path(const std::string& folder, const std::string& cw
 // that printing the usage leaves the last run's log alone.
 bool cmdline_ends_at_once(int argc, const char* const* argv);
 
-// True when `text` is HOST or HOST:PORT with a port of 1..65535.
+// True when `text` is HOST, HOST:PORT, [IPv6] or [IPv6]:PORT with a port of
+// 1..65535.
 bool cmdline_valid_host_port(const std::string& text);
+
+// True when `text` is a whole number of KiB per second for --max_rate.
+bool cmdline_valid_rate(const std::string& text);
 
 // The usage text of -h/--help: every option and where the files are.
 std::string cmdline_usage_text();

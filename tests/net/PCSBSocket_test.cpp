@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "net_test_util.h"
+#include "platform/sockets.h"
 #include "support/test_support.h"
 
 namespace {
@@ -143,6 +145,88 @@ TEST(PCSBSocket, ServerSeesPendingConnection) {
   client.Connect(loopback(), static_cast<uint16_t>(port));
   EXPECT_TRUE(nettest::poll_until([&] { return server.GetStatus() == pcsbstatus_Connecting; }))
       << "a pending connection makes the listening socket Connecting";
+}
+
+TEST(PCSBSocket, NumericAddressesOfBothFamilies) {
+  struct Case {
+    const char* text;
+    int family;  // 0: not a numeric address
+  } cases[] = {
+      {"127.0.0.1", 4},
+      {"::1", 6},
+      {"[::1]", 6},
+      {"fe80::1%lo", 6},
+      {"[2001:db8::7]", 6},
+      {"localhost", 0},
+      {"", 0},
+      {"[::1", 0},
+      {"[]", 0},
+      {"[127.0.0.1]", 0},
+      {"1.2.3", 0},
+      {"mirror.example", 0},
+      {"::1]", 0},
+  };
+  for (const Case& c : cases) {
+    sock_address a;
+    EXPECT_EQ(sock_parse_numeric(c.text, &a) ? a.family : 0, c.family) << c.text;
+  }
+  sock_address v6;
+  ASSERT_TRUE(sock_parse_numeric("[::1]", &v6));
+  EXPECT_EQ(sock_address_text(v6), "[::1]");
+  std::vector<sock_address> all;
+  ASSERT_TRUE(sock_resolve("localhost", &all)) << "a name is looked up in every family";
+  bool v4_loopback = false;
+  for (const sock_address& a : all) v4_loopback = v4_loopback || sock_address_text(a) == "127.0.0.1";
+  EXPECT_TRUE(v4_loopback);
+  EXPECT_FALSE(sock_resolve("no-such-host.invalid", &all));
+}
+
+// A name's addresses are tried in turn: one that refuses (an IPv6 address
+// where nothing listens, or no IPv6 on this machine at all; another loopback
+// address) gives way to the next, and only the last failure ends the attempt.
+TEST(PCSBSocket, ConnectAnyTriesTheNextAddressWhenAConnectFails) {
+  Listener l;  // on 127.0.0.1 only
+  sock_address v6, other4, good;
+  ASSERT_TRUE(sock_parse_numeric("::1", &v6));
+  ASSERT_TRUE(sock_parse_numeric("127.0.0.2", &other4));
+  ASSERT_TRUE(sock_parse_numeric("127.0.0.1", &good));
+  PCSBSocket s(0, false);
+  s.ConnectAny({v6, other4, good}, static_cast<uint16_t>(l.port));
+  ASSERT_TRUE(nettest::poll_until([&] { return s.GetStatus() != pcsbstatus_Connecting; }));
+  ASSERT_EQ(s.GetStatus(), pcsbstatus_Connected) << "the third address listens";
+  EXPECT_EQ(s.ConnectAttempts(), 3);
+  const int peer = l.Accept();
+  ASSERT_GE(peer, 0);
+  EXPECT_EQ(s.http_WriteData("ping", 4), 4) << "the connection that was made carries data";
+  char buf[8] = {};
+  EXPECT_EQ(::recv(peer, buf, sizeof buf, 0), 4);
+  ::close(peer);
+
+  PCSBSocket none(0, false);
+  none.ConnectAny({v6, other4}, static_cast<uint16_t>(l.port));
+  ASSERT_TRUE(nettest::poll_until([&] { return none.GetStatus() != pcsbstatus_Connecting; }));
+  EXPECT_NE(none.GetStatus(), pcsbstatus_Connected) << "every address refused";
+  EXPECT_EQ(none.ConnectAttempts(), 2);
+}
+
+TEST(PCSBSocket, ConnectsOverIPv6) {
+  if (!testsupport::have_ipv6_loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+  const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(fd, 1), 0);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  sock_address v6;
+  ASSERT_TRUE(sock_parse_numeric("[::1]", &v6));
+  PCSBSocket s(0, false);
+  s.ConnectAny({v6}, ntohs(a.sin6_port));
+  ASSERT_TRUE(nettest::poll_until([&] { return s.GetStatus() != pcsbstatus_Connecting; }));
+  EXPECT_EQ(s.GetStatus(), pcsbstatus_Connected);
+  EXPECT_EQ(s.ConnectAttempts(), 1);
+  ::close(fd);
 }
 
 }  // namespace

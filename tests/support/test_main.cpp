@@ -28,6 +28,11 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", (home + ".config").c_str(), 1);
     setenv("XDG_STATE_HOME", (home + ".local/state").c_str(), 1);
     setenv("TMPDIR", tmp.c_str(), 1);
+    // The machine's proxy settings would send the tests' loopback requests
+    // elsewhere; a test that wants a proxy sets its own.
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"})
+      unsetenv(name);
   }
   // What the real program's start-up hands down to the lower layers.
   MACIBM_wire_lower_layers();

@@ -135,7 +135,17 @@ int listen_loopback(int backlog, int* port) {
   return fd;
 }
 
-static bool port_accepts(int port) {
+static bool port_accepts(int port, bool v6 = false) {
+  if (v6) {
+    int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    a.sin6_port = htons(static_cast<uint16_t>(port));
+    bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (fd >= 0) ::close(fd);
+    return ok;
+  }
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -146,7 +156,24 @@ static bool port_accepts(int port) {
   return ok;
 }
 
-Nginx::Nginx(const std::string& root, const std::string& extra_server_conf) {
+bool have_ipv6_loopback() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  socklen_t len = sizeof a;
+  bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 1) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+  const int port = ok ? ntohs(a.sin6_port) : 0;
+  ok = ok && port_accepts(port, true);
+  ::close(fd);
+  return ok;
+}
+
+Nginx::Nginx(const std::string& root, const std::string& extra_server_conf, const std::string& listen_ip)
+    : listen_ip_(listen_ip) {
+  const bool v6 = listen_ip.find(':') != std::string::npos;
   for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
     port_ = free_port();
     std::string conf = dir_ / "nginx.conf";
@@ -163,7 +190,8 @@ Nginx::Nginx(const std::string& root, const std::string& extra_server_conf) {
       << "  fastcgi_temp_path " << dir_.path() << "fastcgi;\n"
       << "  uwsgi_temp_path " << dir_.path() << "uwsgi;\n"
       << "  scgi_temp_path " << dir_.path() << "scgi;\n"
-      << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n"
+      << "  server {\n    listen " << (v6 ? "[" + listen_ip + "]" : listen_ip) << ":" << port_
+      << ";\n    root " << root << ";\n"
       << extra_server_conf << "\n  }\n}\n";
     write_file(conf, c.str());
     pid_t pid = ::fork();
@@ -172,7 +200,7 @@ Nginx::Nginx(const std::string& root, const std::string& extra_server_conf) {
       ::_exit(127);
     }
     for (int i = 0; i < 200; ++i) {
-      if (port_accepts(port_)) {
+      if (port_accepts(port_, v6)) {
         pid_ = pid;
         break;
       }
@@ -202,7 +230,8 @@ Nginx::~Nginx() {
 }
 
 std::string Nginx::host() const {
-  return "127.0.0.1:" + std::to_string(port_);
+  const bool v6 = listen_ip_.find(':') != std::string::npos;
+  return (v6 ? "[" + listen_ip_ + "]" : listen_ip_) + ":" + std::to_string(port_);
 }
 
 }  // namespace testsupport

@@ -57,17 +57,24 @@ int listen_loopback(int backlog, int* port);
 // the server block (locations that return errors, and the like).
 class Nginx {
  public:
-  explicit Nginx(const std::string& root, const std::string& extra_server_conf = "");
+  // `listen_ip`: "127.0.0.1", or "::1" for a server reached over IPv6 only.
+  explicit Nginx(const std::string& root, const std::string& extra_server_conf = "",
+                 const std::string& listen_ip = "127.0.0.1");
   ~Nginx();
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;
   int port() const { return port_; }
-  std::string host() const;  // "127.0.0.1:PORT"
+  std::string host() const;  // "127.0.0.1:PORT" or "[::1]:PORT"
 
  private:
   TempDir dir_;
   int port_ = 0;
   int pid_ = -1;
+  std::string listen_ip_;
 };
+
+// True when this machine can listen on and connect to ::1 (some containers
+// have no IPv6 at all).
+bool have_ipv6_loopback();
 
 }  // namespace testsupport

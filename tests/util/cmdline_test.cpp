@@ -113,6 +113,16 @@ TEST(CmdlineSplit, VendorHostIsChecked) {
   EXPECT_FALSE(cmdline_split_args({"--vendor_host=h:65536"}, "/").error.empty()) << "port too large";
   EXPECT_FALSE(cmdline_split_args({"--vendor_host=h:8x"}, "/").error.empty()) << "port not a number";
   EXPECT_FALSE(cmdline_split_args({"--vendor_host=h/x"}, "/").error.empty()) << "a path is not a host";
+  EXPECT_TRUE(cmdline_split_args({"--max_rate=0"}, "/").error.empty());
+  EXPECT_TRUE(cmdline_split_args({"--max_rate=512"}, "/").error.empty());
+  for (const char* bad : {"--max_rate", "--max_rate=", "--max_rate=-1", "--max_rate=1.5", "--max_rate=10k",
+                          "--max_rate=9999999999"})
+    EXPECT_FALSE(cmdline_split_args({bad}, "/").error.empty()) << bad;
+  for (const char* ok : {"--vendor_host=[::1]:8080", "--vendor_host=[::1]", "--vendor_host=[2001:db8::7]:80"})
+    EXPECT_TRUE(cmdline_split_args({ok}, "/").error.empty()) << ok;
+  for (const char* bad : {"--vendor_host=::1:8080", "--vendor_host=[::1", "--vendor_host=[::1]:",
+                          "--vendor_host=[::1]x", "--vendor_host=[mirror]:80", "--vendor_host=[::1]:0"})
+    EXPECT_FALSE(cmdline_split_args({bad}, "/").error.empty()) << bad;
 }
 
 TEST_F(CmdlineTest, InitArgsStoresOptionsAndDestination) {
@@ -166,6 +176,10 @@ const char* const kEveryOption[] = {"-h",
                                     "--help",
                                     "--version",
                                     "--vendor_host=HOST[:PORT]",
+                                    "--max_rate=KB",
+                                    "_max_rate_kb",
+                                    "http_proxy",
+                                    "no_proxy",
                                     "--pref:TAG=VALUE",
                                     "_use_max_cpu",
                                     "_rename_folder",
