@@ -661,37 +661,35 @@ TEST_F(HttpNginx, ThroughARealProxy) {
 }
 
 TEST(HttpProxy, ProxiedRequestBytes) {
-  ProxyGuard guard;
-  FaultServer proxy({Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
-  testsupport::TempDir out;
-  http.ProxyHost = "127.0.0.1";
-  http.ProxyPort_int = proxy.port();
-  // The server's name needs no look-up: only the proxy is contacted.
-  EXPECT_EQ(fetch(1, "mirror.invalid:8080", "/Skyvane 9/a b.zip", out / "ab.zip"), 1);
-  ASSERT_EQ(proxy.requests().size(), 1u);
-  EXPECT_EQ(proxy.requests()[0],
-            "GET http://mirror.invalid:8080/Skyvane%209/a%20b.zip HTTP/1.1\r\n"
-            "Connection: close\r\n"
-            "Host: mirror.invalid:8080\r\n"
-            "User-agent: Installer-LIN/a-25\r\n"
-            "\r\n")
-      << "a proxied request line carries http:// and the Host value before the path";
-}
-
-TEST(HttpProxy, BracketedServerKeepsItsBracketsInTheRequest) {
-  ProxyGuard guard;
-  FaultServer proxy({Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
-  testsupport::TempDir out;
-  http.ProxyHost = "127.0.0.1";
-  http.ProxyPort_int = proxy.port();
-  EXPECT_EQ(fetch(1, "[2001:db8::7]:8080", "/a.zip", out / "a.zip"), 1);
-  ASSERT_EQ(proxy.requests().size(), 1u);
-  EXPECT_EQ(proxy.requests()[0],
-            "GET http://[2001:db8::7]:8080/a.zip HTTP/1.1\r\n"
-            "Connection: close\r\n"
-            "Host: [2001:db8::7]:8080\r\n"
-            "User-agent: Installer-LIN/a-25\r\n"
-            "\r\n");
+  // The server's name needs no look-up: only the proxy is contacted. An
+  // IPv6 server keeps its brackets in the request line and the Host field.
+  const struct {
+    const char* server;
+    const char* file;
+    const char* request_line;
+  } cases[] = {
+      {"mirror.invalid:8080", "/Skyvane 9/a b.zip",
+       "GET http://mirror.invalid:8080/Skyvane%209/a%20b.zip HTTP/1.1"},
+      {"[2001:db8::7]:8080", "/a.zip", "GET http://[2001:db8::7]:8080/a.zip HTTP/1.1"},
+  };
+  for (const auto& c : cases) {
+    ProxyGuard guard;
+    FaultServer proxy({Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+    testsupport::TempDir out;
+    http.ProxyHost = "127.0.0.1";
+    http.ProxyPort_int = proxy.port();
+    EXPECT_EQ(fetch(1, c.server, c.file, out / "a.zip"), 1) << c.server;
+    ASSERT_EQ(proxy.requests().size(), 1u) << c.server;
+    EXPECT_EQ(proxy.requests()[0], std::string(c.request_line) +
+                                       "\r\n"
+                                       "Connection: close\r\n"
+                                       "Host: " +
+                                       c.server +
+                                       "\r\n"
+                                       "User-agent: Installer-LIN/a-25\r\n"
+                                       "\r\n")
+        << "a proxied request line carries http:// and the Host value before the path";
+  }
 }
 
 TEST(HttpProxy, UseProxyRules) {
