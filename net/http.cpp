@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "net/PCSBSocket.h"
+#include "net/http_proxy.h"
 #include "util/UTL_cmdline.h"
 #include "util/log.h"
 #include "util/log_header.h"
@@ -156,21 +157,6 @@ std::string without_dot_segments(const std::string& path) {
   return out.empty() ? "/" : out;
 }
 
-// %XX escapes decoded: the request line escapes the path again.
-std::string unescaped(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
 // Where a Location sends a download of http://`server``file`: absolute
 // (another host or port), network-path ("//host/path") or relative to the
 // file's folder. False with the reason for an address this program cannot
@@ -223,7 +209,7 @@ bool resolve_location(std::string loc, const std::string& server, const std::str
     *why = "an address with a query cannot be fetched";
     return false;
   }
-  *to_file = unescaped(without_dot_segments(path));
+  *to_file = percent_decoded(without_dot_segments(path));  // the request line escapes it again
   return true;
 }
 

@@ -24,19 +24,6 @@ int hex_value(char c) {
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-std::string percent_decoded(std::string_view s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && hex_value(s[i + 1]) >= 0 && hex_value(s[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(s[i + 1]) * 16 + hex_value(s[i + 2]));
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
 bool parse_port(std::string_view digits, int32_t* port) {
   if (digits.empty() || digits.size() > 5) return false;
   int32_t v = 0;
@@ -66,6 +53,19 @@ void note_once(const std::string& line) {
 }
 
 }  // namespace
+
+std::string percent_decoded(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && hex_value(s[i + 1]) >= 0 && hex_value(s[i + 2]) >= 0) {
+      out += static_cast<char>(hex_value(s[i + 1]) * 16 + hex_value(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
 
 bool parse_proxy_url(const std::string& text, proxy_url* out) {
   *out = proxy_url{};

@@ -4,6 +4,10 @@
 // hosts reached directly), as curl and wget read them.
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+// `s` with its %XX escapes decoded (a "%" without two hex digits stays).
+std::string percent_decoded(std::string_view s);
 
 // A proxy URL as the environment gives it: "[http://][user[:password]@]host[:port][/]".
 struct proxy_url {
