@@ -4,9 +4,11 @@
 // place, so a damaged member leaves no file and memory stays bounded however
 // large a member is (or claims to be).
 #include <unzip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -46,10 +48,7 @@ bool has_exec_bits(const unz_file_info64& info) {
 // after the last piece; on a mismatch the part file is discarded, so a damaged
 // member still leaves no file, and memory stays at one piece whatever size the
 // member's header claims.
-// `want`, when given, is what the file must be (its size and signature are
-// checked as it is written).
-int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& info,
-               const archive_one_file* want = nullptr) {
+int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& info) {
   int code = unzOpenCurrentFile(zf);
   if (code != UNZ_OK) {
     code = fail(code, __LINE__);
@@ -66,7 +65,6 @@ int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& i
     return code;
   }
   archive_detail::part_file out;
-  if (want) out.expect(want->max_bytes, want->md5);
   code = out.open(out_path);
   if (code != 0) {
     unzCloseCurrentFile(zf);
@@ -95,6 +93,100 @@ int unzip_file(unzFile zf, const std::string& out_path, const unz_file_info64& i
   }
   code = unzCloseCurrentFile(zf);  // UNZ_CRCERROR when the data does not match its checksum
   if (code == UNZ_OK) code = out.commit(has_exec_bits(info));
+  if (code != 0) {
+    code = fail(code, __LINE__);
+    log_unzip_failure(code, archive_detail::last_err_line(), out_path);
+  }
+  return code;
+}
+
+// Compressed bytes read from the archive per call.
+constexpr size_t kInputPiece = 1u << 20;
+
+// Inflates or copies the member's `info.compressed_size` bytes, which start
+// at `pos` in `in`, into `out`. 0 or a result code.
+int copy_member_data(std::FILE* in, ZPOS64_T pos, int method, const unz_file_info64& info,
+                     archive_detail::part_file& out, uLong* crc) {
+  if (fseeko(in, static_cast<off_t>(pos), SEEK_SET) != 0) return kErrZipRead;
+  const bool deflated = method == Z_DEFLATED;
+  std::unique_ptr<unsigned char[]> inbuf, outbuf;
+  try {
+    inbuf = std::make_unique_for_overwrite<unsigned char[]>(kInputPiece);
+    if (deflated) outbuf = std::make_unique_for_overwrite<unsigned char[]>(kReadPiece);
+  } catch (const std::bad_alloc&) {
+    return kErrNoMemory;
+  }
+  z_stream z{};
+  if (deflated && inflateInit2(&z, -MAX_WBITS) != Z_OK) return kErrNoMemory;
+  struct ender {
+    z_stream* z;
+    ~ender() {
+      if (z) inflateEnd(z);
+    }
+  } end_inflate{deflated ? &z : nullptr};
+
+  ZPOS64_T left = info.compressed_size, produced = 0;
+  bool ended = !deflated;  // stored data ends with its last byte
+  while (left > 0 && !(deflated && ended)) {
+    const size_t want = static_cast<size_t>(std::min<ZPOS64_T>(left, kInputPiece));
+    const size_t n = std::fread(inbuf.get(), 1, want, in);
+    if (n != want) return kErrZipRead;  // the archive ends early
+    left -= n;
+    if (!deflated) {
+      if (crc) *crc = crc32_z(*crc, inbuf.get(), n);
+      produced += n;
+      if (const int c = out.write(inbuf.get(), n); c != 0) return c;
+      continue;
+    }
+    z.next_in = inbuf.get();
+    z.avail_in = static_cast<uInt>(n);
+    // Until the piece is used up and no output is pending (a full output
+    // buffer may leave some): Z_BUF_ERROR then only asks for more input.
+    for (;;) {
+      z.next_out = outbuf.get();
+      z.avail_out = static_cast<uInt>(kReadPiece);
+      const int r = inflate(&z, Z_NO_FLUSH);
+      ended = r == Z_STREAM_END;
+      if (!ended && r != Z_OK && !(r == Z_BUF_ERROR && z.avail_in == 0)) return kErrZipRead;
+      const size_t got = kReadPiece - z.avail_out;
+      if (crc) *crc = crc32_z(*crc, outbuf.get(), got);
+      produced += got;
+      if (const int c = out.write(outbuf.get(), got); c != 0) return c;
+      if (ended || (z.avail_in == 0 && z.avail_out != 0)) break;
+    }
+  }
+  // Deflate data must end within the member; either kind must give exactly
+  // the size the archive states.
+  return ended && produced == info.uncompressed_size ? 0 : kErrZipRead;
+}
+
+// The selected member of a product file's archive, expanded to its part
+// file. Its bytes are read in large pieces and inflated here rather than
+// through unzReadCurrentFile: the file's published signature proves them, so
+// the zip checksum is only computed when no signature is given.
+int unzip_one_file(unzFile zf, const std::string& zip_file, const std::string& out_path,
+                   const unz_file_info64& info, const archive_one_file& want) {
+  constexpr unsigned long kEncrypted = 1;
+  int method = 0, level = 0;
+  int code = (info.flag & kEncrypted) != 0 ? kErrZipRead : unzOpenCurrentFile2(zf, &method, &level, 1);
+  ZPOS64_T pos = 0;
+  if (code == UNZ_OK) {
+    pos = unzGetCurrentFileZStreamPos64(zf);
+    unzCloseCurrentFile(zf);
+    if (method != 0 && method != Z_DEFLATED) code = kErrZipRead;  // no other kind is published
+    if (method == 0 && info.compressed_size != info.uncompressed_size) code = kErrZipRead;
+  }
+  archive_detail::part_file out;
+  out.expect(want.max_bytes, want.md5);
+  if (code == UNZ_OK) code = out.open(out_path);
+  if (code == 0) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(zip_file.c_str(), "rb"), &std::fclose);
+    uLong crc = crc32_z(0, nullptr, 0);
+    code = in ? copy_member_data(in.get(), pos, method, info, out, want.md5.empty() ? &crc : nullptr)
+              : kErrZipRead;
+    if (code == 0 && want.md5.empty() && crc != info.crc) code = UNZ_CRCERROR;
+    if (code == 0) code = out.commit(has_exec_bits(info));
+  }
   if (code != 0) {
     code = fail(code, __LINE__);
     log_unzip_failure(code, archive_detail::last_err_line(), out_path);
@@ -231,7 +323,7 @@ int expand_one_member(unzFile zf, const std::string& zip_file, const std::string
   if (code != UNZ_END_OF_LIST_OF_FILE) return fail(code, __LINE__);
   code = unzGoToFirstFile(zf);
   if (code != UNZ_OK) return fail(code, __LINE__);
-  return unzip_file(zf, out_path, info, &want);
+  return unzip_one_file(zf, zip_file, out_path, info, want);
 }
 
 struct unz_closer {

@@ -344,14 +344,21 @@ TEST_F(ArchiveTest, SevenZipRefusesNamesOutsideTheDestination) {
 // link, a device, a second member), other bytes or more bytes than announced
 // leave the old file and everything beside it as they were.
 TEST_F(ArchiveTest, OneFileArchiveHoldsExactlyThePublishedFile) {
-  const std::string published = "the published text\n";
+  // Large enough to span several read and inflate pieces; the run of zeros
+  // inflates from little input into many full output pieces.
+  std::string published = "the published bytes\n";
+  for (uint32_t r = 1; published.size() < (1200u << 10);) {
+    r = r * 1103515245u + 12345u;
+    published += static_cast<char>(r >> 24);
+  }
+  published += std::string(1u << 20, '\0');
   const auto in = [&](const std::string& rel, const std::string& bytes) {
     make_dirs(src() + rel.substr(0, rel.rfind('/')));
     write_file(src() + rel, bytes);
   };
   in("pub/readme.txt", published);
   in("other/readme.txt", "well-formed, but other bytes\n");
-  in("big/readme.txt", std::string(3000000, 'z'));
+  in("big/readme.txt", published + std::string(100000, 'z'));
   in("tree/readme.txt", published);
   in("tree/Output/logbooks/mylog.txt", "the mirror's log\n");
   in("named/notes.txt", published);
@@ -369,11 +376,17 @@ TEST_F(ArchiveTest, OneFileArchiveHoldsExactlyThePublishedFile) {
   };
   const std::vector<Case> cases = {
       {"zip with the file", "ok.zip", "cd pub && zip -q ../ok.zip readme.txt", 0},
-      {"7z with the file", "ok.7z", "cd pub && 7z a -bd -y ../ok.7z readme.txt >/dev/null", 0},
+      {"zip with the file stored", "stored.zip", "cd pub && zip -q0 ../stored.zip readme.txt", 0},
+      {"zip with a byte of its data changed", "flip.zip",
+       "python3 -c " + shell_quote("b = bytearray(open('ok.zip', 'rb').read())\nb[len(b) // 2] ^= 0x55\n"
+                                   "open('flip.zip', 'wb').write(b)"),
+       kErrZipRead},
+      {"zip encrypted", "locked.zip", "cd pub && zip -q -P secret ../locked.zip readme.txt", kErrZipRead},
+      {"7z with the file", "ok.7z", "cd pub && 7z a -bd -y -mx1 ../ok.7z readme.txt >/dev/null", 0},
       {"zip with a second member in a subfolder", "tree.zip",
        "cd tree && zip -qr ../tree.zip readme.txt Output", kErrZipRead},
       {"7z with a second member in a subfolder", "tree.7z",
-       "cd tree && 7z a -bd -y ../tree.7z readme.txt Output >/dev/null", kErrZipRead},
+       "cd tree && 7z a -bd -y -mx1 ../tree.7z readme.txt Output >/dev/null", kErrZipRead},
       {"zip with another name", "named.zip", "cd named && zip -q ../named.zip notes.txt", kErrZipRead},
       {"7z with another name", "named.7z", "cd named && 7z a -bd -y ../named.7z notes.txt >/dev/null",
        kErrZipRead},
@@ -389,20 +402,20 @@ TEST_F(ArchiveTest, OneFileArchiveHoldsExactlyThePublishedFile) {
        kErrZipRead},
       {"zip with the file and then another", "two.zip",
        "python3 -c " + shell_quote("import zipfile\nz = zipfile.ZipFile('two.zip', 'w')\n"
-                                   "z.writestr('readme.txt', open('pub/readme.txt').read())\n"
+                                   "z.writestr('readme.txt', open('pub/readme.txt', 'rb').read())\n"
                                    "z.writestr('Output/logbooks/mylog.txt', 'the mirror log')\nz.close()"),
        kErrZipRead},
       {"zip with other bytes", "other.zip", "cd other && zip -q ../other.zip readme.txt", kErrZipRead},
       {"7z with other bytes", "other.7z", "cd other && 7z a -bd -y ../other.7z readme.txt >/dev/null",
        kErrZipRead},
       {"zip larger than announced", "big.zip", "cd big && zip -q ../big.zip readme.txt", kErrZipRead},
-      {"7z larger than announced", "big.7z", "cd big && 7z a -bd -y ../big.7z readme.txt >/dev/null",
+      {"7z larger than announced", "big.7z", "cd big && 7z a -bd -y -mx1 ../big.7z readme.txt >/dev/null",
        kErrZipRead},
   };
   archive_one_file want;
   want.name = "readme.txt";
   want.md5 = testsupport::md5sum_of(src() + "pub/readme.txt");
-  want.max_bytes = 1000 + 65536;  // announced as 1 kB, with the engine's margin
+  want.max_bytes = published.size() + 65536;  // as announced, with the engine's margin
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     in_src(c.make);
@@ -414,7 +427,8 @@ TEST_F(ArchiveTest, OneFileArchiveHoldsExactlyThePublishedFile) {
     EXPECT_EQ(seven ? p7z_to_one_file(arc, out() + "readme.txt", want)
                     : zip_to_one_file(arc, out() + "readme.txt", want),
               c.want);
-    EXPECT_EQ(read_file(out() + "readme.txt"), c.want == 0 ? published : "the old version\n");
+    EXPECT_TRUE(read_file(out() + "readme.txt") == (c.want == 0 ? published : "the old version\n"))
+        << (c.want == 0 ? "the published bytes" : "the old version") << " expected";
     EXPECT_EQ(read_file(out() + "Output/logbooks/mylog.txt"), "the user's log\n")
         << "nothing else is touched";
     std::vector<std::string> left;
@@ -423,8 +437,22 @@ TEST_F(ArchiveTest, OneFileArchiveHoldsExactlyThePublishedFile) {
   }
   const std::string log = log_text();
   EXPECT_NE(log.find("expanded with the signature"), std::string::npos) << "other bytes are logged as such";
-  EXPECT_NE(log.find("bytes for a file announced as at most 66536"), std::string::npos)
+  EXPECT_NE(log.find("bytes for a file announced as at most " + std::to_string(want.max_bytes)),
+            std::string::npos)
       << "a member larger than announced is refused before it is written";
+
+  // Without a signature to prove the bytes, the zip checksum still does.
+  std::string bytes = read_file(src() + "stored.zip");
+  bytes[find_bytes(bytes, "the published bytes")] ^= 0x20;
+  write_file(src() + "crc.zip", bytes);
+  want.md5.clear();
+  for (const char* arc : {"crc.zip", "ok.zip"}) {
+    SCOPED_TRACE(arc);
+    write_file(out() + "readme.txt", "the old version\n");
+    const bool good = std::string(arc) == "ok.zip";
+    EXPECT_EQ(zip_to_one_file(src() + arc, out() + "readme.txt", want), good ? 0 : kUnzCrcError);
+    EXPECT_TRUE(read_file(out() + "readme.txt") == (good ? published : "the old version\n"));
+  }
 }
 
 // A name of 250 bytes leaves no room for the part suffix: the new bytes still
