@@ -4,10 +4,12 @@
 // (utils_scan.cpp), fetching, expanding and deleting (utils_grab.cpp), and the
 // destination folder (utils_dest.cpp). All of it works on the globals of
 // installer/model.h and runs on the main thread.
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "installer/model.h"
+#include "io/sig_cache.h"
 
 // ---- Manifest (directory.txt) ------------------------------------------------
 
@@ -59,8 +61,24 @@ void examine_disk(const std::string& message);
 // run, else a rising subset. The results depend only on the index.
 using sign_progress_fn = void (*)(size_t index, size_t count, const std::vector<std::string>& paths,
                                   void* ctx);
+// With `cache`, each file's identity is looked up first: a file unchanged
+// since the cache was written takes its recorded signature unread, and what
+// is learnt of every file goes to cache->records (same order as `paths`).
+struct sig_cache_use {
+  const std::vector<std::string>* rels;  // the paths relative to the destination
+  const sig_cache* known;                // null: every file is read
+  std::vector<sig_record>* records;
+  std::atomic<size_t>* from_cache;  // counts the signatures taken unread
+};
 void sign_files(const std::vector<std::string>& paths, std::vector<std::string>& sigs,
-                sign_progress_fn progress, void* ctx);
+                sign_progress_fn progress, void* ctx, const sig_cache_use* cache = nullptr);
+
+// The signature cache follows the grab: a file it installed (its bytes proven
+// to be `sig`) or removed. Saved by save_signature_cache, which the grab
+// calls when it ends; the examination saves it when it learnt anything.
+void note_installed_file(int index, const std::string& path, const std::string& sig);
+void note_removed_file(int index);
+void save_signature_cache();
 
 // Sets want_to_grab_it and want_to_nuke_it on every entry's current version,
 // asking (select_alert) about files the user changed. Returns 1 when every

@@ -422,6 +422,7 @@ void drain_expansions() {
     finish_expansion(c, job.zip, job.dest_path_exp, false);
     const int index = job.index;
     if (c == 0 && index >= 0 && index < static_cast<int>(sim_info.files.size())) {
+      note_installed_file(index, job.dest_path_exp, sim_info.files[index].versions.back().sig_want);
       count_fetched(sim_info.files[index].versions.back());
     }
   }
@@ -447,7 +448,9 @@ void settle_expansion(int s, int c) {
   const expansion_job& job = g_streams[s].job;
   if (c != 0 && archive_is_damaged(c) && refetch_damaged(job.index, job.tries, job.src_path, c)) return;
   finish_expansion(c, job.zip, job.dest_path_exp);
-  count_fetched(sim_info.files[job.index].versions.back());  // also after a failed expansion
+  file_version_struct& v = sim_info.files[job.index].versions.back();
+  if (c == 0) note_installed_file(job.index, job.dest_path_exp, v.sig_want);
+  count_fetched(v);  // also after a failed expansion
 }
 
 void abandon_stream_downloads() {
@@ -714,6 +717,7 @@ bool work_on_entry(int s, int index, bool* progressed) {
   }
   if (v.want_to_nuke_it) {
     nuke_file(p.dest_path_exp);
+    note_removed_file(index);
     return true;
   }
   if (!v.want_to_grab_it) {
@@ -759,6 +763,7 @@ void end_failed_grab() {
   drain_expansions();
   abandon_stream_downloads();
   delete_stream_archives();
+  save_signature_cache();  // what was installed before the failure is proven too
 }
 
 // The whole manifest is done with: the streams' archives, the emptied
@@ -768,6 +773,7 @@ void finish_grab() {
   delete_stream_archives();
   clean_up_emptied_folders();
   rename_installation_folder();
+  save_signature_cache();
   xer.flush();
 }
 

@@ -1,14 +1,20 @@
 // The disk examination after a manifest read, and the choice of what to fetch,
 // delete or keep.
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <string_view>
 
 #include "installer/paths.h"
 #include "installer/ui_hooks.h"
 #include "installer/utils.h"
+#include "io/IO_UTILS.h"
 #include "io/md5.h"
+#include "io/sig_cache.h"
 #include "io/xmap.h"
+#include "platform/system.h"
 #include "util/HL_THREAD.h"
+#include "util/UTL_cmdline.h"
 #include "util/log.h"
 
 namespace {
@@ -41,17 +47,61 @@ void draw_scan_progress(size_t index, size_t count, const std::vector<std::strin
   dir_progress_bar(0.0f, static_cast<float>(at), static_cast<float>(count), 1, *p->message, paths[at]);
 }
 
+// What the last examination and the grab since then know of each manifest
+// entry's file (same index; path_hash 0: nothing known), and the
+// destination they were learnt in. Saved as the signature cache.
+std::vector<sig_record> g_known;
+std::string g_known_dest;
+
+std::string rel_path_of(const file_version_struct& v) {
+  std::string rel = v.path;
+  trim_dest_folder(rel);
+  return rel;
+}
+
+// A record for the file at `path` as it is now, signed `sig`; false when the
+// file cannot be looked at or the signature is not a digest.
+bool make_record(const std::string& rel, const std::string& path, const std::string& sig, sig_record* r) {
+  return platform_file_identity_of(path, &r->id) == 0 && sig_record_set_md5(*r, sig) &&
+         ((r->path_hash = sig_path_hash(rel)), true);
+}
+
 }  // namespace
 
 std::string dest_path_of(const file_version_struct& v) {
-  std::string rel = v.path;
-  trim_dest_folder(rel);
-  return dest_dir_path + rel;
+  return dest_dir_path + rel_path_of(v);
+}
+
+void note_installed_file(int index, const std::string& path, const std::string& sig) {
+  if (index < 0 || static_cast<size_t>(index) >= g_known.size()) return;
+  sig_record r;
+  g_known[index] =
+      make_record(rel_path_of(sim_info.files[index].versions.back()), path, sig, &r) ? r : sig_record{};
+}
+
+void note_removed_file(int index) {
+  if (index >= 0 && static_cast<size_t>(index) < g_known.size()) g_known[index] = sig_record{};
+}
+
+void save_signature_cache() {
+  if (g_known_dest.empty()) return;
+  const std::string folder = platform_cache_folder();
+  // The installation folder may have been renamed after the release: the
+  // cache follows it, and the old name's cache goes.
+  if (g_known_dest != dest_dir_path) std::remove(sig_cache_file(folder, g_known_dest).c_str());
+  g_known_dest = dest_dir_path;
+  std::vector<sig_record> records;
+  for (const sig_record& r : g_known)
+    if (r.path_hash != 0) records.push_back(r);
+  const std::string file = sig_cache_file(folder, dest_dir_path);
+  if (const int err = sig_cache_save(file, dest_dir_path, std::move(records)); err != 0)
+    xer << "The signature cache " << file << " could not be written: " << error_str(err) << ".\n";
 }
 
 void sign_files(const std::vector<std::string>& paths, std::vector<std::string>& sigs,
-                sign_progress_fn progress, void* ctx) {
+                sign_progress_fn progress, void* ctx, const sig_cache_use* cache) {
   sigs.assign(paths.size(), std::string(kNone));
+  if (cache) cache->records->assign(paths.size(), sig_record{});
   // Each index writes only its own slot, so the results do not depend on
   // which thread signs which file. The progress (drawing) stays on the
   // calling thread, the one that owns the window.
@@ -61,7 +111,24 @@ void sign_files(const std::vector<std::string>& paths, std::vector<std::string>&
     // A path too long for the program is not read (the reader would alert
     // from a worker); it stays "NONE" and the grab says why it fails.
     if (!xmap_class::path_fits(paths[k])) return;
-    calc_file_md5(paths[k], sigs[k]);  // leaves "NONE" when the file cannot be read
+    if (!cache) {
+      calc_file_md5(paths[k], sigs[k]);  // leaves "NONE" when the file cannot be read
+      return;
+    }
+    // The identity is taken before the bytes are read: a change during the
+    // read changes the ctime, so the record never vouches for it.
+    sig_record r;
+    if (platform_file_identity_of(paths[k], &r.id) != 0) return;
+    std::string sig = cache->known ? cache->known->lookup((*cache->rels)[k], r.id) : std::string();
+    if (!sig.empty())
+      ++*cache->from_cache;
+    else if (calc_file_md5(paths[k], sig) != 0)
+      return;
+    if (sig_record_set_md5(r, sig)) {
+      r.path_hash = sig_path_hash((*cache->rels)[k]);
+      (*cache->records)[k] = r;
+    }
+    sigs[k] = std::move(sig);
   });
   // A worker ended inside a signature: it raised a fatal report, which ends
   // the program. Show it now rather than carry on with its file unsigned.
@@ -74,16 +141,40 @@ void examine_disk(const std::string& message) {
   size_t mod = n / 200;
   if (mod < 2) mod = 1;
 
-  std::vector<std::string> paths;
+  std::vector<std::string> rels, paths;
+  rels.reserve(n);
   paths.reserve(n);
-  for (const auto& f : files) paths.push_back(dest_path_of(f.versions.back()));
+  for (const auto& f : files) {
+    rels.push_back(rel_path_of(f.versions.back()));
+    paths.push_back(dest_dir_path + rels.back());
+  }
+
+  // Files unchanged since the last examination or install take their
+  // recorded signature; --verify reads every file.
+  sig_cache known;
+  const std::string cache_file = sig_cache_file(platform_cache_folder(), dest_dir_path);
+  if (cmdline.has_option("--verify")) {
+    xer << "--verify: every file is read and signed; the signature cache is not used.\n";
+  } else if (const std::string why = known.load(cache_file, dest_dir_path, sig_cache_bound(dest_dir_path, n));
+             !why.empty()) {
+    xer << "The signature cache " << cache_file << " is not used: " << why << ".\n";
+  }
+  std::atomic<size_t> from_cache{0};
+  const sig_cache_use use{&rels, known.size() ? &known : nullptr, &g_known, &from_cache};
 
   std::vector<std::string> sigs;
   scan_progress progress{&message, mod};
   // Whether this install brings programs is a question about this manifest
   // and this folder only: an earlier scan of the run does not answer it.
   this_install_has_exes = 0;
-  sign_files(paths, sigs, &draw_scan_progress, &progress);
+  sign_files(paths, sigs, &draw_scan_progress, &progress, &use);
+  g_known_dest = dest_dir_path;
+  size_t present = 0;
+  for (const sig_record& r : g_known) present += r.path_hash != 0 ? 1 : 0;
+  xer << "Examined " << n << " files: " << present << " present, " << from_cache.load()
+      << " of them unchanged since the signature cache was written.\n";
+  // Rewritten only when it learnt something: a file read, or a record gone.
+  if (from_cache.load() != present || known.size() != present) save_signature_cache();
 
   for (size_t i = 0; i < n; ++i) {
     file_version_struct& v = files[i].versions.back();

@@ -182,6 +182,18 @@ int platform_lstat(const std::string& path, platform_file_info* info) {
   return 0;
 }
 
+int platform_file_identity_of(const std::string& path, platform_file_identity* id) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  constexpr int64_t kNs = 1000000000;
+  id->size = static_cast<uint64_t>(st.st_size);
+  id->inode = static_cast<uint64_t>(st.st_ino);
+  id->mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
+  id->ctime_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * kNs + st.st_ctim.tv_nsec;
+  return 0;
+}
+
 bool platform_is_folder(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

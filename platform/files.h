@@ -55,6 +55,17 @@ struct platform_file_info {
 };
 // Facts about the entry itself (a symbolic link is not followed).
 int platform_lstat(const std::string& path, platform_file_info* info);
+// What tells one version of a file from another without reading it: any
+// write changes the ctime, even one that puts the old mtime back.
+struct platform_file_identity {
+  uint64_t size = 0;
+  uint64_t inode = 0;
+  int64_t mtime_ns = 0;  // since 1970, in nanoseconds
+  int64_t ctime_ns = 0;
+};
+// The identity of the file `path` names (links followed). 0 or errno;
+// anything but a regular file gives EINVAL.
+int platform_file_identity_of(const std::string& path, platform_file_identity* id);
 // True when `path` names a folder, following symbolic links.
 bool platform_is_folder(const std::string& path);
 // Sets the permission bits of an entry (never through a symbolic link's

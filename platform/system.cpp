@@ -56,6 +56,7 @@ os_path_env current_env() {
   }
   e.xdg_config_home = env("XDG_CONFIG_HOME");
   e.xdg_state_home = env("XDG_STATE_HOME");
+  e.xdg_cache_home = env("XDG_CACHE_HOME");
   e.xdg_desktop_dir = env("XDG_DESKTOP_DIR");
   e.tmpdir = env("TMPDIR");
   std::string user_dirs = prefs_folder_from(e) + "user-dirs.dirs";
@@ -217,6 +218,11 @@ std::string state_folder_from(const os_path_env& e) {
   return home_folder_from(e) + ".local/state/skyvane/";
 }
 
+std::string cache_folder_from(const os_path_env& e) {
+  if (absolute(e.xdg_cache_home)) return path_as_folder(e.xdg_cache_home) + "skyvane/";
+  return home_folder_from(e) + ".cache/skyvane/";
+}
+
 std::string temp_base_from(const os_path_env& e) {
   return absolute(e.tmpdir) ? path_as_folder(e.tmpdir) : "/tmp/";
 }
@@ -244,6 +250,9 @@ std::string platform_prefs_folder() {
 }
 std::string platform_state_folder() {
   return state_folder_from(current_env());
+}
+std::string platform_cache_folder() {
+  return cache_folder_from(current_env());
 }
 std::string platform_temp_base() {
   return temp_base_from(current_env());

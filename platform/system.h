@@ -35,6 +35,10 @@ std::string platform_current_dir();
 // the state folder (created when missing). Returns the full file path.
 std::string platform_log_file_path();
 
+// The signature cache's folder: $XDG_CACHE_HOME/skyvane/, else
+// $HOME/.cache/skyvane/ (not created here).
+std::string platform_cache_folder();
+
 // --- Pure path rules (no system calls; unit-tested) ---
 
 // Environment as the path rules see it; empty = unset.
@@ -42,6 +46,7 @@ struct os_path_env {
   std::string home;             // $HOME (already resolved, may be empty)
   std::string xdg_config_home;  // $XDG_CONFIG_HOME
   std::string xdg_state_home;   // $XDG_STATE_HOME
+  std::string xdg_cache_home;   // $XDG_CACHE_HOME
   std::string xdg_desktop_dir;  // $XDG_DESKTOP_DIR
   std::string user_dirs;        // contents of $XDG_CONFIG_HOME/user-dirs.dirs
   std::string tmpdir;           // $TMPDIR
@@ -52,6 +57,7 @@ std::string home_folder_from(const os_path_env& env);
 std::string desktop_folder_from(const os_path_env& env);
 std::string prefs_folder_from(const os_path_env& env);
 std::string state_folder_from(const os_path_env& env);
+std::string cache_folder_from(const os_path_env& env);
 std::string temp_base_from(const os_path_env& env);
 // Folder part of an executable's path ("/opt/sky/bin/x" -> "/opt/sky/bin/").
 std::string folder_of_path(const std::string& file_path);

@@ -225,6 +225,8 @@ std::string cmdline_usage_text() {
   u += "                           an IPv6 address goes in brackets: [::1]:8080\n";
   u += "  --max_rate=KB            download at most KB KiB per second over all streams\n";
   u += "                           during this run (0 = unlimited; not saved)\n";
+  u += "  --verify                 read and sign every installed file, even those the\n";
+  u += "                           signature cache knows unchanged (after disk trouble)\n";
   u += "  --pref:TAG=VALUE         use VALUE for one setting during this run; it is saved\n";
   u += "                           at a normal exit. TAG is one of:\n";
   u += "                             _use_max_cpu      1: never sleep between frames\n";

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -17,7 +18,10 @@
 #include "installer/utils.h"
 #include "io/IO_UTILS.h"
 #include "io/archive.h"
+#include "io/md5.h"
+#include "io/sig_cache.h"
 #include "net/http.h"
+#include "platform/system.h"
 #include "util/xtim.h"
 
 using coretest::is_dir;
@@ -136,6 +140,28 @@ TEST_F(Install, FreshInstallThenRename) {
       << "each expansion is logged exactly";
   EXPECT_NE(log.find("DELETING  file " + temp_path), std::string::npos) << "and each archive's deletion";
   EXPECT_EQ(alerts.size(), 0u) << "a clean install shows nothing";
+
+  // The install leaves a signature cache of everything it wrote, under the
+  // folder's new name, without reading anything again: each file's record
+  // holds its published signature (the cache's time is moved on, as if the
+  // next start came later).
+  const std::string cache_file = sig_cache_file(platform_cache_folder(), dest_dir_path);
+  EXPECT_FALSE(file_exists(sig_cache_file(platform_cache_folder(), dir_ / "games/Old Name/")));
+  ASSERT_TRUE(file_exists(cache_file));
+  namespace fs = std::filesystem;
+  fs::last_write_time(cache_file, fs::file_time_type::clock::now() + std::chrono::seconds(10));
+  sig_cache cache;
+  ASSERT_EQ(cache.load(cache_file, dest_dir_path, sig_cache_bound(dest_dir_path, sim_info.files.size())), "");
+  int vouched = 0;
+  for (const auto& [rel, bytes] : release_one()) {
+    if (rel.rfind("Master/mac/", 0) == 0) continue;
+    const std::string local_rel = rel.substr(rel.find('/') + 1);
+    platform_file_identity id;
+    ASSERT_EQ(platform_file_identity_of(dest_dir_path + local_rel, &id), 0);
+    EXPECT_EQ(cache.lookup(local_rel, id), md5_sign_bytes(bytes.data(), bytes.size())) << local_rel;
+    ++vouched;
+  }
+  EXPECT_EQ(cache.size(), static_cast<size_t>(vouched)) << "one record per installed file";
 }
 
 TEST_F(Install, NothingIsLoggedWithoutThePreference) {

@@ -3,13 +3,19 @@
 // the main thread, at multiples of the panel step, in rising order.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core_fixture.h"
 #include "installer/utils.h"
 #include "io/md5.h"
+#include "io/sig_cache.h"
+#include "platform/system.h"
 #include "util/HL_THREAD.h"
+#include "util/UTL_cmdline.h"
 
 namespace {
 
@@ -109,6 +115,89 @@ TEST_F(ScanThreads, WithoutWorkersEveryStepIsDrawn) {
   ASSERT_EQ(g_panels.size(), 30u) << "below 400 entries, one panel per entry";
   for (int i = 0; i < 30; ++i) EXPECT_EQ(g_panels[i].value, i);
   THREAD_init();  // for TearDown
+}
+
+// Against a real file system, the signature cache gives a file's signature
+// unread only while it is the very file that was signed: every record is
+// planted with a signature no file has, so each one that comes back was
+// taken from the cache.
+TEST_F(ScanThreads, TheSignatureCacheVouchesOnlyForUnchangedFiles) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> want;
+  make_entries(40, want);
+  const std::string planted = std::string(32, 'f');
+  const auto path_of = [](int i) { return dest_path_of(sim_info.files[i].versions.back()); };
+  // Records of every present file as it is now, `settled_s` seconds before
+  // the cache's writing.
+  const auto plant = [&](int settled_s) {
+    std::vector<sig_record> records;
+    for (size_t i = 0; i < want.size(); ++i) {
+      sig_record r;
+      if (platform_file_identity_of(path_of(i), &r.id) != 0) continue;
+      r.path_hash = sig_path_hash(path_of(i).substr(dest_dir_path.size()));
+      sig_record_set_md5(r, planted);
+      records.push_back(r);
+    }
+    const std::string file = sig_cache_file(platform_cache_folder(), dest_dir_path);
+    ASSERT_EQ(sig_cache_save(file, dest_dir_path, records), 0);
+    fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::seconds(settled_s));
+  };
+  const auto from_cache = [&] {
+    examine_disk("m");
+    std::vector<int> taken;
+    for (size_t i = 0; i < want.size(); ++i)
+      if (sim_info.files[i].versions.back().sig_have == planted) taken.push_back(static_cast<int>(i));
+    return taken;
+  };
+  // The first examination reads everything and leaves a cache.
+  EXPECT_TRUE(from_cache().empty());
+  EXPECT_TRUE(fs::exists(sig_cache_file(platform_cache_folder(), dest_dir_path)));
+
+  // Files 1-4 are changed in the ways that keep the size and the mtime.
+  plant(10);
+  const auto keep_mtime = [&](int i, const std::function<void()>& change) {
+    const auto m = fs::last_write_time(path_of(i));
+    change();
+    fs::last_write_time(path_of(i), m);  // as touch -d or cp -p leave it
+  };
+  keep_mtime(1, [&] {  // rewritten in place
+    std::string b = testsupport::read_file(path_of(1));
+    b[0] ^= 1;
+    testsupport::write_file(path_of(1), b);
+    want[1] = md5_sign_bytes(b.data(), b.size());
+  });
+  ASSERT_EQ(std::system(("cp -p '" + path_of(7) + "' '" + path_of(3) + "'").c_str()), 0);
+  want[3] = want[7];
+  const std::string same_size(fs::file_size(path_of(4)), 'n');
+  keep_mtime(4, [&] {  // replaced by another file of its size under its name
+    testsupport::write_file(path_of(4) + ".new", same_size);
+    fs::rename(path_of(4) + ".new", path_of(4));
+  });
+  want[4] = md5_sign_bytes(same_size.data(), same_size.size());
+  std::vector<int> expected;
+  for (size_t i = 0; i < want.size(); ++i)
+    if (want[i] != "NONE" && i != 1 && i != 3 && i != 4) expected.push_back(static_cast<int>(i));
+  EXPECT_EQ(from_cache(), expected) << "every unchanged file, and only those, came from the cache";
+  for (int i : {1, 3, 4}) EXPECT_EQ(sim_info.files[i].versions.back().sig_have, want[i]) << "file " << i;
+
+  // Written within a second of the files: nothing is trusted.
+  plant(1);
+  EXPECT_TRUE(from_cache().empty()) << "files changed in the cache's own second are read";
+
+  // --verify reads everything.
+  plant(10);
+  cmdline.options["--verify"] = "";
+  EXPECT_TRUE(from_cache().empty());
+  cmdline.clear();
+
+  // The folder moved elsewhere starts without a cache.
+  plant(10);
+  const std::string moved = dest_dir_path.substr(0, dest_dir_path.size() - 1) + " moved/";
+  fs::rename(dest_dir_path, moved);
+  dest_dir_path = moved;
+  EXPECT_TRUE(from_cache().empty());
+  for (size_t i = 0; i < want.size(); ++i)
+    EXPECT_EQ(sim_info.files[i].versions.back().sig_have, want[i]) << "entry " << i;
 }
 
 }  // namespace

@@ -41,21 +41,26 @@ TEST(PathRules, XdgFoldersAndFallbacks) {
   EXPECT_EQ(home_folder_from(e), "/home/u/");
   EXPECT_EQ(prefs_folder_from(e), "/home/u/.config/") << "no XDG_CONFIG_HOME: ~/.config/";
   EXPECT_EQ(state_folder_from(e), "/home/u/.local/state/skyvane/");
+  EXPECT_EQ(cache_folder_from(e), "/home/u/.cache/skyvane/");
   EXPECT_EQ(temp_base_from(e), "/tmp/");
   EXPECT_EQ(desktop_folder_from(e), "/home/u/Desktop/");
 
   e.xdg_config_home = "/cfg//";
   e.xdg_state_home = "/st";
+  e.xdg_cache_home = "/ca/";
   e.tmpdir = "/var/tmp/x";
   EXPECT_EQ(prefs_folder_from(e), "/cfg/") << "one trailing '/'";
   EXPECT_EQ(state_folder_from(e), "/st/skyvane/");
+  EXPECT_EQ(cache_folder_from(e), "/ca/skyvane/");
   EXPECT_EQ(temp_base_from(e), "/var/tmp/x/");
 
   e.xdg_config_home = "relative/cfg";
   e.xdg_state_home = "st";
+  e.xdg_cache_home = "ca";
   e.tmpdir = "tmp";
   EXPECT_EQ(prefs_folder_from(e), "/home/u/.config/") << "relative XDG paths are invalid and ignored";
   EXPECT_EQ(state_folder_from(e), "/home/u/.local/state/skyvane/");
+  EXPECT_EQ(cache_folder_from(e), "/home/u/.cache/skyvane/");
   EXPECT_EQ(temp_base_from(e), "/tmp/") << "a relative TMPDIR is not used";
 
   e.home = "";

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home + ".config").c_str(), 1);
     setenv("XDG_STATE_HOME", (home + ".local/state").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home + ".cache").c_str(), 1);
     setenv("TMPDIR", tmp.c_str(), 1);
     // The machine's proxy settings would send the tests' loopback requests
     // elsewhere; a test that wants a proxy sets its own.
