@@ -754,7 +754,7 @@ int wan_main(int argc, char** argv) {
                     c.connections - before.connections, (c.down - before.down) / 1e6,
                     (c.up - before.up) / 1e6);
       before = c;
-      if (!notes.count(name)) notes[name] = buf;
+      if (!name.empty() && !notes.count(name)) notes[name] = buf;  // the first round's
       return std::string(buf);
     };
     for (int r = 0; r < rounds; ++r) {
