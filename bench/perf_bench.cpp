@@ -19,6 +19,10 @@
 // Prints medians with min-max, the ratios, and one line per target.
 //
 // Usage: perf_bench [--files=N] [--mb=N] [--rounds=N] [--no-real] [--no-peers]
+//        perf_bench --wan --relay=PATH [--links=RTT_MS:MBIT,...] [--files=N]
+//          [--large-mb=N] [--rounds=N] [--quick] [--no-real]
+//   --wan: the fresh install through bench/wan_relay.py's emulated wide-area
+//   link against curl and aria2c through the same link (run by bench/wan.sh).
 // Needs a display (run it through bench/run.sh, which starts Xvfb).
 #include <fcntl.h>
 #include <signal.h>
@@ -220,8 +224,9 @@ long host_reclaimed_mb() {
 // not: where the machine counts it, the touching waits (up to 15 s) until
 // the count has stood still for 2.5 s.
 size_t g_prime_bytes = 0;
+bool g_wait_for_host = true;
 void prime_memory() {
-  long last = host_reclaimed_mb();
+  long last = g_wait_for_host ? host_reclaimed_mb() : -1;
   double still_since = now_s();
   for (const double end = now_s() + 15; last >= 0 && now_s() < end && now_s() - still_since < 2.5;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -555,11 +560,275 @@ void target(const char* name, double ratio, double goal) {
               std::isfinite(ratio) && ratio <= goal ? "met" : "missed");
 }
 
+// ---- A wide-area link (bench/wan.sh) ----------------------------------------------
+
+// Many small files (1-100 kB, log-uniform, half of them text) and a few
+// large random ones: round trips per file against bytes on the link.
+std::vector<product_file> plan_wan_product(int small, int large, size_t large_bytes) {
+  std::mt19937_64 rng(901);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<product_file> files;
+  for (int i = 0; i < small + large; ++i) {
+    product_file f;
+    f.seed = 5000 + static_cast<uint64_t>(i);
+    if (i < large) {
+      f.size = large_bytes;
+      f.compressible = false;
+      f.rel = "large/file_" + std::to_string(i) + ".dat";
+    } else {
+      f.size = static_cast<size_t>(1000.0 * std::exp(std::log(100.0) * u(rng)));
+      f.compressible = i % 2 == 0;
+      f.rel = "group " + std::to_string(i % 17) + "/file_" + std::to_string(i) +
+              (f.compressible ? ".txt" : ".dat");
+    }
+    files.push_back(f);
+  }
+  return files;
+}
+
+// bench/wan_relay.py on a fixed port in front of nginx: the link's round trip
+// and rate. Its counters (connections, bytes each way) are read per case.
+class WanRelay {
+ public:
+  WanRelay(const std::string& script, int port, const std::string& upstream, int rtt_ms, double mbit,
+           const std::string& out)
+      : out_(out) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) {
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+      }
+      const std::string p = std::to_string(port), r = std::to_string(rtt_ms), m = std::to_string(mbit);
+      ::execlp("python3", "python3", script.c_str(), "--port", p.c_str(), "--upstream", upstream.c_str(),
+               "--rtt-ms", r.c_str(), "--rate-mbit", m.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    for (int i = 0; i < 200 && text().find("ready") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ~WanRelay() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  WanRelay(const WanRelay&) = delete;
+  WanRelay& operator=(const WanRelay&) = delete;
+  bool ready() const { return text().find("ready") != std::string::npos; }
+
+  struct counts {
+    long connections = 0;
+    double up = 0, down = 0;
+  };
+  counts read() {
+    ::kill(pid_, SIGUSR1);
+    counts c;
+    for (int i = 0; i < 100; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      const std::string t = text();
+      const size_t at = t.rfind("relay connections");
+      if (at == std::string::npos || at == last_at_) continue;
+      last_at_ = at;
+      std::sscanf(t.c_str() + at, "relay connections %ld up %lf down %lf", &c.connections, &c.up, &c.down);
+      break;
+    }
+    return c;
+  }
+
+ private:
+  std::string text() const {
+    std::ifstream in(out_);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::string out_;
+  pid_t pid_ = -1;
+  size_t last_at_ = std::string::npos;
+};
+
+struct wan_link {
+  int rtt_ms;
+  double mbit;
+  std::string key() const { return "wan_rtt" + std::to_string(rtt_ms); }
+};
+
+std::vector<wan_link> parse_links(const std::string& text) {
+  std::vector<wan_link> links;
+  std::istringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ','))
+    if (item.find(':') != std::string::npos)
+      links.push_back({std::atoi(item.c_str()), std::atof(item.c_str() + item.find(':') + 1)});
+  return links;
+}
+
+std::string arg_str(int argc, char** argv, const char* name, const std::string& def) {
+  const std::string prefix = std::string("--") + name + "=";
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0) return argv[i] + prefix.size();
+  return def;
+}
+
+// A fresh install through the relay by the headless engine and by the real
+// program, against curl and aria2c downloading the same archives through it.
+int wan_main(int argc, char** argv) {
+  const bool quick = arg_flag(argc, argv, "quick");
+  const int small = std::max(1, arg_int(argc, argv, "files", quick ? 100 : 600));
+  const int large_mb = std::max(1, arg_int(argc, argv, "large-mb", quick ? 2 : 10));
+  const int rounds = std::max(1, arg_int(argc, argv, "rounds", quick ? 1 : 3));
+  const bool real = !arg_flag(argc, argv, "no-real");
+  const std::vector<wan_link> links = parse_links(arg_str(argc, argv, "links", "50:100,150:20"));
+  const std::string relay_script = arg_str(argc, argv, "relay", "");
+  if (links.empty() || relay_script.empty()) {
+    std::printf(
+        "usage: perf_bench --wan --relay=PATH [--links=RTT_MS:MBIT,...] [--files=N] [--large-mb=N] "
+        "[--rounds=N] [--quick] [--no-real]\n");
+    return 2;
+  }
+  const std::string bin_dir = SKYVANE_BINARY_DIR;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  g_wait_for_host = false;  // seconds of network per case: the host's page faults do not matter
+
+  testsupport::TempDir work;
+  const std::string W = work.path();
+  g_trash = W + "trash/";
+  const std::vector<product_file> files = plan_wan_product(small, 4, static_cast<size_t>(large_mb) * 1000000);
+  size_t total = 0;
+  for (const auto& f : files) total += f.size;
+  g_prime_bytes = total * 2;
+  const std::string master = "Skyvane 9/";
+  write_product(W + "p1/" + master, files);
+
+  // The published mirror and the vendor host are the relay's port; the relay
+  // is started again on that port for each link.
+  testsupport::Nginx web(W + "www");
+  const int relay_port = testsupport::free_port();
+  const std::string relay_host = "127.0.0.1:" + std::to_string(relay_port);
+  if (run(shell_quote(bin_dir + "/tools/skyvane-publish") + " --product " + shell_quote(W + "p1") +
+          " --release R1 --out " + shell_quote(W + "www") + " --mirror " +
+          shell_quote(relay_host + "|/files/|bench") + " > /dev/null") != 0) {
+    std::printf("publishing failed\n");
+    return 1;
+  }
+  double archive_bytes = 0;
+  std::string curl_cfg, aria_list;
+  for (const auto& f : files) {
+    const std::string rel = f.rel + ".zip",
+                      url = "http://" + relay_host + url_path("/files/R1/" + master + rel);
+    archive_bytes += static_cast<double>(fs::file_size(W + "www/files/R1/" + master + rel));
+    curl_cfg += "url = \"" + url + "\"\noutput = \"" + W + "peer/curl/" + rel + "\"\n";
+    aria_list += url + "\n  out=" + rel + "\n";
+  }
+  testsupport::write_file(W + "curl.cfg", curl_cfg);
+  testsupport::write_file(W + "aria.txt", aria_list);
+  const std::string curl_all = "curl -s --no-progress-meter --create-dirs --parallel --parallel-max 4 -K " +
+                               shell_quote(W + "curl.cfg");
+  // -j4: four downloads at a time, one connection each (as curl's four).
+  const std::string aria_all =
+      "aria2c -q -j4 --max-connection-per-server=1 --split=1 --allow-overwrite=true "
+      "--auto-file-renaming=false --file-allocation=none -d " +
+      shell_quote(W + "peer/aria") + " -i " + shell_quote(W + "aria.txt");
+  std::printf("Release: %d small files (1-100 kB) and 4 of %d MB: %.1f MB, archives %.1f MB\n", small,
+              large_mb, total / 1e6, archive_bytes / 1e6);
+
+  std::unique_ptr<RealProgram> prog;
+  if (real) prog = std::make_unique<RealProgram>(W + "real/", bin_dir + "/skyvane-installer");
+  std::map<std::string, std::string> notes;  // case -> connections and bytes of its first round
+
+  for (const wan_link& link : links) {
+    const std::string K = link.key();
+    const double bytes_alone = archive_bytes * 8 / (link.mbit * 1e6);
+    g_times[K + "_bytes"].push_back(bytes_alone);
+    std::printf("\nLink: RTT %d ms, %g Mbit/s (bytes alone %.2f s)\n", link.rtt_ms, link.mbit, bytes_alone);
+    WanRelay relay(relay_script, relay_port, web.host(), link.rtt_ms, link.mbit, W + K + "-relay.txt");
+    if (!relay.ready()) {
+      std::printf("the relay did not start\n");
+      return 1;
+    }
+    WanRelay::counts before = relay.read();
+    auto counted = [&](const std::string& name) {
+      const WanRelay::counts c = relay.read();
+      char buf[160];
+      std::snprintf(buf, sizeof buf, "%ld connections, %.1f MB down, %.2f MB up",
+                    c.connections - before.connections, (c.down - before.down) / 1e6,
+                    (c.up - before.up) / 1e6);
+      before = c;
+      if (!name.empty() && !notes.count(name)) notes[name] = buf;  // the first round's
+      return std::string(buf);
+    };
+    for (int r = 0; r < rounds; ++r) {
+      std::printf("Round %d of %d\n", r + 1, rounds);
+      run("rm -rf " + shell_quote(g_trash) + " && mkdir -p " + shell_quote(g_trash));
+      run(discard(W + "dest") + " && " + discard(W + "etmp") + " && mkdir -p " + shell_quote(W + "etmp"));
+      counted("");
+      const engine_result e = run_engine(relay_host, W + "dest/", W + "etmp/", W + K + "-engine.log");
+      record(K + "_headless", e.total);
+      std::printf("  headless fresh install: %.2f s (to the grab %.2f s, grab %.2f s)%s; %s\n", e.total,
+                  e.total - e.grab, e.grab, e.failed ? " FAILED" : "", counted(K + "_headless").c_str());
+      if (r == 0) {
+        std::string diff;
+        const int d = run("diff -rq " + shell_quote(W + "p1/" + master) + " " + shell_quote(W + "dest/") +
+                              " 2>&1 | grep -v 'Only in .*dest/: \\(Output\\|Resources\\)' | head -5",
+                          &diff);
+        std::printf("  installed tree %s the product\n",
+                    d == 0 && diff.empty() ? "equals" : ("DIFFERS FROM: " + diff).c_str());
+      }
+      if (prog) {
+        run(discard(W + "rdest"));
+        const real_result rr = prog->run_once(relay_host, W + "rdest/", true);
+        if (rr.ok) record(K + "_real", rr.total);
+        std::printf("  real program fresh install: %.2f s (start to ready %.2f s + install %.2f s)%s; %s\n",
+                    rr.total, rr.ready, rr.install, rr.ok ? "" : " FAILED", counted(K + "_real").c_str());
+      }
+      run(discard(W + "peer") + " && mkdir -p " + shell_quote(W + "peer"));
+      timed((K + "_curl").c_str(), curl_all);
+      std::printf("  curl: %.2f s; %s\n", g_times[K + "_curl"].back(), counted(K + "_curl").c_str());
+      timed((K + "_aria2").c_str(), aria_all);
+      std::printf("  aria2c: %.2f s; %s\n", g_times[K + "_aria2"].back(), counted(K + "_aria2").c_str());
+      if (r == 0) {
+        std::string sizes;
+        run("for d in curl aria; do find " + shell_quote(W + "peer/") +
+                "$d -type f -printf '%s\\n' | awk '{ s += $1 } END { printf \"%d \", s }'; done",
+            &sizes);
+        std::printf("  downloaded by curl, aria2c: %s bytes (archives: %.0f)\n", sizes.c_str(),
+                    archive_bytes);
+      }
+    }
+  }
+
+  std::printf("\n%d round(s); seconds, median and min-max\n", rounds);
+  std::printf("| %-58s | %8s | %-13s |\n", "case", "median", "min-max");
+  for (const wan_link& link : links) {
+    const std::string K = link.key();
+    char head[96];
+    std::snprintf(head, sizeof head, "RTT %d ms, %g Mbit/s", link.rtt_ms, link.mbit);
+    std::printf("| %-58s |          |               |\n", head);
+    line("  ours, headless: fresh install", K + "_headless", notes[K + "_headless"].c_str());
+    line("  ours, real program under Xvfb: fresh install", K + "_real", notes[K + "_real"].c_str());
+    line("  curl --parallel --parallel-max 4, every archive", K + "_curl", notes[K + "_curl"].c_str());
+    line("  aria2c -j4, every archive", K + "_aria2", notes[K + "_aria2"].c_str());
+    line("  the bytes alone (archives / rate)", K + "_bytes");
+  }
+  std::printf("\n");
+  for (const wan_link& link : links) {
+    const std::string K = link.key();
+    if (real) target((K + "_real_vs_curl").c_str(), med(K + "_real") / med(K + "_curl"), 0.7);
+    target((K + "_headless_vs_curl").c_str(), med(K + "_headless") / med(K + "_curl"), 0.7);
+    if (link.rtt_ms >= 150) {
+      if (real) target((K + "_real_vs_bytes_alone").c_str(), med(K + "_real") / med(K + "_bytes"), 1.3);
+      target((K + "_headless_vs_bytes_alone").c_str(), med(K + "_headless") / med(K + "_bytes"), 1.3);
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   MACIBM_wire_lower_layers();
   installer_wire_lower_layers();
+  if (arg_flag(argc, argv, "wan")) return wan_main(argc, argv);
   const int nfiles = std::max(4, arg_int(argc, argv, "files", 1500));
   const int mb = std::max(1, arg_int(argc, argv, "mb", 600));
   const int rounds = std::max(1, arg_int(argc, argv, "rounds", 3));

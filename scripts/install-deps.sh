@@ -10,7 +10,7 @@ packages=(
   zlib1g-dev libminizip-dev libarchive-dev libssl-dev libgtk-3-dev
   libfreetype-dev libpng-dev fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick
-  nginx-light tinyproxy zip unzip p7zip-full curl
+  nginx-light tinyproxy zip unzip p7zip-full curl aria2
   python3 clang libclang-rt-14-dev
 )
 

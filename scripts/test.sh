@@ -32,6 +32,13 @@ if [ "${SKYVANE_SKIP_SANITIZERS:-0}" != "1" ]; then
     LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp run_suite build-asan "$@"
 fi
 
+# The wide-area benchmark's relay (bench/wan_relay.py): bytes unchanged and in
+# order over many connections, the added delay and rate, closing from either
+# side. Python only, a few seconds.
+if [ $# -eq 0 ]; then
+  python3 bench/wan_relay.py --self-test
+fi
+
 # A full run also runs every fuzz target for a few seconds from its seeds, so
 # that a reader that starts crashing shows here (fuzz/run.sh; skipped with a
 # message when clang's libFuzzer runtime is missing).
