@@ -64,19 +64,23 @@ using sign_progress_fn = void (*)(size_t index, size_t count, const std::vector<
 // With `cache`, each file's identity is looked up first: a file unchanged
 // since the cache was written takes its recorded signature unread, and what
 // is learnt of every file goes to cache->records (same order as `paths`).
+// What is known of an entry's file for the signature cache.
+enum known_kind : uint8_t { kKnownNothing, kKnownExamined, kKnownInstalled };
 struct sig_cache_use {
-  const std::vector<std::string>* rels;  // the paths relative to the destination
-  const sig_cache* known;                // null: every file is read
-  std::vector<sig_record>* records;
-  std::atomic<size_t>* from_cache;  // counts the signatures taken unread
+  size_t rel_from;                           // where each path's part below the destination starts
+  const sig_cache* cache;                    // null: every file is read
+  std::vector<platform_file_identity>* ids;  // receive each file's identity (same order as `paths`)
+  std::vector<uint8_t>* known;               // and a known_kind: examined when it was signed
+  std::atomic<size_t>* from_cache;           // counts the signatures taken unread
 };
 void sign_files(const std::vector<std::string>& paths, std::vector<std::string>& sigs,
                 sign_progress_fn progress, void* ctx, const sig_cache_use* cache = nullptr);
 
 // The signature cache follows the grab: a file it installed (its bytes proven
-// to be `sig`) or removed. Saved by save_signature_cache, which the grab
-// calls when it ends; the examination saves it when it learnt anything.
-void note_installed_file(int index, const std::string& path, const std::string& sig);
+// to be the entry's published signature) or removed. Saved by
+// save_signature_cache, which the grab calls when it ends; the examination
+// saves it when it learnt anything.
+void note_installed_file(int index, const std::string& path);
 void note_removed_file(int index);
 void save_signature_cache();
 

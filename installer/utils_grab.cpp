@@ -422,7 +422,7 @@ void drain_expansions() {
     finish_expansion(c, job.zip, job.dest_path_exp, false);
     const int index = job.index;
     if (c == 0 && index >= 0 && index < static_cast<int>(sim_info.files.size())) {
-      note_installed_file(index, job.dest_path_exp, sim_info.files[index].versions.back().sig_want);
+      note_installed_file(index, job.dest_path_exp);
       count_fetched(sim_info.files[index].versions.back());
     }
   }
@@ -449,7 +449,7 @@ void settle_expansion(int s, int c) {
   if (c != 0 && archive_is_damaged(c) && refetch_damaged(job.index, job.tries, job.src_path, c)) return;
   finish_expansion(c, job.zip, job.dest_path_exp);
   file_version_struct& v = sim_info.files[job.index].versions.back();
-  if (c == 0) note_installed_file(job.index, job.dest_path_exp, v.sig_want);
+  if (c == 0) note_installed_file(job.index, job.dest_path_exp);
   count_fetched(v);  // also after a failed expansion
 }
 

@@ -48,9 +48,12 @@ void draw_scan_progress(size_t index, size_t count, const std::vector<std::strin
 }
 
 // What the last examination and the grab since then know of each manifest
-// entry's file (same index; path_hash 0: nothing known), and the
-// destination they were learnt in. Saved as the signature cache.
-std::vector<sig_record> g_known;
+// entry's file (same index), and the destination they were learnt in; saved
+// as the signature cache. The signature itself is the entry's: sig_have as
+// examined, sig_want once installed (proven as it was written). Kept apart
+// from the records to stay small for large installations.
+std::vector<platform_file_identity> g_ids;
+std::vector<uint8_t> g_known;  // a known_kind per entry
 std::string g_known_dest;
 
 std::string rel_path_of(const file_version_struct& v) {
@@ -59,28 +62,19 @@ std::string rel_path_of(const file_version_struct& v) {
   return rel;
 }
 
-// A record for the file at `path` as it is now, signed `sig`; false when the
-// file cannot be looked at or the signature is not a digest.
-bool make_record(const std::string& rel, const std::string& path, const std::string& sig, sig_record* r) {
-  return platform_file_identity_of(path, &r->id) == 0 && sig_record_set_md5(*r, sig) &&
-         ((r->path_hash = sig_path_hash(rel)), true);
-}
-
 }  // namespace
 
 std::string dest_path_of(const file_version_struct& v) {
   return dest_dir_path + rel_path_of(v);
 }
 
-void note_installed_file(int index, const std::string& path, const std::string& sig) {
+void note_installed_file(int index, const std::string& path) {
   if (index < 0 || static_cast<size_t>(index) >= g_known.size()) return;
-  sig_record r;
-  g_known[index] =
-      make_record(rel_path_of(sim_info.files[index].versions.back()), path, sig, &r) ? r : sig_record{};
+  g_known[index] = platform_file_identity_of(path, &g_ids[index]) == 0 ? kKnownInstalled : kKnownNothing;
 }
 
 void note_removed_file(int index) {
-  if (index >= 0 && static_cast<size_t>(index) < g_known.size()) g_known[index] = sig_record{};
+  if (index >= 0 && static_cast<size_t>(index) < g_known.size()) g_known[index] = kKnownNothing;
 }
 
 void save_signature_cache() {
@@ -91,8 +85,16 @@ void save_signature_cache() {
   if (g_known_dest != dest_dir_path) std::remove(sig_cache_file(folder, g_known_dest).c_str());
   g_known_dest = dest_dir_path;
   std::vector<sig_record> records;
-  for (const sig_record& r : g_known)
-    if (r.path_hash != 0) records.push_back(r);
+  for (size_t i = 0; i < g_known.size() && i < sim_info.files.size(); ++i) {
+    const file_version_struct& v = sim_info.files[i].versions.back();
+    sig_record r;
+    if (g_known[i] == kKnownNothing ||
+        !sig_record_set_md5(r, g_known[i] == kKnownInstalled ? v.sig_want : v.sig_have))
+      continue;
+    r.path_hash = sig_path_hash(rel_path_of(v));
+    r.id = g_ids[i];
+    records.push_back(r);
+  }
   const std::string file = sig_cache_file(folder, dest_dir_path);
   if (const int err = sig_cache_save(file, dest_dir_path, std::move(records)); err != 0)
     xer << "The signature cache " << file << " could not be written: " << error_str(err) << ".\n";
@@ -101,7 +103,10 @@ void save_signature_cache() {
 void sign_files(const std::vector<std::string>& paths, std::vector<std::string>& sigs,
                 sign_progress_fn progress, void* ctx, const sig_cache_use* cache) {
   sigs.assign(paths.size(), std::string(kNone));
-  if (cache) cache->records->assign(paths.size(), sig_record{});
+  if (cache) {
+    cache->ids->assign(paths.size(), platform_file_identity{});
+    cache->known->assign(paths.size(), kKnownNothing);
+  }
   // Each index writes only its own slot, so the results do not depend on
   // which thread signs which file. The progress (drawing) stays on the
   // calling thread, the one that owns the window.
@@ -117,17 +122,15 @@ void sign_files(const std::vector<std::string>& paths, std::vector<std::string>&
     }
     // The identity is taken before the bytes are read: a change during the
     // read changes the ctime, so the record never vouches for it.
-    sig_record r;
-    if (platform_file_identity_of(paths[k], &r.id) != 0) return;
-    std::string sig = cache->known ? cache->known->lookup((*cache->rels)[k], r.id) : std::string();
+    platform_file_identity& id = (*cache->ids)[k];
+    if (platform_file_identity_of(paths[k], &id) != 0) return;
+    const std::string_view rel = std::string_view(paths[k]).substr(cache->rel_from);
+    std::string sig = cache->cache ? cache->cache->lookup(rel, id) : std::string();
     if (!sig.empty())
       ++*cache->from_cache;
     else if (calc_file_md5(paths[k], sig) != 0)
       return;
-    if (sig_record_set_md5(r, sig)) {
-      r.path_hash = sig_path_hash((*cache->rels)[k]);
-      (*cache->records)[k] = r;
-    }
+    (*cache->known)[k] = kKnownExamined;
     sigs[k] = std::move(sig);
   });
   // A worker ended inside a signature: it raised a fatal report, which ends
@@ -141,13 +144,9 @@ void examine_disk(const std::string& message) {
   size_t mod = n / 200;
   if (mod < 2) mod = 1;
 
-  std::vector<std::string> rels, paths;
-  rels.reserve(n);
+  std::vector<std::string> paths;
   paths.reserve(n);
-  for (const auto& f : files) {
-    rels.push_back(rel_path_of(f.versions.back()));
-    paths.push_back(dest_dir_path + rels.back());
-  }
+  for (const auto& f : files) paths.push_back(dest_path_of(f.versions.back()));
 
   // Files unchanged since the last examination or install take their
   // recorded signature; --verify reads every file.
@@ -160,7 +159,8 @@ void examine_disk(const std::string& message) {
     xer << "The signature cache " << cache_file << " is not used: " << why << ".\n";
   }
   std::atomic<size_t> from_cache{0};
-  const sig_cache_use use{&rels, known.size() ? &known : nullptr, &g_known, &from_cache};
+  const sig_cache_use use{dest_dir_path.size(), known.size() ? &known : nullptr, &g_ids, &g_known,
+                          &from_cache};
 
   std::vector<std::string> sigs;
   scan_progress progress{&message, mod};
@@ -170,7 +170,7 @@ void examine_disk(const std::string& message) {
   sign_files(paths, sigs, &draw_scan_progress, &progress, &use);
   g_known_dest = dest_dir_path;
   size_t present = 0;
-  for (const sig_record& r : g_known) present += r.path_hash != 0 ? 1 : 0;
+  for (uint8_t k : g_known) present += k != kKnownNothing ? 1 : 0;
   xer << "Examined " << n << " files: " << present << " present, " << from_cache.load()
       << " of them unchanged since the signature cache was written.\n";
   // Rewritten only when it learnt something: a file read, or a record gone.

@@ -44,7 +44,7 @@ int hex_value(char c) {
 
 }  // namespace
 
-uint64_t sig_path_hash(const std::string& rel) {
+uint64_t sig_path_hash(std::string_view rel) {
   uint64_t h = 14695981039346656037ull;
   for (unsigned char c : rel) {
     h ^= c;
@@ -111,7 +111,7 @@ std::string sig_cache::load(const std::string& file, const std::string& dest, ui
   return std::string();
 }
 
-std::string sig_cache::lookup(const std::string& rel, const platform_file_identity& id) const {
+std::string sig_cache::lookup(std::string_view rel, const platform_file_identity& id) const {
   const uint64_t h = sig_path_hash(rel);
   auto it = std::lower_bound(records_.begin(), records_.end(), h,
                              [](const sig_record& r, uint64_t v) { return r.path_hash < v; });

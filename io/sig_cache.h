@@ -16,6 +16,7 @@
 // their inode, size and both times agree too: then they are the same file.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/files.h"
@@ -27,7 +28,7 @@ struct sig_record {
 };
 
 // The hash a record keeps of a path relative to the destination (FNV-1a).
-uint64_t sig_path_hash(const std::string& rel);
+uint64_t sig_path_hash(std::string_view rel);
 
 // Sets the record's signature from its 32-digit text; false (and nothing
 // set) for any other text, such as "NONE".
@@ -48,7 +49,7 @@ class sig_cache {
   // The recorded signature of the file at `rel` when `id` equals its record
   // and its last change (ctime) is at least kSigCacheSettleNs older than the
   // cache file's writing; else empty: the file must be read.
-  std::string lookup(const std::string& rel, const platform_file_identity& id) const;
+  std::string lookup(std::string_view rel, const platform_file_identity& id) const;
 
   size_t size() const { return records_.size(); }
 
