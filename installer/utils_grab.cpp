@@ -582,10 +582,14 @@ bool temp_folder_has_room(const file_version_struct& v, const std::string& dest_
 // Every server has failed entry `index` kFetchTriesPerServer times: the
 // install stops with the download alert.
 void give_up_download(const std::string& url, const std::string& dest_path_exp) {
+  // Another stream may have stopped the install in this same pass: the user
+  // is told once.
+  const bool told = stg.got_failed_install != 0;
   stg.got_failed_install = 1;
   stg.got_404 = 0;
   xer << "The archive " << url << " could not be downloaded: each of the " << stg.num_servers
       << " servers failed it " << kFetchTriesPerServer << " times; the install stops.\n";
+  if (told) return;
   MACIBM_alert(0, "The installer cannot extract a file.", "Error: " + error_str(kErrZipOpen),
                "Compressed File: " + url, "Destination: " + dest_path_exp, t_alert, kTag, kLineExtractFailed);
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "net/PCSBSocket.h"
 #include "net/http.h"
@@ -95,6 +96,32 @@ bool parse_content_range(const std::string& v, int64_t* first, int64_t* last, in
   return *first <= *last && (*total == -1 || *last < *total);
 }
 
+// Whether a kept connection can carry another request: still connected,
+// and the server has neither closed it nor sent anything unasked (a byte
+// there could be taken for the next answer's). One read of one byte; a
+// closed one is said once per server in the log, as servers that close
+// every connection after an answer would otherwise fill it.
+bool still_open(kept_connection* kept) {
+  PCSBSocket& s = *kept->socket;
+  const char* why = nullptr;
+  char c = 0;
+  if (s.GetStatus() != pcsbstatus_Connected) {
+    why = "is no longer connected";
+  } else {
+    const int32_t got = s.ReadData(&c, 1);
+    if (got > 0)
+      why = "carried bytes nobody asked for";
+    else if (got < 0 || s.ReceivedRelease())
+      why = "was closed by the server";
+  }
+  if (!why) return true;
+  static std::set<std::string> said;
+  if (said.insert(kept->key).second)
+    xer << "HTTP: the kept connection to " << kept->key << " " << why << "; connecting again\n";
+  kept->socket.reset();
+  return false;
+}
+
 // A field value with CR and LF turned into spaces, so that it stays one line.
 std::string without_line_breaks(std::string v) {
   for (char& c : v)
@@ -109,7 +136,7 @@ std::string without_line_breaks(std::string v) {
 
 down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inURL, bool inIsPost,
                        const std::map<std::string, std::string>& inExtraFields, const char* inContentBuffer,
-                       int32_t inContentBufferLength, const char* rel_path)
+                       int32_t inContentBufferLength, const char* rel_path, kept_connection* reuse)
     : mServerName(inServerIP ? inServerIP : ""), mServerPort(inPort) {
   if (rel_path) mDestFileName = rel_path;  // the program-folder prefix is empty in the installer
   last_read_time = xtim.real_time;
@@ -121,6 +148,9 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   // round to some other port; the download fails like an unknown proxy.
   const bool bad_proxy_port = proxied && (proxy.port < 1 || proxy.port > 65535);
   mConnectPort = proxied ? static_cast<uint16_t>(proxy.port) : inPort;
+  const bool v6 = contact.find(':') != std::string::npos;
+  mConnectionKey = (proxied ? "the proxy " : "") + (v6 ? "[" + contact + "]" : contact) + ":" +
+                   std::to_string(mConnectPort);
 
   std::string req = inIsPost ? "POST " : "GET ";
   if (proxied) {
@@ -145,6 +175,11 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   if (bad_proxy_port) {
     xer << "HTTP: proxy port " << proxy.port << " is not a port\n";
     LookupFailed();
+  } else if (reuse && reuse->socket && reuse->key == mConnectionKey && still_open(reuse)) {
+    mSocket = std::move(reuse->socket);
+    mReused = true;
+    mResponseNum = -1;
+    SetState(state::kSending);
   } else if (sock_parse_numeric(contact, &numeric)) {
     StartConnection({numeric});
   } else if (contact.empty()) {
@@ -219,6 +254,7 @@ void down_class::DoProcessing() {
   }
   if (!mSocket) return;
   const PCSB_Status st = FollowSocket();
+  if (mResponseEnded) return;  // the connection may be kept: nothing more is read from it here
   if (st == pcsbstatus_Connected) {
     Exchange();
     FollowSocket();  // a send, a read or the end of the body may have ended the stream (no poll: not
@@ -244,6 +280,7 @@ void down_class::Exchange() {
     if (mSocket->ReceivedRelease()) PeerClosed();
     return;
   }
+  mAnswerStarted = true;
   if (mGotWholeHeader) {
     TakeBody(readChunk, static_cast<size_t>(got));  // the common case: straight to the file, no copy
   } else {
@@ -303,6 +340,7 @@ void down_class::ParseLine(const char* line, size_t len) {
         shape && s[9] >= '0' && s[9] <= '9' && s[10] >= '0' && s[10] <= '9' && s[11] >= '0' && s[11] <= '9';
     if (digits) {
       mResponseNum = (s[9] - '0') * 100 + (s[10] - '0') * 10 + (s[11] - '0');
+      mHttp11 = s.compare(5, 3, "1.1") == 0;  // HTTP/1.0 closes after the answer (RFC 9112 9.3)
       mResponseName = len > 13 ? s.substr(13) : std::string();
       mFields.clear();  // the fields of an interim response do not belong to the final one
     }
@@ -437,6 +475,15 @@ void down_class::HeaderComplete() {
 // length is in (bytes beyond it are not part of the body and are dropped).
 void down_class::TakeBody(const char* data, size_t len) {
   if (mAbandoned) return;
+  if (mResponseEnded) {
+    // Bytes after the whole response, unasked: the connection is not to be
+    // trusted with another request.
+    if (len > 0 && !mBytesAfterEnd) {
+      mBytesAfterEnd = true;
+      mSocket->Disconnect();
+    }
+    return;
+  }
   if (mChunked) {
     TakeChunked(data, len);
     return;
@@ -447,15 +494,18 @@ void down_class::TakeBody(const char* data, size_t len) {
       mSocket->Disconnect();
     return;
   }
+  bool whole = false;
   if (mIncomingLength != -1) {
     const int64_t want = mIncomingLength - mReceivedPayload;
     if (static_cast<int64_t>(len) >= want) {
+      mBytesAfterEnd = static_cast<int64_t>(len) > want;  // not part of the body: dropped
       len = static_cast<size_t>(want);
-      mSocket->Disconnect();  // every expected byte is in: the transfer is over
+      whole = true;  // every expected byte is in: the transfer is over
     }
   }
   StoreBody(data, len);
   if (mIncomingLength != -1 && mReceivedPayload >= mIncomingLength) FinishFile();
+  if (whole && !mAbandoned) EndResponse();
 }
 
 // Writes body bytes to the destination file (in memory when there is none).
@@ -533,8 +583,9 @@ void down_class::TakeChunked(const char* data, size_t len) {
     } else if (line.empty()) {  // the blank line after the trailer: the body is whole
       mChunkState = kChunkDone;
       mIncomingLength = mReceivedPayload;
+      mBytesAfterEnd = i < len;
       FinishFile();
-      mSocket->Disconnect();
+      EndResponse();
     }
   }
 }
@@ -542,7 +593,10 @@ void down_class::TakeChunked(const char* data, size_t len) {
 // The server closed its side. Without an announced length that is the end of
 // the body (RFC 9112 6.3); otherwise the transfer ended short and has failed.
 void down_class::PeerClosed() {
-  if (mGotWholeHeader && mBodyByClose && !mAbandoned) {
+  if (mReused && !mAnswerStarted) {
+    // The server closed the kept connection before this request reached it:
+    // the manager sends the request again on a new one (ReuseFailed).
+  } else if (mGotWholeHeader && mBodyByClose && !mAbandoned) {
     mIncomingLength = mReceivedPayload;
     FinishFile();
   } else if (mQuiet) {
@@ -571,6 +625,49 @@ void down_class::FinishFile() {
     std::filesystem::resize_file(mDestFileName, static_cast<std::uintmax_t>(size), ec);
     if (ec && mFileErr == 0) mFileErr = ec.value();
   }
+}
+
+// The whole response is in. The connection stays open (for the manager to
+// keep) unless the server closes it after this answer or sent more than
+// the answer; then our side is shut down as before.
+void down_class::EndResponse() {
+  mResponseEnded = true;
+  if (ConnectionReusable()) {
+    SetState(state::kOver);
+  } else {
+    mSocket->Disconnect();
+  }
+}
+
+bool down_class::ConnectionReusable() {
+  if (!mResponseEnded || mAbandoned || mBytesAfterEnd || !mHttp11 || !mOutBuf.empty() || !mSocket ||
+      mSocket->ReceivedRelease() || mSocket->GetStatus() != pcsbstatus_Connected || mDestFileName.empty())
+    return false;
+  // "Connection: close" among the options, in any field of that name (RFC 9110 7.6.1).
+  for (const auto& [name, value] : mFields) {
+    if (!iequals(name, "Connection")) continue;
+    size_t start = 0;
+    while (start <= value.size()) {
+      size_t end = value.find(',', start);
+      if (end == std::string::npos) end = value.size();
+      size_t b = start, e = end;
+      while (b < e && is_ows(value[b])) ++b;
+      while (e > b && is_ows(value[e - 1])) --e;
+      if (iequals(value.substr(b, e - b), "close")) return false;
+      start = end + 1;
+    }
+  }
+  return true;
+}
+
+bool down_class::ReuseFailed() {
+  if (!mReused || mAnswerStarted || !mSocket) return false;
+  const state st = GetState();
+  return st == state::kOver || st == state::kFailed;
+}
+
+std::unique_ptr<PCSBSocket> down_class::TakeConnection() {
+  return std::move(mSocket);
 }
 
 // Gives up on a response that cannot be read correctly: logged, the socket

@@ -87,7 +87,19 @@ http_class::~http_class() {
 }
 
 void http_class::abandon(int o) {
-  if (o >= 0 && o < kSlots) mSlots[o].reset();
+  if (o < 0 || o >= kSlots) return;
+  mSlots[o].reset();
+  mKept[o] = kept_connection{};
+}
+
+void http_class::release(int o) {
+  down_class* d = mSlots[o].get();
+  if (d && d->ConnectionReusable()) {
+    mKept[o].key = d->ConnectionKey();
+    mKept[o].socket = d->TakeConnection();
+    mKept[o].since = xtim.real_time;
+  }
+  mSlots[o].reset();
 }
 
 bool http_class::UseProxy(const char* inIP, uint16_t) const {
@@ -217,18 +229,20 @@ bool resolve_location(std::string loc, const std::string& server, const std::str
 
 void http_class::start_download(int o, const std::string& server, const std::string& file,
                                 const std::string& rel_path, int64_t body_limit, bool quiet,
-                                int64_t resume_from) {
+                                int64_t resume_from, bool fresh) {
+  if (mSlots[o]) release(o);  // a redirect or a new try: its connection may carry the next request
+  if (fresh || xtim.real_time - mKept[o].since > kKeptConnectionSeconds) mKept[o] = kept_connection{};
   std::string host;
   uint16_t port = 80;
   split_host_port(server, &host, &port);
   std::map<std::string, std::string> fields = {
       {"Host", server},  // with its ":PORT" when one was given
       {"User-agent", http_agent_text()},
-      {"Connection", "close"},
   };
   if (resume_from > 0) fields["Range"] = "bytes=" + std::to_string(resume_from) + "-";
   mSlots[o] = std::make_unique<down_class>(host.c_str(), port, file.c_str(), false, fields, nullptr, 0,
-                                           rel_path.c_str());
+                                           rel_path.c_str(), &mKept[o]);
+  mKept[o] = kept_connection{};  // not taken: it leads elsewhere, or the server closed it
   mSlots[o]->mBodyLimit = body_limit;
   mSlots[o]->mQuiet = quiet;
   mSlots[o]->mResumeFrom = resume_from;
@@ -335,6 +349,17 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
 
   const progress before = progress_of(*d);
   ProcessWithinRate(o, d);
+  // The server closed the kept connection before this request reached it:
+  // once more on a new connection, without counting it against the server.
+  if (d->ReuseFailed()) {
+    xer << "HTTP: " << mTargets[o].server << " closed the kept connection before answering "
+        << mTargets[o].file << "; sending the request again on a new connection\n";
+    const slot_target t = mTargets[o];
+    start_download(o, t.server, t.file, rel_path, d->mBodyLimit, d->mQuiet, d->mResumeFrom, true);
+    mTargets[o].hops = t.hops;
+    mTargets[o].seen = t.seen;
+    return 0;
+  }
   if (!d->IsDone() && !d->IsComplete()) {
     if (!d->IsErr()) {
       if (xtim.real_time - d->last_read_time > kDownloadStallSeconds) {
@@ -348,7 +373,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   }
 
   if (d->mResponseNum >= 200 && d->mResponseNum <= 299 && d->IsComplete() && !d->IsErr()) {
-    abandon(o);
+    release(o);
     return 1;
   }
   // The server cannot send the file from where the kept bytes end (it
@@ -385,7 +410,7 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   last_file_err = d->DestFileErr();
   last_kept = d->KeptBytes();
   if (d->mQuiet) {
-    abandon(o);
+    release(o);
     return 2;
   }
   http_note_proxy_refusal(*d, host_of(server));
@@ -401,6 +426,6 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   if (!not_followed.empty()) xer << "   location   =" << location << "\n";
   xer << "\n";
   xer.flush();
-  abandon(o);
+  release(o);
   return 2;
 }

@@ -20,6 +20,16 @@
 class PCSBSocket;
 class sock_lookup;
 struct sock_address;
+
+// A connection kept open after a whole response (HTTP/1.1 persistent
+// connection, RFC 9112 9.3), for the next request of the same slot to the
+// same server or proxy.
+struct kept_connection {
+  std::unique_ptr<PCSBSocket> socket;  // null: none kept
+  std::string key;                     // where it leads: down_class::ConnectionKey
+  float since = 0.0f;                  // frame clock when it was kept
+};
+
 enum PCSB_Status : uint8_t;
 
 // One HTTP request and its response. The constructor builds the request and
@@ -48,9 +58,12 @@ class down_class {
   // `inExtraFields`: header fields sent in name order (a proxied request needs
   // "Host"); `inContentBuffer`/`inContentBufferLength`: request body or null;
   // `rel_path`: destination file (absolute in the installer) or null for none.
+  // `reuse`: a connection kept from an earlier request; it is taken when it
+  // leads where this request goes and the server has not closed it, else
+  // left where it is.
   down_class(const char* inServerIP, uint16_t inPort, const char* inURL, bool inIsPost,
              const std::map<std::string, std::string>& inExtraFields, const char* inContentBuffer,
-             int32_t inContentBufferLength, const char* rel_path);
+             int32_t inContentBufferLength, const char* rel_path, kept_connection* reuse = nullptr);
   ~down_class();  // closes the destination file if open, deletes the socket
   down_class(const down_class&) = delete;
   down_class& operator=(const down_class&) = delete;
@@ -126,6 +139,23 @@ class down_class {
   // The value of the response field `name` (any case), or null.
   const std::string* Field(const char* name) const;
 
+  // Where the connection leads: the server's (or the proxy's) name and port.
+  const std::string& ConnectionKey() const { return mConnectionKey; }
+  // The request went out on a kept connection.
+  bool Reused() const { return mReused; }
+  // The kept connection was found closed (end of stream or reset) before
+  // any byte of the answer: the server closed it in between, and the
+  // request is to be sent again on a new connection; no failure of the
+  // server.
+  bool ReuseFailed();
+  // The response is whole, its framing consumed to the last byte, nothing
+  // follows it, and the server did not say it closes (HTTP/1.1 without
+  // "Connection: close"): the connection may carry the next request.
+  bool ConnectionReusable();
+  // Gives up the connection (for a ConnectionReusable object); the object
+  // keeps no socket afterwards.
+  std::unique_ptr<PCSBSocket> TakeConnection();
+
   // The error of the destination file (it could not be created, written or
   // closed: a full or read-only disk), 0 when there is none. Such a failure
   // is this machine's, not the server's.
@@ -146,6 +176,7 @@ class down_class {
   void TakeChunked(const char* data, size_t len);
   void PeerClosed();
   void FinishFile();
+  void EndResponse();
   void Abandon(const std::string& why);
 
   state mState = state::kUnresolved;
@@ -162,6 +193,13 @@ class down_class {
   ChunkState mChunkState = kChunkSize;
   int64_t mChunkLeft = 0;  // data bytes still due in the current chunk
   std::string mChunkLine;  // a framing line being collected
+  // Persistent connections.
+  std::string mConnectionKey;   // see ConnectionKey
+  bool mReused = false;         // the request went out on a kept connection
+  bool mAnswerStarted = false;  // some byte of the answer arrived
+  bool mResponseEnded = false;  // the whole response is in (framing included)
+  bool mHttp11 = false;         // the final status line says HTTP/1.1
+  bool mBytesAfterEnd = false;  // bytes followed the end of the response: not ours to read
 };
 
 // A status that sends the client to the address in its Location field.
@@ -205,6 +243,11 @@ class http_class {
   // this many bytes of the file from a cut download; only the rest is asked
   // for (Range) and appended when the server answers 206 from there. A 200
   // replaces them; a 416 asks again for the whole file in this slot.
+  // Each slot keeps its connection open after a whole response the server
+  // lets it keep (HTTP/1.1, no "Connection: close") and sends its next
+  // request to the same server (or through the same proxy) on it; when the
+  // server closed it in between, before any byte of the answer, the
+  // request is sent once more on a new connection, which is no failure.
   int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
                     int64_t body_limit = -1, bool quiet = false, int64_t resume_from = 0);
   // After a net_check that failed its download: how many leading bytes of
@@ -233,9 +276,10 @@ class http_class {
   int64_t MaxRateBytes() const;
 
   // Stops the download in slot `o`, if any, and empties the slot: its socket
-  // and its destination file are closed; the file stays on disk as far as it
-  // got. For a caller that gives a download up without waiting for its
-  // result. A slot outside 0..5 is ignored.
+  // and its destination file are closed, and so is a connection the slot
+  // kept; the file stays on disk as far as it got. For a caller that gives a
+  // download up without waiting for its result. A slot outside 0..5 is
+  // ignored.
   void abandon(int o);
 
   static constexpr int kSlots = 6;
@@ -253,9 +297,15 @@ class http_class {
     std::vector<std::string> seen;
   };
   slot_target mTargets[kSlots];
-  // Puts a new download of http://`server``file` into slot `o`.
+  // Puts a new download of http://`server``file` into slot `o`, on the
+  // slot's kept connection when it leads there (never when `fresh`).
   void start_download(int o, const std::string& server, const std::string& file, const std::string& rel_path,
-                      int64_t body_limit, bool quiet, int64_t resume_from);
+                      int64_t body_limit, bool quiet, int64_t resume_from, bool fresh = false);
+  // Ends slot `o`'s download; its connection is kept for the slot's next
+  // request when the server allows it.
+  void release(int o);
+  // The connection each slot keeps between downloads.
+  kept_connection mKept[kSlots];
   // A finished redirect in slot `o`: true when it was followed (a new
   // download runs in the slot); false with the reason in *why.
   bool follow_redirect(int o, const std::string& location, const std::string& rel_path, std::string* why);
@@ -274,6 +324,9 @@ extern http_class http;
 
 // Seconds without body data after which net_check gives up on a download.
 constexpr float kDownloadStallSeconds = 30.0f;
+// Seconds a connection is kept unused before it is closed: past this a
+// server or a router on the way has likely dropped it without a word.
+constexpr float kKeptConnectionSeconds = 60.0f;
 
 // "Installer-LIN/" + the last four characters of the product version text.
 std::string http_agent_text();

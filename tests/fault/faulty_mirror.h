@@ -1,9 +1,10 @@
 #pragma once
 // A download mirror on 127.0.0.1 that serves the files below a folder as a
-// plain HTTP/1.1 server would, except for one chosen request path, for which
-// the first `times` answers are broken in a chosen way: what nginx cannot be
-// made to do on purpose. Each connection is served on its own thread, so a
-// stalled answer never holds up the others.
+// plain HTTP/1.1 server would (keeping the connection open after a whole
+// answer), except for one chosen request path, for which the first `times`
+// answers are broken in a chosen way: what nginx cannot be made to do on
+// purpose. A broken answer closes its connection. Each connection is served
+// on its own thread, so a stalled answer never holds up the others.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -35,6 +36,9 @@ enum class Fault {
   kEndlessBody,   // no length, then junk until the client stops reading (at most kEndlessCap bytes)
   kRedirectLoop,  // "302 Found" back to the same path
   kWrongRange,    // like kCloseMidBody; a request for the rest gets a 206 of the whole file from byte 0
+  // A request (any path) on a kept connection: the connection is closed
+  // without an answer, as a server does that closed it in between.
+  kCloseKeptConnection,
 };
 
 // Where kEndlessBody gives up by itself, so that a client that never stops
@@ -111,21 +115,32 @@ class FaultyMirror {
     return out;
   }
 
+  // Answers the requests of one connection in turn while the answers keep it.
   void Serve(int fd) {
-    std::string req;
+    std::string in;
+    for (bool first = true; !stop_; first = false) {
+      char buf[4096];
+      while (in.find("\r\n\r\n") == std::string::npos && !stop_) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0) continue;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        in.append(buf, static_cast<size_t>(n));
+      }
+      const size_t end = in.find("\r\n\r\n");
+      if (end == std::string::npos) break;
+      const std::string req = in.substr(0, end + 4);
+      in.erase(0, end + 4);
+      if (!Answer(fd, req, first)) break;
+    }
+    ::close(fd);
+  }
+
+  // Answers one request; true when the connection stays open for another.
+  bool Answer(int fd, const std::string& req, bool first) {
     char buf[4096];
-    while (req.find("\r\n\r\n") == std::string::npos && !stop_) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      req.append(buf, static_cast<size_t>(n));
-    }
     const size_t sp1 = req.find(' '), sp2 = req.find(' ', sp1 + 1);
-    if (sp1 == std::string::npos || sp2 == std::string::npos) {
-      ::close(fd);
-      return;
-    }
+    if (sp1 == std::string::npos || sp2 == std::string::npos) return false;
     const std::string target = req.substr(sp1 + 1, sp2 - sp1 - 1);
     const std::string path = Decode(target);
     const bool ranged = req.find("\r\nRange: bytes=") != std::string::npos;
@@ -133,7 +148,12 @@ class FaultyMirror {
     {
       std::lock_guard<std::mutex> lock(mu_);
       ++requests_[path];
-      if (fault_ != Fault::kNone && path == fault_path_ && faults_given_ < times_) {
+      if (fault_ == Fault::kCloseKeptConnection) {
+        if (!first && faults_given_ < times_) {
+          ++faults_given_;
+          return false;
+        }
+      } else if (fault_ != Fault::kNone && path == fault_path_ && faults_given_ < times_) {
         ++faults_given_;
         broken = true;
       }
@@ -141,22 +161,21 @@ class FaultyMirror {
     std::ifstream f(root_ + path, std::ios::binary);
     if (!f || path.find("..") != std::string::npos) {
       SendAll(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found");
-      ::close(fd);
-      return;
+      return false;
     }
     std::ostringstream ss;
     ss << f.rdbuf();
     const std::string body = ss.str();
-    auto header = [](size_t length) {
+    auto header = [](size_t length, bool keep = false) {
       return "HTTP/1.1 200 OK\r\nServer: faulty-mirror\r\nContent-Type: application/octet-stream\r\n"
              "Content-Length: " +
-             std::to_string(length) + "\r\nConnection: close\r\n\r\n";
+             std::to_string(length) + (keep ? "" : "\r\nConnection: close") + "\r\n\r\n";
     };
     const Fault fault = broken ? fault_ : Fault::kNone;
     switch (fault) {
       case Fault::kNone:
-        SendAll(fd, header(body.size()) + body);
-        break;
+      case Fault::kCloseKeptConnection:
+        return SendAll(fd, header(body.size(), true) + body);
       case Fault::kCloseMidBody:
         SendAll(fd, header(body.size()) + body.substr(0, body.size() / 2));
         break;
@@ -211,7 +230,7 @@ class FaultyMirror {
                 "error");
         break;
     }
-    ::close(fd);
+    return false;
   }
 
   std::string root_, fault_path_;

@@ -1,7 +1,8 @@
 // Download faults during an install: a mirror that breaks its answer for one
 // archive (closes or resets mid-body, stalls, sends more than it announced,
 // answers 500) while another mirror is whole. The install must move to the
-// other mirror, finish, and put the published bytes in place, silently.
+// other mirror, finish, and put the published bytes in place, silently. A
+// mirror that closes kept connections is no failure: the install stays on it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "fault_fixture.h"
 #include "faulty_mirror.h"
+#include "net/fault_server.h"
 
 using faulttest::Fault;
 using faulttest::FaultInstall;
@@ -28,6 +30,8 @@ struct NetworkCase {
   // " 200 " for the whole archive, null when either may be right (a reset
   // may drop what had arrived) or the request is not checked.
   const char* from_whole;
+  // No failure is counted: every archive comes from the first mirror.
+  bool stays = false;
 };
 
 class BrokenMirror : public FaultInstall, public ::testing::WithParamInterface<NetworkCase> {};
@@ -58,6 +62,14 @@ TEST_P(BrokenMirror, InstallMovesToTheWholeMirrorAndCompletes) {
             1);
 
   EXPECT_EQ(stg.got_failed_install, 0) << GetParam().name << ": the install completed";
+  if (GetParam().stays) {
+    const std::string log = log_text();
+    EXPECT_EQ(read_file(dir_ / "access.log").find("/Master/"), std::string::npos)
+        << "no archive was asked of the whole mirror: no failure was counted";
+    EXPECT_EQ(log.find("HTTP Error for "), std::string::npos) << log;
+    EXPECT_NE(log.find(" closed the kept connection before answering /files/R1/Master/"), std::string::npos)
+        << log;
+  }
   EXPECT_EQ(next.dir_done, 1);
   expect_installed(faulttest::release_one(), dest_dir_path);
   EXPECT_GE(bad.faults_given(), 1) << "the broken answer was really given";
@@ -91,7 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
                       NetworkCase{"answers 500", Fault::kError500, " 200 "},
                       NetworkCase{"sends bytes after the announced body", Fault::kExtraBytes, nullptr},
                       NetworkCase{"announces fewer bytes than the archive has", Fault::kShortLength, " 200 "},
-                      NetworkCase{"redirects to the same address", Fault::kRedirectLoop, " 200 "}),
+                      NetworkCase{"redirects to the same address", Fault::kRedirectLoop, " 200 "},
+                      NetworkCase{"closes kept connections before answering", Fault::kCloseKeptConnection,
+                                  nullptr, true}),
     [](const ::testing::TestParamInfo<NetworkCase>& i) {
       std::string n;
       for (const char* p = i.param.name; *p; ++p)
@@ -124,6 +138,47 @@ TEST_F(FaultInstall, A206ThatDoesNotContinueTheKeptBytesIsRefused) {
   const size_t line = log.find("HTTP: the 206 answer's Content-Range \"bytes 0-");
   ASSERT_NE(line, std::string::npos) << log;
   EXPECT_NE(log.find("\" does not continue the ", line), std::string::npos) << log;
+}
+
+// A proxy that wants credentials the installer does not have answers 407 to
+// every request of the install: each archive fails on every try, and the
+// install fails with the download alert; the log says 407.
+TEST_F(FaultInstall, AProxyAnswering407FailsTheInstall) {
+  const std::string out = dir_ / "www/";
+  testsupport::make_dirs(out);
+  testsupport::Nginx mirror(out);
+  nettest::FaultServer proxy({nettest::Send(
+      "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"lan\"\r\n"
+      "Content-Length: 0\r\n\r\n")});
+  publish(faulttest::release_one(), "R1", out, {mirror.host() + "|/files/|Only mirror"});
+  dest_dir_path = dir_ / "sim/";
+  fetch_and_read(mirror.host());
+  struct Restore {
+    ~Restore() {
+      http.ProxyHost.clear();
+      http.ProxyPort_int = 0;
+      grab_set_retry_pause(1.0f, 30.0f);
+    }
+  } restore;
+  http.ProxyHost = "127.0.0.1";
+  http.ProxyPort_int = proxy.port();
+  grab_set_retry_pause(0.01f, 0.02f);
+  ASSERT_EQ(install(), 1);
+  EXPECT_EQ(stg.got_failed_install, 1);
+  // Every archive fails at once here, so streams give up in the same pass:
+  // the user is still told once.
+  ASSERT_EQ(alerts.size(), 1u) << "one alert, after the last attempt";
+  EXPECT_EQ(alerts[0].l1, "The installer cannot extract a file.");
+  EXPECT_EQ(alerts[0].l2, "Error: " + error_str(kErrZipOpen));
+  const auto requests = proxy.requests();
+  ASSERT_GE(requests.size(), static_cast<size_t>(kFetchTriesPerServer));
+  EXPECT_EQ(requests[0].find("GET http://" + mirror.host() + "/files/R1/Master/"), 0u) << requests[0];
+  const std::string log = log_text();
+  EXPECT_NE(log.find("HTTP: the proxy 127.0.0.1:" + std::to_string(proxy.port()) +
+                     " answered 407 (Proxy Authentication Required): it wants credentials\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("   response   =Proxy Authentication Required (#407)\n"), std::string::npos) << log;
 }
 
 // An archive that arrives damaged from every mirror: after the retries the

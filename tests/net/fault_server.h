@@ -2,7 +2,8 @@
 // A scripted HTTP server on 127.0.0.1 for what nginx will not do: interim
 // responses, odd header spellings, missing lengths, early closes and stalls.
 // It runs on its own thread, accepts connections one after another, records
-// each request (up to the blank line) and then plays its script.
+// each request (up to the blank line) and then plays its script; a script may
+// wait for further requests on the same connection (NextRequest).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -27,6 +28,7 @@ struct Step {
     kGate,   // wait until the test calls open_gate()
     kHold,   // keep the connection open and silent until the server stops
     kReset,  // abort the connection (RST)
+    kNext,   // read the next request on the same connection (a kept one), recording it
   } kind;
   std::string bytes;
 };
@@ -41,6 +43,9 @@ inline Step Hold() {
 }
 inline Step Reset() {
   return {Step::kReset, {}};
+}
+inline Step NextRequest() {
+  return {Step::kNext, {}};
 }
 
 // One script per connection, in order; the last one plays for every
@@ -101,7 +106,9 @@ class FaultServer {
     std::lock_guard<std::mutex> lock(mu_);
     return stop_;
   }
-  void Serve(int fd, const std::vector<Step>& script) {
+  // Reads one request (up to its blank line) and records it; an empty read
+  // (the client closed) is recorded only for the connection's first.
+  void ReadRequest(int fd, bool first) {
     std::string req;
     char buf[4096];
     while (req.find("\r\n\r\n") == std::string::npos && !stopped()) {
@@ -111,13 +118,17 @@ class FaultServer {
       if (n <= 0) break;
       req.append(buf, static_cast<size_t>(n));
     }
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      requests_.push_back(req);
-    }
+    if (req.empty() && !first) return;
+    std::lock_guard<std::mutex> lock(mu_);
+    requests_.push_back(req);
+  }
+  void Serve(int fd, const std::vector<Step>& script) {
+    ReadRequest(fd, true);
     bool reset = false;
     for (const Step& s : script) {
-      if (s.kind == Step::kSend) {
+      if (s.kind == Step::kNext) {
+        ReadRequest(fd, false);
+      } else if (s.kind == Step::kSend) {
         size_t off = 0;
         while (off < s.bytes.size()) {
           ssize_t n = ::send(fd, s.bytes.data() + off, s.bytes.size() - off, MSG_NOSIGNAL);
