@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   minisign_key key;
   key.id = s.key_id;  // a key the signature names, so the checks run to the end
   std::string comment;
-  if (minisign_verify({key}, "serverlist", text, &comment) == minisign_result::kOk && comment != s.trusted_comment)
+  if (minisign_verify({key}, "serverlist", text, &comment) == minisign_result::kOk &&
+      comment != s.trusted_comment)
     fuzzsupport::fail("the verified comment is not the parsed one");
   minisign_parse_key(text, key);
   return 0;
