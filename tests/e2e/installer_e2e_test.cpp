@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -220,17 +221,39 @@ TEST_F(InstallerE2E, UnacceptedServerListEndsTheProgram) {
   EXPECT_FALSE(file_exists(p->prefs_path())) << "--fps_test saves no preferences";
 }
 
-TEST_F(InstallerE2E, ServerListWithAChangedByteEndsTheProgram) {
-  // The demo release is signed; one byte of the list changes after signing.
-  std::string list = read_file(root_ / "demo/www/serverlist9.txt");
-  list[list.find("Demo mirror")] = 'd';
-  write_file(root_ / "demo/www/serverlist9.txt", list);
-  auto p = std::make_unique<InstallerProcess>(
-      root_, std::vector<std::string>{"--vendor_host=" + server_->host(), "--fps_test", root_ / "dest/"});
-  EXPECT_NE(p->wait_exit(60), -1) << "the program must end by itself; log:\n" << p->log_text();
-  EXPECT_NE(p->log_text().find("Server list refused: the signature does not match the file"),
-            std::string::npos)
-      << p->log_text();
+TEST_F(InstallerE2E, ServerListWithoutAGoodSignatureEndsTheProgram) {
+  // The demo release is signed. Each case spoils it, then the program must
+  // refuse the list, say why in the log and end.
+  const std::string list_path = root_ / "demo/www/serverlist9.txt";
+  const std::string sig_path = list_path + ".minisig";
+  const std::string list = read_file(list_path);
+  const std::string sig = read_file(sig_path);
+  struct spoil {
+    const char* name;
+    std::function<void()> apply;
+    const char* reason;
+  };
+  const spoil cases[] = {
+      {"one changed byte in the list",
+       [&] {
+         std::string changed = list;
+         changed[changed.find("Demo mirror")] = 'd';
+         write_file(list_path, changed);
+       },
+       "Server list refused: the signature does not match the file"},
+      {"no signature on the vendor host", [&] { std::remove(sig_path.c_str()); },
+       "Server list refused: the signature serverlist9.txt.minisig is missing"},
+  };
+  for (const spoil& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(list_path, list);
+    write_file(sig_path, sig);
+    c.apply();
+    auto p = std::make_unique<InstallerProcess>(
+        root_, std::vector<std::string>{"--vendor_host=" + server_->host(), "--fps_test", root_ / "dest/"});
+    EXPECT_NE(p->wait_exit(60), -1) << "the program must end by itself; log:\n" << p->log_text();
+    EXPECT_NE(p->log_text().find(c.reason), std::string::npos) << p->log_text();
+  }
 }
 
 TEST_F(InstallerE2E, ReplayedOlderReleaseEndsTheProgram) {
