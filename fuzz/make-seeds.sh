@@ -28,9 +28,13 @@ www="$work/demo/www"
 # SIGPIPE and fails the script at random. sed -n reads its input to the end.
 release_dir="$(dirname "$(find "$www" -name directory.txt.zip | sed -n 1p)")"
 
-for t in server_list manifest prefs header http cmdline zip 7z; do mkdir -p "$corpus/$t"; done
+for t in server_list manifest prefs header http cmdline zip 7z minisig; do mkdir -p "$corpus/$t"; done
 
 cp "$www/serverlist9.txt" "$corpus/server_list/"
+# The demo release is signed: both signatures and the key that checks them.
+cp "$www/serverlist9.txt.minisig" "$corpus/minisig/serverlist9.minisig"
+cp "$release_dir/directory.txt.zip.minisig" "$corpus/minisig/directory.minisig"
+cp "$root/keys/demo.pub" "$corpus/minisig/demo.pub"
 unzip -p "$release_dir/directory.txt.zip" directory.txt > "$corpus/manifest/directory.txt"
 # A short manifest too: its header and first rows mutate faster than the whole.
 head -c 3000 "$corpus/manifest/directory.txt" > "$corpus/manifest/directory-head.txt"
@@ -57,7 +61,7 @@ for t in prefs http cmdline header; do
   cp "$root/fuzz/seeds/$t/"* "$corpus/$t/"
 done
 
-for t in server_list manifest prefs header http cmdline zip 7z; do
+for t in server_list manifest prefs header http cmdline zip 7z minisig; do
   if [ -z "$(ls -A "$corpus/$t")" ]; then
     echo "no seeds for $t" >&2
     exit 1

@@ -12,7 +12,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(server_list manifest prefs header http cmdline zip 7z)
+[ ${#targets[@]} -eq 0 ] && targets=(server_list manifest prefs header http cmdline zip 7z minisig)
 build="${SKYVANE_FUZZ_BUILD:-$root/build-fuzz}"
 
 if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |

@@ -5,6 +5,7 @@
 
 #include "installer/dvd_scan.h"
 #include "installer/model.h"
+#include "installer/release_auth.h"
 #include "installer/screen_text.h"
 #include "installer/server_list.h"
 #include "installer/sub_wins.h"
@@ -27,6 +28,7 @@ namespace {
 // and in the log; fixed, whatever line the call moves to.
 constexpr const char* kTag = "main";
 constexpr int kLineManifestExtract = 210;
+constexpr int kLineManifestUnsigned = 222;
 
 constexpr int kFont = 100;
 
@@ -48,6 +50,11 @@ struct driver_state {
   float text_x = 144.0f;
   float base_x1 = 132.0f;
   float base_x2 = 1016.0f;
+  // The manifest is in; its signature is being fetched from manifest_server.
+  bool have_manifest = false;
+  int manifest_server = 0;
+  // Servers whose manifest was refused for its signature (bit i: server i).
+  unsigned refused_servers = 0;
 };
 driver_state d;
 
@@ -67,10 +74,56 @@ float manifest_percent_done() {
   return obj ? obj->GetPercentDone() : 0.0f;
 }
 
+// A manifest refused for its signature counts as a damaged one: another
+// server is tried, one not refused yet, so that every server is asked at most
+// once; when none is left the user is told why and Install stays off.
+void manifest_refused(int server, const std::string& why) {
+  xer << "Manifest refused from " << server_name[server] << server_path[server] << ": " << why << "\n";
+  d.refused_servers |= 1u << server;
+  const unsigned all = (1u << stg.num_servers) - 1;
+  if ((d.refused_servers & all) == all) {
+    MACIBM_alert(0, "None of the servers has a directory of files signed for " + install_name + "!",
+                 "Reason: " + why, "I will not install or update anything from these servers.", "", t_alert,
+                 kTag, kLineManifestUnsigned);
+    stg.dir_scan = 2;
+    return;
+  }
+  pick_server_uniform();
+  while (d.refused_servers & (1u << stg.sel_server)) stg.sel_server = (stg.sel_server + 1) % stg.num_servers;
+}
+
+// The manifest's signature, after the manifest: true when the manifest may
+// be expanded, false while the signature is on its way or after a refusal.
+bool manifest_signature_step() {
+  const std::string sig = d.net_dir_path_zip + ".minisig";
+  const int s = d.manifest_server;
+  const int r = http.net_check(1, server_name[s], server_path[s] + "directory.txt.zip.minisig", sig,
+                               static_cast<int64_t>(kMinisigMaxBytes));
+  if (r == 0) return false;
+  d.have_manifest = false;
+  const release_check c = check_release_signature(d.net_dir_path_zip, r == 1 ? sig : std::string(),
+                                                  install_name, "directory.txt.zip.minisig");
+  delete_file(sig);
+  if (c.ok) return true;
+  delete_file(d.net_dir_path_zip);
+  manifest_refused(s, c.why);
+  return false;
+}
+
 // Step 3 of a pass: fetch and expand the manifest while it is not there yet.
 void manifest_fetch_step() {
-  const int r = http.net_check(1, server_name[stg.sel_server],
-                               server_path[stg.sel_server] + "directory.txt.zip", d.net_dir_path_zip);
+  int r = 1;
+  if (!d.have_manifest) {
+    r = http.net_check(1, server_name[stg.sel_server], server_path[stg.sel_server] + "directory.txt.zip",
+                       d.net_dir_path_zip);
+    if (r == 1 && release_keys_in_force().check) {
+      d.have_manifest = true;
+      d.manifest_server = stg.sel_server;
+      return;  // its signature next
+    }
+  } else if (!manifest_signature_step()) {
+    return;
+  }
   if (r == 2) {
     pick_server_uniform();
   } else if (r == 1) {

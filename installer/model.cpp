@@ -59,6 +59,7 @@ void installer_wire_lower_layers() {
   fields.log_actions = &stg.log_actions;
   fields.always_ask_dir = &stg.always_ask_dir;
   fields.dest_dir_path = &dest_dir_path;
+  fields.release_time = &stg.release_time;
   pref_bind_installer_fields(fields);
   MACIBM_set_busy_setting(&stg.use_max_cpu);
   MACIBM_set_settings_saver(save_settings);

@@ -3,6 +3,7 @@
 // install's stream table, the state record, the build-time modes, the path
 // globals and the server table. All of it lives for the whole program and is
 // read and written directly by the driver, readers and engine.
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -48,6 +49,9 @@ struct stg_class {
   int always_ask_dir = 0;
   float down_req = 0.0f;  // kB still to download
   float disk_req = 0.0f;  // kB still to install
+  // The newest signing time (unix seconds) of a server list accepted here
+  // (_release_time): an older list is a replay and is refused.
+  int64_t release_time = 0;
 };
 extern stg_class stg;
 

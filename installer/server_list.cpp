@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "installer/model.h"
+#include "installer/release_auth.h"
 #include "installer/text_cursor.h"
 #include "installer/ui_hooks.h"
 #include "io/xmap.h"
@@ -82,23 +83,78 @@ void read_server_records(std::string_view body) {
   }
 }
 
-bool read_server_list(const std::string& local_path) {
+namespace {
+// `sig_path` null: the list is not signed and not checked (--release_key=none,
+// or a caller that reads a list on its own).
+bool read_list(const std::string& local_path, const std::string* sig_path) {
   xmap_class m(local_path);
   static const int versions[] = {820, 0};
   if (m.mBegin == nullptr || m.check_file(kCheckText, versions, "SERVERS", nullptr) != 820) {
     new_format(local_path);
     return false;
   }
+  const std::string name_before = install_name;
   stg.num_servers = 0;
   read_server_records(std::string_view(reinterpret_cast<const char*>(m.mCrt), m.mEnd - m.mCrt));
+  if (sig_path) {
+    // Checked after the records are read, since the signature must name the
+    // list's own FINAL release; a refused list leaves nothing behind.
+    release_check c = check_release_signature(local_path, *sig_path, install_name, "serverlist9.txt.minisig");
+    if (c.ok && c.time < stg.release_time) {
+      c.ok = false;
+      c.why = "signed at " + std::to_string(c.time) + ", older than a release already seen (" +
+              std::to_string(stg.release_time) + ")";
+    }
+    if (!c.ok) {
+      xer << "Server list refused: " << c.why << "\n";
+      stg.num_servers = -1;
+      install_name = name_before;
+      new_format(local_path);
+      return false;
+    }
+    stg.release_time = c.time;
+    xer << "Server list signature good: release " << install_name << ", signed at " << c.time << "\n";
+  }
   pick_server_biased();
   return true;
 }
 
+// Where the vendor-host fetch is: the list first, then its signature.
+struct list_fetch {
+  bool have_list = false;
+  int sig_failures = 0;
+};
+list_fetch g_fetch;
+}  // namespace
+
+bool read_server_list(const std::string& local_path) {
+  return read_list(local_path, nullptr);
+}
+
+bool read_signed_server_list(const std::string& local_path, const std::string& sig_path) {
+  return read_list(local_path, &sig_path);
+}
+
+void server_list_fetch_reset() {
+  g_fetch = list_fetch{};
+}
+
 void server_list_step(const std::string& vendor_host) {
   const std::string local = temp_path + "serverlist9.txt";
-  if (http.net_check(0, vendor_host, "/serverlist9.txt", local) != 1) return;
-  read_server_list(local);
+  if (!g_fetch.have_list) {
+    if (http.net_check(0, vendor_host, "/serverlist9.txt", local) != 1) return;
+    if (!release_keys_in_force().check) {
+      read_server_list(local);
+      return;
+    }
+    g_fetch.have_list = true;
+  }
+  const std::string sig = local + ".minisig";
+  const int r = http.net_check(0, vendor_host, "/serverlist9.txt.minisig", sig, kMinisigMaxBytes);
+  if (r == 0) return;
+  if (r == 2 && ++g_fetch.sig_failures < kSignatureTries) return;  // asked again on the next pass
+  g_fetch = list_fetch{};
+  read_signed_server_list(local, r == 1 ? sig : std::string());
 }
 
 int rand_0_32767() {

@@ -12,7 +12,22 @@
 // `vendor_host`/serverlist9.txt into temp_path; once the file is complete it
 // is read (server table, install_name, num_servers) and a server is chosen
 // with the biased pick. A list with a foreign header calls new_format.
+// Unless --release_key=none, its signature serverlist9.txt.minisig follows in
+// the same slot (a failed download of it is tried kSignatureTries times in
+// all, then the signature counts as missing) and read_signed_server_list
+// decides.
 void server_list_step(const std::string& vendor_host);
+constexpr int kSignatureTries = 3;
+// Forgets a fetch in progress (a test starts afresh).
+void server_list_fetch_reset();
+
+// read_server_list for a signed list: the list is accepted only when
+// `sig_path` (empty: no signature) verifies with a release key in force, its
+// trusted comment names the list's FINAL release, and its time is not older
+// than stg.release_time, which then becomes that time. Otherwise a log line
+// names the reason, the globals stay unread (num_servers -1) and new_format
+// is called. Returns true when accepted.
+bool read_signed_server_list(const std::string& local_path, const std::string& sig_path);
 
 // Reads a downloaded list at `local_path` into the globals and picks the
 // starting server. Returns false (after new_format) when the file cannot be

@@ -216,6 +216,21 @@ void io_dest_folder(scan_class& s, const char* tag, std::string& value) {
   value = cmdline_folder_path(text, std::string());
 }
 
+// A count of seconds: past 2038 it no longer fits an int. Not a whole
+// non-negative number: 0, as for the other numbers.
+void io_seconds(scan_class& s, const char* tag, int64_t& value) {
+  if (s.opr_typ == 1) {
+    s.fetch_or_get(std::to_string(value), nullptr, tag);
+    return;
+  }
+  std::string text;
+  if (!s.fetch_or_get("", &text, tag)) return;
+  int64_t v = 0;
+  for (size_t i = 0; i < text.size() && i < 18 && text[i] >= '0' && text[i] <= '9'; ++i)
+    v = v * 10 + (text[i] - '0');
+  value = v;
+}
+
 void io_int32(scan_class& s, const char* tag, int32_t& value) {
   int v = value;
   io_int(s, tag, v);
@@ -240,6 +255,7 @@ void exchange_fields(scan_class& s) {
   io_text(s, "_proxy_port", http.ProxyPort_str);
   io_int32(s, "_proxy_port_int", http.ProxyPort_int);
   io_int32(s, "_max_rate_kb", http.MaxRate_kb);
+  if (g_fields.release_time) io_seconds(s, "_release_time", *g_fields.release_time);
 }
 }  // namespace
 

@@ -8,6 +8,7 @@
 // installer's records are above this layer (order: platform < util < io, net
 // < ui < prefs < installer), so the installer hands down where its settings
 // are at start-up (pref_bind_installer_fields).
+#include <cstdint>
 #include <fstream>
 #include <map>
 #include <string>
@@ -72,6 +73,7 @@ struct pref_installer_fields {
   int* log_actions = nullptr;
   int* always_ask_dir = nullptr;
   std::string* dest_dir_path = nullptr;
+  int64_t* release_time = nullptr;  // _release_time, after the proxy and rate lines
 };
 void pref_bind_installer_fields(const pref_installer_fields& fields);
 

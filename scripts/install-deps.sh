@@ -7,11 +7,12 @@ packages=(
   build-essential cmake ninja-build pkg-config git ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libgl-dev libgl1-mesa-dri mesa-utils
-  zlib1g-dev libminizip-dev libarchive-dev libssl-dev libgtk-3-dev
+  zlib1g-dev libminizip-dev libarchive-dev libssl-dev libsodium-dev libgtk-3-dev
   libfreetype-dev libpng-dev fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick
   nginx-light tinyproxy zip unzip p7zip-full curl aria2
   python3 clang libclang-rt-14-dev
+  minisign
 )
 
 missing=()

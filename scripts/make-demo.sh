@@ -10,6 +10,10 @@
 #                        (default 127.0.0.1:8080) and start the installer with
 #                        --vendor_host=HOST:PORT
 #
+# The release is signed with the demo key (keys/demo.secret-key), which the
+# installer trusts as long as keys/demo.pub is built in; $SKYVANE_SIGN_KEY
+# names another secret key.
+#
 # Uses build/tools/skyvane-publish (built when missing), or $SKYVANE_PUBLISH.
 set -euo pipefail
 
@@ -116,7 +120,8 @@ EOF
 "$publisher" --product "$out/product" --release "$release" --out "$out/www" \
   --mirror "$host|/files/|Demo server ($host)" \
   --mirror "$host|/mirror/|Demo mirror ($host)" \
-  --platforms "$out/platforms.txt"
+  --platforms "$out/platforms.txt" \
+  --sign "${SKYVANE_SIGN_KEY:-$root/keys/demo.secret-key}"
 
 count=$(find "$out/product" -type f | wc -l)
 echo

@@ -99,6 +99,10 @@ cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std
           "--vendor_host needs HOST, HOST:PORT or [IPv6]:PORT (port 1 to 65535), not \"" + value + "\"";
       return out;
     }
+    if (name == "--release_key" && value.empty()) {
+      out.error = "--release_key needs a minisign public key FILE or none";
+      return out;
+    }
     if (name == "--max_rate" && !cmdline_valid_rate(value)) {
       out.error = "--max_rate needs a whole number of KiB per second (0 = unlimited), not \"" + value + "\"";
       return out;
@@ -227,6 +231,9 @@ std::string cmdline_usage_text() {
   u += "                           during this run (0 = unlimited; not saved)\n";
   u += "  --verify                 read and sign every installed file, even those the\n";
   u += "                           signature cache knows unchanged (after disk trouble)\n";
+  u += "  --release_key=FILE|none  trust only the minisign public key in FILE for the\n";
+  u += "                           release's signatures during this run; none: accept\n";
+  u += "                           unsigned releases (default: the built-in keys)\n";
   u += "  --pref:TAG=VALUE         use VALUE for one setting during this run; it is saved\n";
   u += "                           at a normal exit. TAG is one of:\n";
   u += "                             _use_max_cpu      1: never sleep between frames\n";
@@ -239,6 +246,7 @@ std::string cmdline_usage_text() {
   u += "                             _proxy_port       HTTP proxy port, as text\n";
   u += "                             _proxy_port_int   HTTP proxy port, as a number\n";
   u += "                             _max_rate_kb      download limit in KiB/s, 0 = none\n";
+  u += "                             _release_time     newest release signing time seen\n";
   u += "  --fps_test               unattended: alerts go to the log only (a fatal one\n";
   u += "                           ends with exit code 1); settings are not saved\n";
   u += "  --lock_main_thread       keep the main thread on the first processor\n";

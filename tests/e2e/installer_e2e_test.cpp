@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -220,11 +221,77 @@ TEST_F(InstallerE2E, UnacceptedServerListEndsTheProgram) {
   EXPECT_FALSE(file_exists(p->prefs_path())) << "--fps_test saves no preferences";
 }
 
+TEST_F(InstallerE2E, ServerListWithoutAGoodSignatureEndsTheProgram) {
+  // The demo release is signed. Each case spoils it, then the program must
+  // refuse the list, say why in the log and end.
+  const std::string list_path = root_ / "demo/www/serverlist9.txt";
+  const std::string sig_path = list_path + ".minisig";
+  const std::string list = read_file(list_path);
+  const std::string sig = read_file(sig_path);
+  struct spoil {
+    const char* name;
+    std::function<void()> apply;
+    const char* reason;
+  };
+  const spoil cases[] = {
+      {"one changed byte in the list",
+       [&] {
+         std::string changed = list;
+         changed[changed.find("Demo mirror")] = 'd';
+         write_file(list_path, changed);
+       },
+       "Server list refused: the signature does not match the file"},
+      {"no signature on the vendor host", [&] { std::remove(sig_path.c_str()); },
+       "Server list refused: the signature serverlist9.txt.minisig is missing"},
+  };
+  for (const spoil& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(list_path, list);
+    write_file(sig_path, sig);
+    c.apply();
+    auto p = std::make_unique<InstallerProcess>(
+        root_, std::vector<std::string>{"--vendor_host=" + server_->host(), "--fps_test", root_ / "dest/"});
+    EXPECT_NE(p->wait_exit(60), -1) << "the program must end by itself; log:\n" << p->log_text();
+    EXPECT_NE(p->log_text().find(c.reason), std::string::npos) << p->log_text();
+  }
+}
+
+TEST_F(InstallerE2E, ReplayedOlderReleaseEndsTheProgram) {
+  auto p = std::make_unique<InstallerProcess>(
+      root_, std::vector<std::string>{"--vendor_host=" + server_->host(), "--fps_test",
+                                      "--pref:_release_time=99999999999", root_ / "dest/"});
+  EXPECT_NE(p->wait_exit(60), -1) << "the program must end by itself; log:\n" << p->log_text();
+  EXPECT_NE(p->log_text().find("older than a release already seen (99999999999)"), std::string::npos)
+      << p->log_text();
+}
+
+TEST_F(InstallerE2E, ManifestSignedForAnotherReleaseOnEveryServerKeepsInstallOff) {
+  for (const char* mirror : {"files", "mirror"}) {
+    const std::string zip = root_ / "demo/www/" + mirror + "/" + kRelease + "/directory.txt.zip";
+    std::remove((zip + ".minisig").c_str());  // hard-linked between the mirrors
+    ASSERT_EQ(run("minisign -S -s " + shell_quote(std::string(SKYVANE_SOURCE_DIR) + "/keys/demo.secret-key") +
+                  " -m " + shell_quote(zip) + " -t 'time=1 release=Skyvane 8.00' > /dev/null"),
+              0);
+  }
+  auto p = start({root_ / "dest/", "--fps_test"});
+  ASSERT_TRUE(wait_log(*p, "None of the servers has a directory of files signed for Skyvane 9.00!", 60))
+      << p->log_text();
+  EXPECT_NE(p->log_text().find("the signature is for release \"Skyvane 8.00\", not \"Skyvane 9.00\""),
+            std::string::npos)
+      << "the alert names the reason";
+  EXPECT_EQ(p->log_text().find("Directory read:"), std::string::npos) << "no manifest was read";
+  p->screenshot("manifest-signed-for-another-release");
+  EXPECT_TRUE(p->running());
+  click_image(*p, kMainQuitButton);
+  EXPECT_EQ(p->wait_exit(), 0);
+}
+
 TEST_F(InstallerE2E, UnreadableManifestIsReportedAndInstallStaysOff) {
   for (const char* mirror : {"files", "mirror"})
     write_file(root_ / "demo/www/" + mirror + "/" + kRelease + "/directory.txt.zip",
                "this is not a zip file");
-  auto p = start({root_ / "dest/", "--fps_test"});
+  // Served unsigned: the damage is found by the expansion, not the signature.
+  auto p = start({root_ / "dest/", "--fps_test", "--release_key=none"});
   ASSERT_TRUE(wait_log(*p, "DIR-scan: The installer cannot extract a file.", 30)) << p->log_text();
   p->screenshot("manifest-unreadable");
   EXPECT_TRUE(p->running()) << "a manifest that cannot be expanded is fetched again, not fatal";

@@ -31,13 +31,17 @@ TEST(ManifestFailoverE2E, DamagedManifestOnMostMirrorsStillReachesTheWholeOne) {
   list += "SERVER " + server.host() + "\n/files/\nWhole mirror\nENDOFLIST\n";
   write_file(root / "demo/www/serverlist9.txt", list);
 
+  // The list written here is not signed.
   auto p = std::make_unique<InstallerProcess>(
-      root, std::vector<std::string>{"--vendor_host=" + server.host(), "--fps_test", root / "dest/"});
+      root, std::vector<std::string>{"--vendor_host=" + server.host(), "--fps_test", "--release_key=none",
+                                     root / "dest/"});
   ASSERT_TRUE(InstallerProcess::wait_for(
       [&] { return p->log_text().find("Directory read: result=3") != std::string::npos; }, 120))
       << "the manifest was read from the whole mirror; log:\n"
       << p->log_text();
   EXPECT_TRUE(p->running());
+  EXPECT_NE(p->log_text().find("Release signatures are not checked (--release_key=none)"), std::string::npos)
+      << "accepting unsigned releases is logged";
   p.reset();
 }
 

@@ -9,10 +9,13 @@
 #include <vector>
 
 #include "installer/model.h"
+#include "installer/release_auth.h"
+#include "installer/server_list.h"
 #include "installer/ui_hooks.h"
 #include "support/test_support.h"
 #include "ui/hl_alert.h"
 #include "ui/hl_mnw.h"
+#include "util/UTL_cmdline.h"
 #include "util/log.h"
 
 namespace coretest {
@@ -59,6 +62,10 @@ class CoreTest : public ::testing::Test {
     testsupport::make_dirs(temp_path);
     dvd_path.clear();
     app_done = 0;
+    // The built-in release keys and no fetch of the server list under way.
+    cmdline.options.erase("--release_key");
+    release_keys_reset();
+    server_list_fetch_reset();
     g_answers.clear();
     g_questions.clear();
     g_folder_answer.clear();

@@ -82,6 +82,8 @@ class InstallTest : public CoreTest {
                       shell_quote(dir_ / "platforms");
     for (const auto& m : mirrors) cmd += " --mirror " + shell_quote(m);
     if (!previous.empty()) cmd += " --previous " + shell_quote(previous);
+    // Signed with the demo key, which the core trusts (keys/demo.pub).
+    cmd += " --sign " + shell_quote(std::string(SKYVANE_SOURCE_DIR) + "/keys/demo.secret-key");
     std::string output;
     ASSERT_EQ(testsupport::run(cmd + " 2>&1", &output), 0) << output;
   }

@@ -44,6 +44,7 @@ class PrefTest : public ::testing::Test {
     http.ProxyPort_str.clear();
     http.ProxyPort_int = 0;
     http.MaxRate_kb = 0;
+    stg.release_time = 0;
   }
   std::string path() const { return dir_ / "config/Skyvane Installer.prf"; }
   void write_prefs(const std::string& bytes) { testsupport::write_file(path(), bytes); }
@@ -69,12 +70,13 @@ TEST_F(PrefTest, RoundTripWritesTheFileLayout) {
   http.ProxyPort_str = "3128";
   http.ProxyPort_int = 3128;
   http.MaxRate_kb = 250;
+  stg.release_time = 4102444800;  // past 2038: more than an int holds
   pref.IO_set(11, 1);
   EXPECT_EQ(testsupport::read_file(path()),
             "I\n9002 version\n_use_max_cpu 1\n_rename_folder 0\n_stream_count 3\n_log_actions 1\n"
             "_always_ask_dir 1\n_dest_dir_path /data/My Sim/\n_proxy_host proxy.lan\n_proxy_port 3128\n"
-            "_proxy_port_int 3128\n_max_rate_kb 250\n")
-      << "header, then every setting in the file's fixed order; the rate limit after the older ones";
+            "_proxy_port_int 3128\n_max_rate_kb 250\n_release_time 4102444800\n")
+      << "header, then every setting in the file's fixed order; the newer ones after the older ones";
 
   set_defaults();
   read_prefs();
@@ -88,6 +90,7 @@ TEST_F(PrefTest, RoundTripWritesTheFileLayout) {
   EXPECT_EQ(http.ProxyPort_str, "3128");
   EXPECT_EQ(http.ProxyPort_int, 3128);
   EXPECT_EQ(http.MaxRate_kb, 250);
+  EXPECT_EQ(stg.release_time, 4102444800) << "the newest release time seen survives the restart";
   EXPECT_TRUE(alerts_.empty());
 }
 

@@ -377,3 +377,65 @@ TEST_F(PublishProgram, SymbolicLinksAndSharedMirrorFolders) {
 }
 
 }  // namespace
+
+namespace {
+
+// The trusted comment of a signature file (its third line, without prefix).
+std::string trusted_comment_of(const std::string& sig_path) {
+  const std::string s = read_file(sig_path);
+  const size_t at = s.find("\ntrusted comment: ");
+  if (at == std::string::npos) return "";
+  const size_t from = at + 18;
+  return s.substr(from, s.find('\n', from) - from);
+}
+
+TEST_F(PublishProgram, SignedReleaseVerifiesWithMinisignAndOneTime) {
+  make_product();
+  ASSERT_EQ(run("minisign -G -W -p " + shell_quote(tmp / "k.pub") + " -s " + shell_quote(tmp / "k.key") +
+                " > /dev/null 2>&1"),
+            0);
+  const std::string out = tmp / "www/";
+  const std::string release = "Skyvane 9.10 beta";
+  ASSERT_EQ(publish(product(), release, out, "--sign " + shell_quote(tmp / "k.key")), 0) << output;
+  const std::vector<std::string> signed_files = {out + "serverlist9.txt",
+                                                 out + "files/" + release + "/directory.txt.zip",
+                                                 out + "mirror/" + release + "/directory.txt.zip"};
+  const std::string comment = trusted_comment_of(signed_files[0] + ".minisig");
+  EXPECT_EQ(comment.rfind("time=", 0), 0u) << comment;
+  EXPECT_NE(comment.find(" release=" + release), std::string::npos) << "the name, blanks included";
+  for (const std::string& f : signed_files) {
+    std::string said;
+    EXPECT_EQ(run("minisign -V -p " + shell_quote(tmp / "k.pub") + " -m " + shell_quote(f) + " 2>&1", &said),
+              0)
+        << f << ": " << said;
+    EXPECT_EQ(trusted_comment_of(f + ".minisig"), comment) << "one time for the whole publication";
+  }
+
+  // Unsigned publications carry no signature.
+  ASSERT_EQ(publish(product(), "R2", tmp / "www2/"), 0) << output;
+  EXPECT_FALSE(file_exists(tmp / "www2/serverlist9.txt.minisig"));
+}
+
+TEST_F(PublishProgram, RefusesAnEncryptedSecretKey) {
+  make_product();
+  ASSERT_EQ(run("minisign -G -W -p " + shell_quote(tmp / "k.pub") + " -s " + shell_quote(tmp / "k.key") +
+                " > /dev/null 2>&1"),
+            0);
+  // The KDF field of an encrypted key says "Sc" (scrypt); that is all the
+  // publisher needs to see to refuse it.
+  ASSERT_EQ(run("python3 -c 'import base64,sys; l=open(sys.argv[1]).read().split(\"\\n\"); "
+                "b=bytearray(base64.b64decode(l[1])); b[2:4]=b\"Sc\"; l[1]=base64.b64encode(b).decode(); "
+                "open(sys.argv[2],\"w\").write(\"\\n\".join(l))' " +
+                shell_quote(tmp / "k.key") + " " + shell_quote(tmp / "enc.key")),
+            0);
+  const std::string out = tmp / "www/";
+  EXPECT_EQ(publish(product(), "R1", out, "--sign " + shell_quote(tmp / "enc.key")), 1);
+  EXPECT_NE(
+      output.find("is encrypted with a password; skyvane-publish needs an unencrypted key (make one with "
+                  "minisign -G -W"),
+      std::string::npos)
+      << output;
+  EXPECT_FALSE(file_exists(out + "serverlist9.txt")) << "nothing is published";
+}
+
+}  // namespace

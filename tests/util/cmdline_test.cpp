@@ -116,8 +116,10 @@ TEST(CmdlineSplit, VendorHostIsChecked) {
   EXPECT_TRUE(cmdline_split_args({"--max_rate=0"}, "/").error.empty());
   EXPECT_TRUE(cmdline_split_args({"--max_rate=512"}, "/").error.empty());
   for (const char* bad : {"--max_rate", "--max_rate=", "--max_rate=-1", "--max_rate=1.5", "--max_rate=10k",
-                          "--max_rate=9999999999"})
+                          "--max_rate=9999999999", "--release_key", "--release_key="})
     EXPECT_FALSE(cmdline_split_args({bad}, "/").error.empty()) << bad;
+  for (const char* ok : {"--release_key=none", "--release_key=/keys/vendor.pub"})
+    EXPECT_TRUE(cmdline_split_args({ok}, "/").error.empty()) << ok;
   for (const char* ok : {"--vendor_host=[::1]:8080", "--vendor_host=[::1]", "--vendor_host=[2001:db8::7]:80"})
     EXPECT_TRUE(cmdline_split_args({ok}, "/").error.empty()) << ok;
   for (const char* bad : {"--vendor_host=::1:8080", "--vendor_host=[::1", "--vendor_host=[::1]:",
@@ -178,6 +180,8 @@ const char* const kEveryOption[] = {"-h",
                                     "--vendor_host=HOST[:PORT]",
                                     "--max_rate=KB",
                                     "_max_rate_kb",
+                                    "--release_key=FILE|none",
+                                    "_release_time",
                                     "http_proxy",
                                     "no_proxy",
                                     "--pref:TAG=VALUE",

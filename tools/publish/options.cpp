@@ -30,7 +30,7 @@ std::string trim_blanks(const std::string& s) {
 const char* usage_text() {
   return "Usage: skyvane-publish --product DIR --release NAME --out DIR\n"
          "                       --mirror \"HOST[:PORT]|/DIRECTORY/|DESCRIPTION\" [--mirror ...]\n"
-         "                       [--previous DIR] [--platforms FILE]\n"
+         "                       [--previous DIR] [--platforms FILE] [--sign SECRET_KEY_FILE]\n"
          "\n"
          "Publishes the product folder DIR (its first level holds the master folders) as\n"
          "release NAME under the --out folder, ready to be the root of a static HTTP server:\n"
@@ -41,6 +41,9 @@ const char* usage_text() {
          "continued, files gone since are listed as \"GONE\", unchanged archives are reused.\n"
          "--platforms names a rules file, one \"CODE PATTERN\" per line (see README.md);\n"
          "files no rule matches get platform 0 (every platform).\n"
+         "--sign signs the server list and the manifest with an unencrypted minisign\n"
+         "secret key (minisign -G -W): serverlist9.txt.minisig and\n"
+         "directory.txt.zip.minisig, trusted comment \"time=<unix seconds> release=NAME\".\n"
          "Exit status: 0 published, 1 input refused or publishing failed, 2 usage error.\n";
 }
 
@@ -104,7 +107,7 @@ bool parse_options(int argc, const char* const* argv, options& out, std::string&
       has_value = true;
     }
     const bool known = arg == "--product" || arg == "--release" || arg == "--out" || arg == "--mirror" ||
-                       arg == "--previous" || arg == "--platforms";
+                       arg == "--previous" || arg == "--platforms" || arg == "--sign";
     if (!known) {
       error = "unknown argument \"" + arg + "\"";
       return false;
@@ -126,6 +129,8 @@ bool parse_options(int argc, const char* const* argv, options& out, std::string&
       out.previous = folder_form(value);
     } else if (arg == "--platforms") {
       out.platforms = value;
+    } else if (arg == "--sign") {
+      out.sign = value;
     } else {
       mirror_spec m;
       const std::string why = parse_mirror(value, m);

@@ -2,7 +2,7 @@
 // The publisher's command line:
 //   skyvane-publish --product DIR --release NAME --out DIR
 //                   --mirror "HOST[:PORT]|/DIRECTORY/|DESCRIPTION" [--mirror ...]
-//                   [--previous DIR] [--platforms FILE]
+//                   [--previous DIR] [--platforms FILE] [--sign SECRET_KEY_FILE]
 #include <string>
 #include <vector>
 
@@ -21,6 +21,7 @@ struct options {
   std::vector<mirror_spec> mirrors;
   std::string previous;   // earlier --out folder whose manifest continues, or empty
   std::string platforms;  // rules file, or empty (every file gets platform 0)
+  std::string sign;       // unencrypted minisign secret key file, or empty (nothing signed)
   bool help = false;
 };
 

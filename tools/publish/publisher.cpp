@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <semaphore>
@@ -12,12 +15,14 @@
 #include <thread>
 
 #include "installer/model.h"
+#include "installer/release_auth.h"
 #include "installer/server_list.h"
 #include "installer/utils.h"
 #include "io/archive.h"
 #include "io/xmap.h"
 #include "tools/publish/archive_writer.h"
 #include "tools/publish/platform_rules.h"
+#include "tools/publish/release_signer.h"
 #include "tools/publish/release_text.h"
 
 namespace fs = std::filesystem;
@@ -292,6 +297,14 @@ std::string publish_release(const options& o, publish_report& report, std::ostre
     const std::string out = folder_key(o.out);
     if (out.rfind(product, 0) == 0) return "the --out folder " + o.out + " lies inside the product folder";
   }
+  // The key is read before any work, so that a refused key costs nothing.
+  release_signer signer;
+  if (!o.sign.empty()) {
+    if (std::string why = load_secret_key(o.sign, signer); !why.empty()) return why;
+  }
+  // One signing time for the whole publication: the installer compares the
+  // server list's with the newest it has seen.
+  const std::string comment = release_comment(static_cast<int64_t>(std::time(nullptr)), o.release);
   std::vector<source_file> files;
   if (std::string why = scan_product(o.product, files); !why.empty()) return why;
   report.files = files.size();
@@ -394,6 +407,16 @@ std::string publish_release(const options& o, publish_report& report, std::ostre
   const std::string text = manifest_text(std::move(entries));
   if (std::string why = write_zip_bytes(primary + "directory.txt.zip", "directory.txt", text); !why.empty())
     return fail_and_clean(why);
+  if (!o.sign.empty()) {
+    // Beside the manifest, so that the mirrors' copies below carry it too.
+    std::ifstream zip(primary + "directory.txt.zip", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(zip)), std::istreambuf_iterator<char>());
+    if (!zip) return fail_and_clean("cannot read back " + primary + "directory.txt.zip");
+    if (std::string why =
+            write_atomically(primary + "directory.txt.zip.minisig", sign_bytes(signer, bytes, comment));
+        !why.empty())
+      return fail_and_clean(why);
+  }
 
   for (size_t i = 1; i < folders.size(); ++i) {
     fs::create_directories(fs::path(folders[i]).parent_path().parent_path(), ec);
@@ -406,8 +429,15 @@ std::string publish_release(const options& o, publish_report& report, std::ostre
     if (ec) return fail_and_clean("cannot fill " + folders[i] + ": " + error_text(ec));
   }
 
-  if (std::string why = write_atomically(o.out + "serverlist9.txt", server_list_text(o.release, o.mirrors));
-      !why.empty())
+  const std::string list = server_list_text(o.release, o.mirrors);
+  if (!o.sign.empty()) {
+    // Every signature is in place before the list that leads to them.
+    if (std::string why =
+            write_atomically(o.out + "serverlist9.txt.minisig", sign_bytes(signer, list, comment));
+        !why.empty())
+      return fail_and_clean(why);
+  }
+  if (std::string why = write_atomically(o.out + "serverlist9.txt", list); !why.empty())
     return fail_and_clean(why);
   report.release_folders = folders;
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
