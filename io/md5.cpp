@@ -3,9 +3,11 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "io/IO_UTILS.h"
+#include "io/app_path.h"
 #include "io/xmap.h"
 #include "platform/files.h"
 
@@ -88,7 +90,51 @@ int md5_sign_mapped(const unsigned char* data, size_t len, std::string& outSig) 
   return 0;
 }
 
+namespace {
+
+// Files up to this size are read through a buffer of the thread's own rather
+// than mapped: for small files, making and removing a mapping (an unmap also
+// flushes the other threads' address translations) costs more than the copy.
+constexpr uint64_t kReadNotMapLimit = 1u << 20;
+constexpr size_t kReadPiece = 1u << 18;
+
+// Signs a small file by reads. 0, kErrOpenRead, or -1 when the file is too
+// large for this way (it is then read through a mapping).
+int sign_by_reads(const std::string& path, std::string& outSig) {
+  int fd = -1;
+  uint64_t size = 0;
+  if (platform_open_read(path, &fd, &size) != 0) return kErrOpenRead;
+  if (size > kReadNotMapLimit) {
+    platform_close(fd);
+    return -1;
+  }
+  thread_local std::unique_ptr<unsigned char[]> buf;
+  if (!buf) buf = std::make_unique_for_overwrite<unsigned char[]>(kReadPiece);
+  MD5_CTX ctx;
+  MD5Init(&ctx);
+  uint64_t total = 0;
+  int err = 0;
+  for (size_t got = kReadPiece; got == kReadPiece && err == 0 && total <= size;) {
+    err = platform_read(fd, buf.get(), kReadPiece, &got);
+    if (err == 0) MD5UpdateWide(&ctx, buf.get(), static_cast<uint32_t>(got));
+    total += got;
+  }
+  platform_close(fd);
+  // A file that changed size while it was read has no one signature.
+  if (err != 0 || total != size) return kErrOpenRead;
+  MD5Final(&ctx);
+  outSig = md5_text(ctx.digest);
+  return 0;
+}
+
+}  // namespace
+
 int calc_file_md5(const std::string& inFileName, std::string& outSig) {
+  // Paths the mapped reader would refuse or adjust are left to it.
+  if (app_path.empty() && xmap_class::path_fits(inFileName)) {
+    const int r = sign_by_reads(inFileName, outSig);
+    if (r >= 0) return r;
+  }
   xmap_class file(inFileName);
   if (!file.mBegin) {
     // A zero-byte file cannot be mapped, yet it exists and has a signature:

@@ -43,6 +43,18 @@ void platform_close(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
+int platform_read(int fd, void* buf, size_t n, size_t* got) {
+  *got = 0;
+  while (*got < n) {
+    const ssize_t r = ::read(fd, static_cast<char*>(buf) + *got, n - *got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return errno;
+    if (r == 0) break;
+    *got += static_cast<size_t>(r);
+  }
+  return 0;
+}
+
 int platform_map_read(int fd, uint64_t size, const unsigned char** data) {
   *data = nullptr;
   if (size == 0 || size > SIZE_MAX) return size == 0 ? EINVAL : ENOMEM;

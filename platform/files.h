@@ -17,6 +17,9 @@
 // EISDIR).
 int platform_open_read(const std::string& path, int* fd, uint64_t* size);
 void platform_close(int fd);
+// Reads up to `n` bytes from the descriptor's position into `buf`, as many as
+// there are before the end of the file. 0 or errno; `*got` the bytes read.
+int platform_read(int fd, void* buf, size_t n, size_t* got);
 
 // Maps `size` bytes (> 0) of `fd` read-only and shared. `*data` is null on
 // failure. Release with platform_unmap and the same size.
