@@ -95,10 +95,11 @@ bool read_server_list(const std::string& local_path) {
   return true;
 }
 
-void server_list_step(const std::string& vendor_host) {
+int server_list_step(const std::string& vendor_host) {
   const std::string local = temp_path + "serverlist9.txt";
-  if (http.net_check(0, vendor_host, "/serverlist9.txt", local) != 1) return;
-  read_server_list(local);
+  const int r = http.net_check(0, vendor_host, "/serverlist9.txt", local);
+  if (r == 1) read_server_list(local);
+  return r;
 }
 
 int rand_0_32767() {

@@ -12,7 +12,9 @@
 // `vendor_host`/serverlist9.txt into temp_path; once the file is complete it
 // is read (server table, install_name, num_servers) and a server is chosen
 // with the biased pick. A list with a foreign header calls new_format.
-void server_list_step(const std::string& vendor_host);
+// Returns the poll's answer (http_class::net_check): 0 under way, 1 arrived,
+// 2 the download failed (the next call starts it again).
+int server_list_step(const std::string& vendor_host);
 
 // Reads a downloaded list at `local_path` into the globals and picks the
 // starting server. Returns false (after new_format) when the file cannot be
