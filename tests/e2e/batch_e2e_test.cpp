@@ -37,6 +37,13 @@ enum class outcome {
   old_or_new,   // each file either as before or published; no part file
 };
 
+// What the mirrors of the server list do wrong.
+enum class mirror_fault {
+  none,
+  refuse,       // nothing listens where the list points: no manifest to be had
+  lack_a_file,  // every mirror answers 404 for one file's archive
+};
+
 struct batch_case {
   const char* name;
   start_from dest;
@@ -44,9 +51,9 @@ struct batch_case {
   int status;
   std::string says;  // on standard error (or, for the licence text, standard output)
   outcome files;
-  int stop_signal = 0;        // sent once the download is under way
-  bool terminal = false;      // standard error is a pseudo-terminal
-  bool dead_mirrors = false;  // every mirror of the server list refuses connections
+  int stop_signal = 0;    // sent once the download is under way
+  bool terminal = false;  // standard error is a pseudo-terminal
+  mirror_fault mirrors = mirror_fault::none;
 };
 
 void PrintTo(const batch_case& c, std::ostream* os) {
@@ -113,7 +120,10 @@ TEST_P(BatchRun, ExitStatusMessagesAndFiles) {
   const std::string dest = root_ / "dest/";
   prepare_destination(c.dest, dest);
   const auto before = snapshot(dest);
-  if (c.dead_mirrors) {
+  if (c.mirrors == mirror_fault::lack_a_file)
+    for (const char* mirror : {"files", "mirror"})
+      fs::remove(root_ / "demo/www/" + mirror + "/" + kRelease + "/Skyvane 9/" + kReadMe + ".zip");
+  if (c.mirrors == mirror_fault::refuse) {
     // The list names a port where nothing listens for both mirrors.
     std::string list = read_file(root_ / "demo/www/serverlist9.txt");
     const std::string dead = "127.0.0.1:" + std::to_string(free_port());
@@ -142,7 +152,7 @@ TEST_P(BatchRun, ExitStatusMessagesAndFiles) {
     ASSERT_LT(percents(p.stderr_text()).back(), 100) << "the stop must come during the download";
     p.send_signal(c.stop_signal);
   }
-  const int status = p.wait_exit(180);
+  const int status = p.wait_exit(250);
   const std::string err = p.stderr_text();
   EXPECT_EQ(status, c.status) << "stderr:\n" << err << "\nlog:\n" << p.log_text();
   const std::string said = c.says.rfind("SKYVANE 9 LICENCE", 0) == 0 ? p.stdout_text() : err;
@@ -265,7 +275,16 @@ const batch_case kCases[] = {
      outcome::untouched,
      0,
      false,
-     true},
+     mirror_fault::refuse},
+    {"EveryMirrorLacksAFile",
+     start_from::nothing,
+     {"--accept-licence"},
+     1,
+     "The installer cannot extract a file.",
+     outcome::old_or_new,
+     0,
+     false,
+     mirror_fault::lack_a_file},
 };
 
 INSTANTIATE_TEST_SUITE_P(Batch, BatchRun, ::testing::ValuesIn(kCases),
