@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "installer/batch.h"
 #include "installer/dvd_scan.h"
 #include "installer/model.h"
 #include "installer/release_auth.h"
@@ -14,6 +15,7 @@
 #include "io/archive.h"
 #include "net/http.h"
 #include "platform/system.h"
+#include "platform/window.h"
 #include "prefs/pref.h"
 #include "ui/butn.h"
 #include "ui/hl_alert.h"
@@ -110,8 +112,10 @@ bool manifest_signature_step() {
   return false;
 }
 
-// Step 3 of a pass: fetch and expand the manifest while it is not there yet.
-void manifest_fetch_step() {
+}  // namespace
+
+int manifest_fetch_step() {
+  ensure_temp_names();
   int r = 1;
   if (!d.have_manifest) {
     r = http.net_check(1, server_name[stg.sel_server], server_path[stg.sel_server] + "directory.txt.zip",
@@ -119,10 +123,10 @@ void manifest_fetch_step() {
     if (r == 1 && release_keys_in_force().check) {
       d.have_manifest = true;
       d.manifest_server = stg.sel_server;
-      return;  // its signature next
+      return 0;  // its signature next
     }
   } else if (!manifest_signature_step()) {
-    return;
+    return d.have_manifest ? 0 : 2;  // on its way, or refused: another server is chosen
   }
   if (r == 2) {
     pick_server_uniform();
@@ -141,11 +145,29 @@ void manifest_fetch_step() {
     }
     delete_file(d.net_dir_path_zip);
   }
+  return r;
 }
 
-// The 10 ms install slice: the grab engine runs until the slice is used up.
-// A pass that installs is not idle: the next pass comes at once rather than
-// after the pump's wait for input, so a pass is the slice plus the drawing.
+void manifest_read_step() {
+  ensure_temp_names();
+  std::string path = d.dir_path;
+  stg.dir_scan = read_directory(path, kScanMessage);
+  xer << "Directory read: result=" << stg.dir_scan << ", files=" << sim_info.files.size()
+      << ", down_req=" << stg.down_req << " kB, disk_req=" << stg.disk_req << " kB\n";
+  xer.flush();
+}
+
+void press_install(int (*licence)()) {
+  reset_streams();
+  stg.got_failed_install = 0;
+  make_dirs();
+  const int agreed = licence();
+  if (agreed == 1) stg.step = 1;
+  if (choose_files() == 0) stg.step = 0;
+  xer << "Install: licence " << (agreed ? "accepted" : "declined") << ", step=" << stg.step << "\n";
+  xer.flush();
+}
+
 void install_slice() {
   MACIBM_not_idle();
   if (!d.have_init_call) {
@@ -163,6 +185,8 @@ void install_slice() {
     }
   } while (stg.step == 1 && elapsed() < start + 0.01);
 }
+
+namespace {
 
 void choosing_texts(message_lines& m) {
   d.totl_inst_rat = 0.0f;
@@ -320,13 +344,7 @@ void APP_update() {
     if ((button || field_clicked) && pick_dest_path()) on_new_destination();
   }
   // 6. Manifest read.
-  if (stg.dir_scan == 1) {
-    std::string path = d.dir_path;
-    stg.dir_scan = read_directory(path, kScanMessage);
-    xer << "Directory read: result=" << stg.dir_scan << ", files=" << sim_info.files.size()
-        << ", down_req=" << stg.down_req << " kB, disk_req=" << stg.disk_req << " kB\n";
-    xer.flush();
-  }
+  if (stg.dir_scan == 1) manifest_read_step();
   // 7. Globe.
   if (stg.step == 1) {
     if (xtim.act_puff10) {
@@ -356,16 +374,7 @@ void APP_update() {
   if (stg.step == 0) {
     const bool allowed = d.disk_space_avail == 1 && stg.dir_scan == 3 && stg.disk_req > 0;
     const int clicked = interface_rect(kMainInstallButton, allowed ? 1 : 0, allowed ? 1 : 2);
-    if (clicked && allowed) {
-      reset_streams();
-      stg.got_failed_install = 0;
-      make_dirs();
-      const int agreed = handle_EULA();
-      if (agreed == 1) stg.step = 1;
-      if (choose_files() == 0) stg.step = 0;
-      xer << "Install: licence " << (agreed ? "accepted" : "declined") << ", step=" << stg.step << "\n";
-      xer.flush();
-    }
+    if (clicked && allowed) press_install(handle_EULA);
   }
   // 11. Quit.
   if (interface_rect(kMainQuitButton, 1, 1)) {
@@ -407,6 +416,10 @@ void APP_update() {
 }
 
 int installer_main(int argc, const char* const* argv) {
+  // A run without a window never starts the window system, so it works where
+  // there is no display at all.
+  const bool batch = cmdline_asks_batch(argc, argv);
+  if (batch) plat_win_set_headless(true);
   installer_wire_lower_layers();
   MACIBM_init(argc, argv);
   MACIBM_set_app_update(APP_update);
@@ -432,8 +445,9 @@ int installer_main(int argc, const char* const* argv) {
   xer.flush();
   if (!cmdline.destination.empty())
     dest_dir_path = cmdline.destination;
-  else if (stg.always_ask_dir == 1)
+  else if (stg.always_ask_dir == 1 && !batch)
     pick_dest_path();
+  if (batch) return batch_main();
   while (!app_done) MACIBM_event_proc();
   MACIBM_finishup(1);
   return 0;

@@ -11,6 +11,23 @@
 // The whole program: start-up, the pump loop, shut-down. Returns the exit code.
 int installer_main(int argc, const char* const* argv);
 
+// The driver's steps that a run without a window takes too (installer/batch.cpp),
+// with the same log lines.
+// Fetches and expands the manifest from the chosen server (another server is
+// chosen after a failure); dir_scan 1 once it is there. Returns the poll's
+// answer: 0 under way, 1 arrived, 2 the download failed.
+int manifest_fetch_step();
+// Reads the expanded manifest and examines the destination (dir_scan 3 when
+// done, 2 when unreadable).
+void manifest_read_step();
+// Install pressed: folders made, the licence asked by `licence` (1 accepted),
+// the choice made (step 1 when accepted and not cancelled, else 0).
+void press_install(int (*licence)());
+// The 10 ms install slice: the grab engine runs until the slice is used up
+// (step 2 when it ended). A pass that installs is not idle: the next pass
+// comes at once rather than after the pump's wait for input.
+void install_slice();
+
 // One pass of the driver.
 void APP_update();
 void APP_handlemenu(int item_code);

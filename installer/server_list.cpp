@@ -139,22 +139,24 @@ void server_list_fetch_reset() {
   g_fetch = list_fetch{};
 }
 
-void server_list_step(const std::string& vendor_host) {
+int server_list_step(const std::string& vendor_host) {
   const std::string local = temp_path + "serverlist9.txt";
   if (!g_fetch.have_list) {
-    if (http.net_check(0, vendor_host, "/serverlist9.txt", local) != 1) return;
+    const int r = http.net_check(0, vendor_host, "/serverlist9.txt", local);
+    if (r != 1) return r;
     if (!release_keys_in_force().check) {
       read_server_list(local);
-      return;
+      return 1;
     }
     g_fetch.have_list = true;
   }
   const std::string sig = local + ".minisig";
   const int r = http.net_check(0, vendor_host, "/serverlist9.txt.minisig", sig, kMinisigMaxBytes);
-  if (r == 0) return;
-  if (r == 2 && ++g_fetch.sig_failures < kSignatureTries) return;  // asked again on the next pass
+  if (r == 0) return 0;
+  if (r == 2 && ++g_fetch.sig_failures < kSignatureTries) return 0;  // asked again on the next pass
   g_fetch = list_fetch{};
   read_signed_server_list(local, r == 1 ? sig : std::string());
+  return 1;
 }
 
 int rand_0_32767() {

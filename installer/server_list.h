@@ -15,8 +15,10 @@
 // Unless --release_key=none, its signature serverlist9.txt.minisig follows in
 // the same slot (a failed download of it is tried kSignatureTries times in
 // all, then the signature counts as missing) and read_signed_server_list
-// decides.
-void server_list_step(const std::string& vendor_host);
+// decides. Returns the poll's answer (http_class::net_check): 0 under way
+// (the signature's retries included), 1 the list arrived and was read or
+// refused, 2 the list's download failed (the next call starts it again).
+int server_list_step(const std::string& vendor_host);
 constexpr int kSignatureTries = 3;
 // Forgets a fetch in progress (a test starts afresh).
 void server_list_fetch_reset();

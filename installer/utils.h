@@ -110,6 +110,12 @@ std::string dest_path_of(const file_version_struct& v);
 // install with an alert naming the folder and the system's reason.
 int grab_files();
 
+// Stops a grab before its end (a stop request): the expansions under way end
+// first (each file is then wholly old or wholly new), downloads are abandoned
+// and their archives deleted; what was installed goes to the signature cache.
+// Neither the clean-up of emptied folders nor the rename runs.
+void grab_abandon();
+
 // Failed downloads of one file from each server before the install fails.
 inline constexpr int kFetchTriesPerServer = 5;
 

@@ -783,6 +783,10 @@ void finish_grab() {
 
 }  // namespace
 
+void grab_abandon() {
+  end_failed_grab();
+}
+
 int grab_files() {
   const int n = static_cast<int>(sim_info.files.size());
   next.file_down = 0.0f;

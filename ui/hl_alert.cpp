@@ -116,8 +116,9 @@ void MACIBM_alert(int return_win, const std::string& l1, const std::string& l2, 
                               "Fatal alert " + location + ":\n" + l1 + "\n" + l2 + "\n" + l3 + "\n" + l4);
   }
 
-  // Unattended: log only.
-  if (cmdline.has_option("--fps_test")) {
+  // Unattended (the frame-rate test, a run without a window): log only; the
+  // observer of a run without a window tells standard error.
+  if (cmdline.has_option("--fps_test") || cmdline.has_option("--batch")) {
     log_lines(l1, l2, l3, l4, location);
     rec.unattended = true;
     if (g_observer) g_observer(rec);

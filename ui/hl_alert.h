@@ -34,7 +34,7 @@ struct alert_record {
   std::string file;
   int line = 0;
   bool recursive = false;
-  bool unattended = false;  // --fps_test: logged only, never shown
+  bool unattended = false;  // --fps_test, --batch: logged only, never shown
   int return_win = 0;
 };
 
@@ -44,7 +44,8 @@ struct alert_record {
 void alert_set_observer(std::function<void(const alert_record&)> fn);
 
 // How a fatal alert ends the process. Default: std::_Exit with the code
-// (1 for --fps_test, 3 for the abnormal end after a shown fatal alert).
+// (1 for --fps_test and --batch, 3 for the abnormal end after a shown fatal
+// alert).
 // A test hook may throw to unwind instead.
 void alert_set_exit_hook(std::function<void(int exit_code)> fn);
 

@@ -107,6 +107,10 @@ cmdline_split cmdline_split_args(const std::vector<std::string>& args, const std
       out.error = "--max_rate needs a whole number of KiB per second (0 = unlimited), not \"" + value + "\"";
       return out;
     }
+    if (name == "--changed" && value != "keep" && value != "overwrite" && value != "cancel") {
+      out.error = "--changed needs keep, overwrite or cancel, not \"" + value + "\"";
+      return out;
+    }
   }
   return out;
 }
@@ -161,6 +165,12 @@ cmdline_split split_argv(int argc, const char* const* argv) {
   return cmdline_split_args(args, platform_current_dir());
 }
 }  // namespace
+
+bool cmdline_asks_batch(int argc, const char* const* argv) {
+  for (const auto& option : split_argv(argc, argv).options)
+    if (option.first == "--batch") return true;
+  return false;
+}
 
 bool cmdline_ends_at_once(int argc, const char* const* argv) {
   const cmdline_split split = split_argv(argc, argv);
@@ -234,6 +244,16 @@ std::string cmdline_usage_text() {
   u += "  --release_key=FILE|none  trust only the minisign public key in FILE for the\n";
   u += "                           release's signatures during this run; none: accept\n";
   u += "                           unsigned releases (default: the built-in keys)\n";
+  u += "  --batch                  install or update without a window (no display needed);\n";
+  u += "                           progress goes to standard error. Exit status: 0 done\n";
+  u += "                           or nothing to do, 1 failed, 2 bad command line,\n";
+  u += "                           3 consent needed, 130/143 stopped by SIGINT/SIGTERM\n";
+  u += "  --accept-licence         with --batch: accept the licence (needed to install)\n";
+  u += "  --show-licence           with --batch: print the licence text\n";
+  u += "  --changed=keep|overwrite|cancel\n";
+  u += "                           with --batch: what to do with installed files you\n";
+  u += "                           changed (default cancel: replace none, list them and\n";
+  u += "                           exit with status 3)\n";
   u += "  --pref:TAG=VALUE         use VALUE for one setting during this run; it is saved\n";
   u += "                           at a normal exit. TAG is one of:\n";
   u += "                             _use_max_cpu      1: never sleep between frames\n";

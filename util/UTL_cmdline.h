@@ -64,6 +64,9 @@ std::string cmdline_folder_path(const std::string& folder, const std::string& cw
 // that printing the usage leaves the last run's log alone.
 bool cmdline_ends_at_once(int argc, const char* const* argv);
 
+// True when these arguments hold --batch: the run has no window at all.
+bool cmdline_asks_batch(int argc, const char* const* argv);
+
 // True when `text` is HOST, HOST:PORT, [IPv6] or [IPv6]:PORT with a port of
 // 1..65535.
 bool cmdline_valid_host_port(const std::string& text);

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -64,24 +66,81 @@ int InstallerProcess::x_run(const std::string& command, std::string* out) const 
   return run("DISPLAY=" + display_ + " " + command, out);
 }
 
-InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args) {
-  xvfb_pid_ = start_xvfb(display_);
+void InstallerProcess::prepare(const TempDir& root) {
   home_ = root.path() + "home/";
   bin_dir_ = root.path() + "bin/";
+  out_dir_ = root.path() + "out/";
   make_dirs(home_ + ".config");
   make_dirs(root.path() + "tmp");
   make_dirs(bin_dir_);
-  const std::string exe = bin_dir_ + "skyvane-installer";
-  std::filesystem::copy_file(build_dir() + "/skyvane-installer", exe,
+  make_dirs(out_dir_);
+  std::filesystem::copy_file(build_dir() + "/skyvane-installer", bin_dir_ + "skyvane-installer",
                              std::filesystem::copy_options::overwrite_existing);
+}
+
+namespace {
+void set_private_folders(const std::string& home, const std::string& tmp) {
+  ::setenv("HOME", home.c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", (home + ".config").c_str(), 1);
+  ::setenv("XDG_STATE_HOME", (home + ".local/state").c_str(), 1);
+  ::setenv("XDG_CACHE_HOME", (home + ".cache").c_str(), 1);
+  ::setenv("XDG_DESKTOP_DIR", (home + "Desktop").c_str(), 1);
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+}
+}  // namespace
+
+InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args,
+                                   const headless_run& how) {
+  prepare(root);
+  const std::string exe = bin_dir_ + "skyvane-installer";
+  const std::string tmp = root.path() + "tmp";
+  std::string command = shell_quote(exe);
+  for (const std::string& a : args) command += " " + shell_quote(a);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    set_private_folders(home_, tmp);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    for (const std::string& e : how.env) ::putenv(::strdup(e.c_str()));
+    if (!std::freopen("/dev/null", "r", stdin) || !std::freopen((out_dir_ + "stdout").c_str(), "w", stdout) ||
+        !std::freopen((out_dir_ + "stderr").c_str(), "w", stderr))
+      ::_exit(127);
+    if (how.terminal) {
+      // script gives the program a pseudo-terminal and copies what it shows
+      // to script's own output; -e passes the program's exit status on.
+      ::dup2(STDOUT_FILENO, STDERR_FILENO);
+      if (!std::freopen((out_dir_ + "stderr").c_str(), "w", stdout)) ::_exit(127);
+      ::execlp("script", "script", "-qefc", command.c_str(), "/dev/null", (char*)nullptr);
+    } else {
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(exe.c_str()));
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(exe.c_str(), argv.data());
+    }
+    ::_exit(127);
+  }
+}
+
+void InstallerProcess::send_signal(int signal_number) {
+  ::kill(pid_, signal_number);
+}
+
+std::string InstallerProcess::stdout_text() const {
+  return file_exists(out_dir_ + "stdout") ? read_file(out_dir_ + "stdout") : std::string();
+}
+std::string InstallerProcess::stderr_text() const {
+  return file_exists(out_dir_ + "stderr") ? read_file(out_dir_ + "stderr") : std::string();
+}
+
+InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args) {
+  xvfb_pid_ = start_xvfb(display_);
+  prepare(root);
+  const std::string exe = bin_dir_ + "skyvane-installer";
   const std::string tmp = root.path() + "tmp";
   pid_ = ::fork();
   if (pid_ == 0) {
-    ::setenv("HOME", home_.c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (home_ + ".config").c_str(), 1);
-    ::setenv("XDG_STATE_HOME", (home_ + ".local/state").c_str(), 1);
-    ::setenv("XDG_DESKTOP_DIR", (home_ + "Desktop").c_str(), 1);
-    ::setenv("TMPDIR", tmp.c_str(), 1);
+    set_private_folders(home_, tmp);
     ::setenv("DISPLAY", display_.c_str(), 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exe.c_str()));

@@ -11,10 +11,21 @@
 
 #include "support/test_support.h"
 
+// A run without a window (--batch): no X server and no DISPLAY; standard
+// output and error go to files. `terminal`: the program runs under
+// script(1), so its standard error is a pseudo-terminal whose output lands in
+// the standard-error file. `env` adds NAME=VALUE settings.
+struct headless_run {
+  bool terminal = false;
+  std::vector<std::string> env;
+};
+
 class InstallerProcess {
  public:
   // `args` go to the program after the program name.
   InstallerProcess(const testsupport::TempDir& root, const std::vector<std::string>& args);
+  InstallerProcess(const testsupport::TempDir& root, const std::vector<std::string>& args,
+                   const headless_run& how);
   ~InstallerProcess();
   InstallerProcess(const InstallerProcess&) = delete;
   InstallerProcess& operator=(const InstallerProcess&) = delete;
@@ -37,12 +48,20 @@ class InstallerProcess {
   bool running();
   // Waits for the program to end; its exit code, or -1 on time-out/signal.
   int wait_exit(double seconds = 30);
+  // Sends `signal_number` to the program.
+  void send_signal(int signal_number);
+  // What the program wrote so far (headless runs).
+  std::string stdout_text() const;
+  std::string stderr_text() const;
 
  private:
   // Runs a command against this process's display.
   int x_run(const std::string& command, std::string* out = nullptr) const;
 
+  void prepare(const testsupport::TempDir& root);
+
   std::string home_;
+  std::string out_dir_;
   std::string bin_dir_;
   std::string display_;
   int xvfb_pid_ = -1;

@@ -114,14 +114,21 @@ TEST_F(AlertTest, FatalEndsAfterShutdownWithStackCrawl) {
   EXPECT_GT(crawl2.size(), crawl.size()) << "stack_crawl.txt is appended to, not replaced";
 }
 
-TEST_F(AlertTest, FpsTestLogsOnlyAndFatalExitsWithOne) {
-  cmdline.options["--fps_test"] = "";
-  MACIBM_alert(0, "a", "b", "c", "d", t_alert, "oglp", 44);
-  ASSERT_EQ(seen_.size(), 1u);
-  EXPECT_TRUE(seen_[0].unattended) << "never shown under --fps_test";
-  EXPECT_NE(log_text().find("a\nb\nc\nd\n(oglp line 44)\n"), std::string::npos) << log_text();
-  EXPECT_EQ(fatal_code(t_exit), 1) << "a fatal alert under --fps_test ends with exit code 1";
-  EXPECT_EQ(g_shutdowns, 0);
+// The frame-rate test and a run without a window (--batch) have nobody to
+// press a button: alerts are logged and observed, and a fatal one ends with 1.
+TEST_F(AlertTest, UnattendedRunsLogOnlyAndFatalExitsWithOne) {
+  for (const char* option : {"--fps_test", "--batch"}) {
+    cmdline.options.clear();
+    seen_.clear();
+    g_shutdowns = 0;
+    cmdline.options[option] = "";
+    MACIBM_alert(0, "a", "b", "c", "d", t_alert, "oglp", 44);
+    ASSERT_EQ(seen_.size(), 1u) << option;
+    EXPECT_TRUE(seen_[0].unattended) << "never shown under " << option;
+    EXPECT_NE(log_text().find("a\nb\nc\nd\n(oglp line 44)\n"), std::string::npos) << log_text();
+    EXPECT_EQ(fatal_code(t_exit), 1) << "a fatal alert under " << option << " ends with exit code 1";
+    EXPECT_EQ(g_shutdowns, 0) << option;
+  }
 }
 
 TEST_F(AlertTest, RecursiveAlertEndsTheProgram) {

@@ -125,6 +125,17 @@ TEST(CmdlineSplit, VendorHostIsChecked) {
   for (const char* bad : {"--vendor_host=::1:8080", "--vendor_host=[::1", "--vendor_host=[::1]:",
                           "--vendor_host=[::1]x", "--vendor_host=[mirror]:80", "--vendor_host=[::1]:0"})
     EXPECT_FALSE(cmdline_split_args({bad}, "/").error.empty()) << bad;
+  for (const char* ok : {"--changed=keep", "--changed=overwrite", "--changed=cancel"})
+    EXPECT_TRUE(cmdline_split_args({ok}, "/").error.empty()) << ok;
+  for (const char* bad : {"--changed", "--changed=", "--changed=Keep", "--changed=yes"})
+    EXPECT_FALSE(cmdline_split_args({bad}, "/").error.empty()) << bad << " is a usage error (exit 2)";
+}
+
+TEST(CmdlineSplit, BatchIsSeenBeforeAnythingIsStored) {
+  const char* batch[] = {"skyvane-installer", "/dest", "--batch"};
+  const char* plain[] = {"skyvane-installer", "--", "--batch"};
+  EXPECT_TRUE(cmdline_asks_batch(3, batch)) << "--batch anywhere among the options";
+  EXPECT_FALSE(cmdline_asks_batch(3, plain)) << "after \"--\" it is a folder name, not the option";
 }
 
 TEST_F(CmdlineTest, InitArgsStoresOptionsAndDestination) {
@@ -179,6 +190,10 @@ const char* const kEveryOption[] = {"-h",
                                     "--version",
                                     "--vendor_host=HOST[:PORT]",
                                     "--max_rate=KB",
+                                    "--batch",
+                                    "--accept-licence",
+                                    "--show-licence",
+                                    "--changed=keep|overwrite|cancel",
                                     "_max_rate_kb",
                                     "--release_key=FILE|none",
                                     "_release_time",
