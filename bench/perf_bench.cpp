@@ -711,8 +711,10 @@ int wan_main(int argc, char** argv) {
   testsupport::Nginx web(W + "www");
   const int relay_port = testsupport::free_port();
   const std::string relay_host = "127.0.0.1:" + std::to_string(relay_port);
-  if (run(shell_quote(bin_dir + "/tools/skyvane-publish") + " --product " + shell_quote(W + "p1") +
-          " --release R1 --out " + shell_quote(W + "www") + " --mirror " +
+  // Signed with the demo key, which the installer's core trusts.
+  if (run(shell_quote(bin_dir + "/tools/skyvane-publish") + " --sign " +
+          shell_quote(std::string(SKYVANE_SOURCE_DIR) + "/keys/demo.secret-key") + " --product " +
+          shell_quote(W + "p1") + " --release R1 --out " + shell_quote(W + "www") + " --mirror " +
           shell_quote(relay_host + "|/files/|bench") + " > /dev/null") != 0) {
     std::printf("publishing failed\n");
     return 1;
