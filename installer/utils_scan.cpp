@@ -173,8 +173,6 @@ void examine_disk(const std::string& message) {
   for (uint8_t k : g_known) present += k != kKnownNothing ? 1 : 0;
   xer << "Examined " << n << " files: " << present << " present, " << from_cache.load()
       << " of them unchanged since the signature cache was written.\n";
-  // Rewritten only when it learnt something: a file read, or a record gone.
-  if (from_cache.load() != present || known.size() != present) save_signature_cache();
 
   for (size_t i = 0; i < n; ++i) {
     file_version_struct& v = files[i].versions.back();
@@ -186,6 +184,9 @@ void examine_disk(const std::string& message) {
       if (is_program_file(v.os_type)) this_install_has_exes = 1;
     }
   }
+  // Rewritten, from the signatures just taken, only when it learnt
+  // something: a file read, or a record gone.
+  if (from_cache.load() != present || known.size() != present) save_signature_cache();
 }
 
 int choose_files() {

@@ -149,9 +149,20 @@ TEST_F(ScanThreads, TheSignatureCacheVouchesOnlyForUnchangedFiles) {
       if (sim_info.files[i].versions.back().sig_have == planted) taken.push_back(static_cast<int>(i));
     return taken;
   };
-  // The first examination reads everything and leaves a cache.
+  // The first examination reads everything and leaves a cache of what it
+  // found: a later start (the cache's time moved on) reads nothing.
   EXPECT_TRUE(from_cache().empty());
-  EXPECT_TRUE(fs::exists(sig_cache_file(platform_cache_folder(), dest_dir_path)));
+  const std::string cache_file = sig_cache_file(platform_cache_folder(), dest_dir_path);
+  fs::last_write_time(cache_file, fs::file_time_type::clock::now() + std::chrono::seconds(10));
+  examine_disk("m");
+  size_t present = 0;
+  for (size_t i = 0; i < want.size(); ++i) {
+    present += want[i] != "NONE" ? 1 : 0;
+    EXPECT_EQ(sim_info.files[i].versions.back().sig_have, want[i]) << "entry " << i;
+  }
+  EXPECT_NE(log_text().find(std::to_string(present) + " present, " + std::to_string(present) +
+                            " of them unchanged since the signature cache was written"),
+            std::string::npos);
 
   // Files 1-4 are changed in the ways that keep the size and the mtime.
   plant(10);
