@@ -62,6 +62,18 @@ int start_xvfb(std::string& display) {
 }
 }  // namespace
 
+namespace {
+// Replaces the child with the program and its arguments (returns only when
+// that fails).
+void exec_program(const std::string& exe, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(exe.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ::execv(exe.c_str(), argv.data());
+}
+}  // namespace
+
 int InstallerProcess::x_run(const std::string& command, std::string* out) const {
   return run("DISPLAY=" + display_ + " " + command, out);
 }
@@ -112,11 +124,7 @@ InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::s
       if (!std::freopen((out_dir_ + "stderr").c_str(), "w", stdout)) ::_exit(127);
       ::execlp("script", "script", "-qefc", command.c_str(), "/dev/null", (char*)nullptr);
     } else {
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(exe.c_str()));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(exe.c_str(), argv.data());
+      exec_program(exe, args);
     }
     ::_exit(127);
   }
@@ -142,11 +150,7 @@ InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::s
   if (pid_ == 0) {
     set_private_folders(home_, tmp);
     ::setenv("DISPLAY", display_.c_str(), 1);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(exe.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(exe.c_str(), argv.data());
+    exec_program(exe, args);
     ::_exit(127);
   }
 }
