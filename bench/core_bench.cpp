@@ -241,6 +241,7 @@ void bench_install(int files, double mb, int rounds) {
     dest_dir_path = dir / "dest/";
     auto t = Clock::now();
     std::string dir_path = bench_fetch_manifest(web.host());
+    if (dir_path.empty()) return;
     read_directory(dir_path, "bench");
     bench_grab_in_slices();
     ours = std::min(ours, seconds_since(t));

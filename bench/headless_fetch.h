@@ -2,7 +2,11 @@
 // The benchmarks' headless start of an install: the server list from
 // `vendor_host`, then the manifest from the first server, expanded into
 // temp_path. Leaves dir_scan 1 on success, 2 when the manifest cannot be
-// expanded; returns the path of the expanded manifest.
+// expanded; returns the path of the expanded manifest, or an empty path
+// (with a line on standard error) when the list is refused or a download
+// keeps failing, so that a broken set-up ends the benchmark instead of
+// spinning.
+#include <cstdio>
 #include <string>
 
 #include "installer/model.h"
@@ -13,15 +17,25 @@
 #include "util/xtim.h"
 
 inline std::string bench_fetch_manifest(const std::string& vendor_host) {
-  while (stg.num_servers == -1) {
+  constexpr int kTries = 50;
+  for (int failures = 0; stg.num_servers == -1;) {
     xtim.advance_clock();
-    server_list_step(vendor_host);
+    const int r = server_list_step(vendor_host);
+    if ((r == 1 && stg.num_servers == -1) || (r == 2 && ++failures == kTries)) {
+      std::fprintf(stderr, "the server list of %s was refused or could not be fetched\n",
+                   vendor_host.c_str());
+      return {};
+    }
   }
   const std::string zip = temp_path + "directory.txt.zip";
-  while (stg.dir_scan == 0) {
+  for (int failures = 0; stg.dir_scan == 0;) {
     xtim.advance_clock();
     const int c = http.net_check(1, server_name[0], server_path[0] + "directory.txt.zip", zip);
     if (c == 1) stg.dir_scan = zip_to_file(zip, temp_path, nullptr, 0) == 0 ? 1 : 2;
+    if (c == 2 && ++failures == kTries) {
+      std::fprintf(stderr, "the manifest of %s could not be fetched\n", server_name[0].c_str());
+      return {};
+    }
   }
   return temp_path + "directory.txt";
 }

@@ -21,6 +21,8 @@
 // Usage: perf_bench [--files=N] [--mb=N] [--rounds=N] [--no-real] [--no-peers]
 //        perf_bench --wan --relay=PATH [--links=RTT_MS:MBIT,...] [--files=N]
 //          [--large-mb=N] [--rounds=N] [--quick] [--no-real]
+//        perf_bench --scale [--files=N] [--mb=N] [--changed-permille=N] [--rounds=N]
+//   --scale: 100 000 files (2 GB) by default, 1 % changed, against rsync -a.
 //   --wan: the fresh install through bench/wan_relay.py's emulated wide-area
 //   link against curl and aria2c through the same link (run by bench/wan.sh).
 // Needs a display (run it through bench/run.sh, which starts Xvfb).
@@ -326,6 +328,7 @@ engine_result run_engine(const std::string& host, const std::string& dest, const
     engine_result r;
     const double t0 = now_s();
     std::string dir_path = bench_fetch_manifest(host);
+    if (dir_path.empty()) ::_exit(4);
     const double t1 = now_s();
     read_directory(dir_path, "bench");
     r.exam = now_s() - t1;
@@ -833,10 +836,188 @@ int wan_main(int argc, char** argv) {
 
 }  // namespace
 
+// ---- Scale (bench/run.sh --scale) ------------------------------------------------
+// Many small files, as scenery libraries hold: publishing, a fresh install,
+// a start on the current installation with a warm signature cache, and an
+// update with a few files changed side by side with `rsync -a` of the same
+// change from an rsync daemon on 127.0.0.1. Each case also prints its
+// seconds per 1 000 files, so that a run at two sizes shows anything that
+// grows faster than the file count.
+
+// An rsync daemon serving `root` as the module "r", stopped on destruction.
+class RsyncDaemon {
+ public:
+  RsyncDaemon(const std::string& dir, const std::string& root) : dir_(dir) {
+    port_ = testsupport::free_port();
+    testsupport::write_file(
+        dir + "rsyncd.conf",
+        "port = " + std::to_string(port_) + "\naddress = 127.0.0.1\nuse chroot = no\npid file = " + dir +
+            "rsyncd.pid\nuid = " + std::to_string(::getuid()) + "\ngid = " + std::to_string(::getgid()) +
+            "\n[r]\npath = " + root + "\nread only = yes\n");
+    if (run("rsync --daemon --config=" + shell_quote(dir + "rsyncd.conf")) != 0) return;
+    for (int i = 0; i < 100 && !ready_; ++i) {
+      ready_ = run("rsync " + url() + " > /dev/null 2>&1") == 0;
+      if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  ~RsyncDaemon() { run("kill $(cat " + shell_quote(dir_ + "rsyncd.pid") + ") 2>/dev/null"); }
+  bool ready() const { return ready_; }
+  std::string url() const { return "rsync://127.0.0.1:" + std::to_string(port_) + "/r/"; }
+
+ private:
+  std::string dir_;
+  int port_ = 0;
+  bool ready_ = false;
+};
+
+int scale_main(int argc, char** argv) {
+  const int nfiles = std::max(100, arg_int(argc, argv, "files", 100000));
+  const int mb = std::max(1, arg_int(argc, argv, "mb", 2000));
+  const int permille = std::max(1, arg_int(argc, argv, "changed-permille", 10));
+  const int rounds = std::max(1, arg_int(argc, argv, "rounds", 3));
+  const std::string bin_dir = SKYVANE_BINARY_DIR;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (run("rsync --version > /dev/null 2>&1") != 0) {
+    std::printf("rsync is not installed\n");
+    return 1;
+  }
+  testsupport::TempDir work;
+  const std::string W = work.path();
+  g_trash = W + "trash/";
+  const size_t largest = std::min<size_t>(60000000, static_cast<size_t>(mb) * 10000);
+  const std::vector<product_file> files = plan_product(nfiles, mb * 1e6, largest);
+  size_t total = 0;
+  for (const auto& f : files) total += f.size;
+  g_prime_bytes = 0;  // a release of this size would not fit twice in memory
+  g_wait_for_host = false;
+  const double k = nfiles / 1000.0;
+  std::printf("Release: %d files, %.1f MB, largest %.1f MB; %d per mille changed in R2\n", nfiles,
+              total / 1e6, largest / 1e6, permille);
+
+  const std::string master = "Skyvane 9/";
+  double t = now_s();
+  write_product(W + "p1/" + master, files);
+  std::vector<product_file> changed;
+  for (size_t i = 3; i < files.size(); i += 1000 / permille) {
+    product_file f = files[i];
+    f.seed += 777;
+    changed.push_back(f);
+  }
+  run("cp -al " + shell_quote(W + "p1") + " " + shell_quote(W + "p2"));
+  for (const auto& f : changed) fs::remove(W + "p2/" + master + f.rel);
+  write_product(W + "p2/" + master, changed);
+  // A changed file is newer by more than rsync's one-second granularity, as
+  // an edit made for a later release would be.
+  for (const auto& f : changed)
+    fs::last_write_time(W + "p2/" + master + f.rel,
+                        fs::file_time_type::clock::now() + std::chrono::minutes(1));
+  std::printf("Product written in %.1f s; %zu files differ in R2\n", now_s() - t, changed.size());
+
+  testsupport::Nginx web1(W + "www1"), web2(W + "www2");
+  const std::string pub = shell_quote(bin_dir + "/tools/skyvane-publish") + " --sign " +
+                          shell_quote(std::string(SKYVANE_SOURCE_DIR) + "/keys/demo.secret-key");
+  t = now_s();
+  if (run(pub + " --product " + shell_quote(W + "p1") + " --release R1 --out " + shell_quote(W + "www1") +
+          " --mirror " + shell_quote(web1.host() + "|/files/|bench") + " > /dev/null") != 0) {
+    std::printf("publishing R1 failed\n");
+    return 1;
+  }
+  const double pub1 = now_s() - t;
+  t = now_s();
+  if (run(pub + " --product " + shell_quote(W + "p2") + " --release R2 --out " + shell_quote(W + "www2") +
+          " --previous " + shell_quote(W + "www1") + " --mirror " +
+          shell_quote(web2.host() + "|/files/|bench") + " > /dev/null") != 0) {
+    std::printf("publishing R2 failed\n");
+    return 1;
+  }
+  const double pub2 = now_s() - t;
+  std::printf("Published R1 in %.1f s (%.3f s per 1 000 files), R2 with --previous in %.1f s (%.3f)\n", pub1,
+              pub1 / k, pub2, pub2 / k);
+
+  auto same_tree = [&](const std::string& product, const std::string& dest) {
+    std::string diff;
+    const int d = run("diff -rq -x Output -x Resources " + shell_quote(product) + " " + shell_quote(dest) +
+                          " 2>&1 | head -5",
+                      &diff);
+    return d == 0 && diff.empty() ? std::string("equals") : "DIFFERS FROM: " + diff;
+  };
+  const std::string dest = W + "dest/", etmp = W + "etmp/";
+  run("mkdir -p " + shell_quote(etmp));
+  engine_result e = run_engine(web1.host(), dest, etmp, W + "engine-fresh.log");
+  std::printf(
+      "Fresh install: %.1f s (%.3f s per 1 000 files; examination %.2f s, grab %.1f s), CPU %.1f s, peak "
+      "%.0f "
+      "MB (%.0f bytes per file)%s\n",
+      e.total, e.total / k, e.exam, e.grab, e.cpu, e.maxrss_kb / 1024.0, e.maxrss_kb * 1024.0 / nfiles,
+      e.failed ? " FAILED" : "");
+  std::printf("  installed tree %s the product\n", same_tree(W + "p1/" + master, dest).c_str());
+  // Files written in the cache's last 2 s are signed again by the first
+  // start, which then rewrites the cache: warm it before timing.
+  ::sleep(2);
+  run_engine(web1.host(), dest, etmp, W + "engine-warm.log");
+
+  long current_peak = 0;
+  for (int r = 0; r < rounds; ++r) {
+    e = run_engine(web1.host(), dest, etmp, W + "engine-current.log");
+    record("scale_current", e.total);
+    record("scale_current_exam", e.exam);
+    current_peak = std::max(current_peak, e.maxrss_kb);
+    std::printf("  current, warm cache: %.3f s (examination %.3f s), to fetch %.0f kB, peak %.0f MB\n",
+                e.total, e.exam, e.down_req, e.maxrss_kb / 1024.0);
+  }
+  std::string cache_bytes;
+  run("du -cb " + shell_quote(W + "cache/skyvane") + " | tail -1 | cut -f1", &cache_bytes);
+  std::printf("  signature cache: %.0f bytes per file on disk\n", std::atof(cache_bytes.c_str()) / nfiles);
+  e = run_engine(web1.host(), dest, etmp, W + "engine-verify.log", true);
+  std::printf("  current, --verify: examination %.2f s (%.3f s per 1 000 files), peak %.0f MB\n", e.exam,
+              e.exam / k, e.maxrss_kb / 1024.0);
+
+  // Ours: R1 -> R2 on the installation; then back to R1, warm again, for
+  // the next round.
+  for (int r = 0; r < rounds; ++r) {
+    e = run_engine(web2.host(), dest, etmp, W + "engine-update.log");
+    record("scale_update", e.total);
+    std::printf("  update R1 -> R2: %.2f s (examination %.3f s, grab %.2f s)%s\n", e.total, e.exam, e.grab,
+                e.failed ? " FAILED" : "");
+    if (r == 0) std::printf("  updated tree %s release R2\n", same_tree(W + "p2/" + master, dest).c_str());
+    if (r + 1 == rounds) break;
+    run_engine(web1.host(), dest, etmp, W + "engine-back.log");
+    ::sleep(2);
+    run_engine(web1.host(), dest, etmp, W + "engine-warm.log");
+  }
+
+  // rsync -a of the same change: the destination holds R1's files with
+  // their product times, as a tree kept by rsync would.
+  RsyncDaemon rsyncd(W, W + "p2/" + master);
+  if (!rsyncd.ready()) {
+    std::printf("the rsync daemon did not start\n");
+    return 1;
+  }
+  for (int r = 0; r < rounds; ++r) {
+    run(discard(W + "rs") + " && cp -a " + shell_quote(W + "p1/" + master) + " " + shell_quote(W + "rs"));
+    timed("scale_rsync", "rsync -a " + rsyncd.url() + " " + shell_quote(W + "rs/"));
+    std::printf("  rsync -a R1 -> R2: %.2f s\n", g_times["scale_rsync"].back());
+  }
+  std::printf("  rsync's tree %s release R2\n", same_tree(W + "p2/" + master, W + "rs/").c_str());
+
+  std::printf("\n%d rounds; seconds, median and min-max\n", rounds);
+  std::printf("| %-58s | %8s | %-13s |\n", "case", "median", "min-max");
+  line("ours, headless: current, warm cache", "scale_current");
+  line("ours, headless:   its examination alone", "scale_current_exam");
+  line("ours, headless: update R1 -> R2", "scale_update");
+  line("rsync -a from a daemon on 127.0.0.1: R1 -> R2", "scale_rsync");
+  std::printf("\n");
+  target("scale_current_exam_under_half_a_second", med("scale_current_exam") / 0.5, 1.0);
+  target("scale_update_vs_rsync", med("scale_update") / med("scale_rsync"), 1.0);
+  std::printf("peak of a current start: %.0f bytes per file\n", current_peak * 1024.0 / nfiles);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   MACIBM_wire_lower_layers();
   installer_wire_lower_layers();
   if (arg_flag(argc, argv, "wan")) return wan_main(argc, argv);
+  if (arg_flag(argc, argv, "scale")) return scale_main(argc, argv);
   const int nfiles = std::max(4, arg_int(argc, argv, "files", 1500));
   const int mb = std::max(1, arg_int(argc, argv, "mb", 600));
   const int rounds = std::max(1, arg_int(argc, argv, "rounds", 3));

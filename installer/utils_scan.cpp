@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <string_view>
+#include <unordered_set>
 
 #include "installer/paths.h"
 #include "installer/ui_hooks.h"
@@ -190,10 +191,12 @@ void examine_disk(const std::string& message) {
 }
 
 int choose_files() {
-  std::vector<std::string> dosave_dirs;
-  std::vector<std::string> nosave_dirs;
-  auto contains = [](const std::vector<std::string>& v, const std::string& s) {
-    return std::find(v.begin(), v.end(), s) != v.end();
+  // Folders answered "for the whole folder": a set, as a large release may
+  // see many such answers over many changed files.
+  std::unordered_set<std::string> dosave_dirs;
+  std::unordered_set<std::string> nosave_dirs;
+  auto contains = [](const std::unordered_set<std::string>& v, const std::string& s) {
+    return v.count(s) != 0;
   };
 
   for (auto& f : sim_info.files) {
@@ -231,11 +234,11 @@ int choose_files() {
               break;
             case 4:
               add_or_del = 1;
-              dosave_dirs.push_back(path_only);
+              dosave_dirs.insert(path_only);
               break;
             case 5:
               add_or_del = 0;
-              nosave_dirs.push_back(path_only);
+              nosave_dirs.insert(path_only);
               break;
             default:  // 3, or the question window was closed
               return 0;
