@@ -884,6 +884,7 @@ int scale_main(int argc, char** argv) {
   testsupport::TempDir work;
   const std::string W = work.path();
   g_trash = W + "trash/";
+  fs::create_directories(g_trash);
   const size_t largest = std::min<size_t>(60000000, static_cast<size_t>(mb) * 10000);
   const std::vector<product_file> files = plan_product(nfiles, mb * 1e6, largest);
   size_t total = 0;
@@ -931,6 +932,17 @@ int scale_main(int argc, char** argv) {
     return 1;
   }
   const double pub2 = now_s() - t;
+  // R3 holds R1's files again, published after R2: an update to it puts an
+  // installation of R2 back to R1's bytes (R2's versions are in its
+  // histories, so they are replaced, not kept as the user's), for the next
+  // round of the timed update.
+  testsupport::Nginx web3(W + "www3");
+  if (run(pub + " --product " + shell_quote(W + "p1") + " --release R3 --out " + shell_quote(W + "www3") +
+          " --previous " + shell_quote(W + "www2") + " --mirror " +
+          shell_quote(web3.host() + "|/files/|bench") + " > /dev/null") != 0) {
+    std::printf("publishing R3 failed\n");
+    return 1;
+  }
   std::printf("Published R1 in %.1f s (%.3f s per 1 000 files), R2 with --previous in %.1f s (%.3f)\n", pub1,
               pub1 / k, pub2, pub2 / k);
 
@@ -972,18 +984,24 @@ int scale_main(int argc, char** argv) {
   std::printf("  current, --verify: examination %.2f s (%.3f s per 1 000 files), peak %.0f MB\n", e.exam,
               e.exam / k, e.maxrss_kb / 1024.0);
 
-  // Ours: R1 -> R2 on the installation; then back to R1, warm again, for
-  // the next round.
+  // Ours: R1 -> R2 on the installation; then back to R1's bytes (R3), warm
+  // again, for the next round.
   for (int r = 0; r < rounds; ++r) {
     e = run_engine(web2.host(), dest, etmp, W + "engine-update.log");
     record("scale_update", e.total);
     std::printf("  update R1 -> R2: %.2f s (examination %.3f s, grab %.2f s)%s\n", e.total, e.exam, e.grab,
-                e.failed ? " FAILED" : "");
+                e.failed      ? " FAILED"
+                : e.grab <= 0 ? " NOTHING FETCHED"
+                              : "");
     if (r == 0) std::printf("  updated tree %s release R2\n", same_tree(W + "p2/" + master, dest).c_str());
     if (r + 1 == rounds) break;
-    run_engine(web1.host(), dest, etmp, W + "engine-back.log");
+    e = run_engine(web3.host(), dest, etmp, W + "engine-back.log");
+    if (e.grab <= 0 || e.failed) {
+      std::printf("  the installation could not be put back to R1's files\n");
+      return 1;
+    }
     ::sleep(2);
-    run_engine(web1.host(), dest, etmp, W + "engine-warm.log");
+    run_engine(web3.host(), dest, etmp, W + "engine-warm.log");
   }
 
   // rsync -a of the same change: the destination holds R1's files with
