@@ -186,8 +186,11 @@ void examine_disk(const std::string& message) {
     }
   }
   // Rewritten, from the signatures just taken, only when it learnt
-  // something: a file read, or a record gone.
-  if (from_cache.load() != present || known.size() != present) save_signature_cache();
+  // something: a file read, or a record gone. The loaded records go first:
+  // a large installation would otherwise hold both sets at once.
+  const size_t loaded = known.size();
+  known = sig_cache{};
+  if (from_cache.load() != present || loaded != present) save_signature_cache();
 }
 
 int choose_files() {
