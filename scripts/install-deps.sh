@@ -13,6 +13,7 @@ packages=(
   nginx-light tinyproxy zip unzip p7zip-full curl aria2
   python3 clang libclang-rt-14-dev
   minisign rsync
+  dpkg-dev desktop-file-utils appstream lintian man-db
 )
 
 missing=()

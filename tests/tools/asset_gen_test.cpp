@@ -39,7 +39,8 @@ TEST(AssetGen, DrawsTheCommittedPicturesTheSameOnEveryRun) {
                 &out),
             0)
       << out;
-  for (const char* name : {"interface.png", "atlas.png", "background.png"}) {
+  for (const char* name :
+       {"interface.png", "atlas.png", "background.png", "icon-48.png", "icon-128.png", "icon-256.png"}) {
     EXPECT_EQ(read_file(a / name), read_file(b / name)) << name << " is the same on every run";
     const builtin_picture made = decode(a / name);
     const builtin_picture committed = decode(std::string(SKYVANE_SOURCE_DIR) + "/assets/" + name);
@@ -50,6 +51,14 @@ TEST(AssetGen, DrawsTheCommittedPicturesTheSameOnEveryRun) {
   }
   for (const char* mock : {"main.png", "licence.png", "question.png", "alert.png"})
     EXPECT_EQ(decode(b / mock).width, 1024) << "mock-up " << mock << " is a whole screen";
+  // The desktop icons are square at their size, drawn on a transparent corner.
+  for (int size : {48, 128, 256}) {
+    const builtin_picture icon = decode(a / ("icon-" + std::to_string(size) + ".png"));
+    EXPECT_EQ(icon.width, size);
+    EXPECT_EQ(icon.height, size);
+    ASSERT_FALSE(icon.rgba.empty()) << "icon-" << size << ".png";
+    EXPECT_EQ(icon.rgba[3], 0) << "icon-" << size << ".png: a corner pixel is transparent";
+  }
 }
 
 TEST(AssetGen, RefusesABadCommandLine) {

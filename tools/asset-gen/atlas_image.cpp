@@ -109,16 +109,20 @@ canvas button_face(const fonts& f, const button_look& d, int w, int h, int look)
   return c;
 }
 
-// Earth-like globe, turned by `turn` (0..1 of a revolution), on a 64 x 64 cell.
-canvas globe(float turn) {
-  canvas c(64, 64);
-  const float cx = 32, cy = 32, r = 25.5f;
+}  // namespace
+
+canvas globe(float turn, int size) {
+  canvas c(size, size);
+  // Drawn for a 64 x 64 cell and scaled, so the atlas cells stay as they were.
+  const float k = static_cast<float>(size) / 64.0f;
+  const float cx = 32 * k, cy = 32 * k, r = 25.5f * k, glow = 5.5f * k;
+  const float side = static_cast<float>(size);
   // Outer glow.
   c.fill(
-      {0, 0, 64, 64},
+      {0, 0, side, side},
       [&](float x, float y) {
         const float d = sd_circle(x, y, cx, cy, r);
-        return d > 0 ? 0.45f * std::pow(1.0f - smoothstep(0, 5.5f, d), 2.0f) : 0.0f;
+        return d > 0 ? 0.45f * std::pow(1.0f - smoothstep(0, glow, d), 2.0f) : 0.0f;
       },
       solid(hex(0x8fd0ff)));
   const float angle = turn * 6.2831853f;
@@ -163,6 +167,8 @@ canvas globe(float turn) {
       });
   return c;
 }
+
+namespace {
 
 // The picture behind the globe: a deep-blue tile, square on the left where
 // it meets the window edge, with an orbit around the globe's place.
@@ -229,7 +235,7 @@ canvas make_atlas(const fonts& f) {
   const canvas src = source_picture();
   atlas.copy_from(src, 0, 0, src.width(), src.height(), kAtlasSourcePicture.s, kAtlasSourcePicture.t);
   for (int icon = kGlobeFirstIcon; icon <= kGlobeLastIcon; ++icon) {
-    const canvas g = globe(static_cast<float>(icon - kGlobeFirstIcon) / 16.0f);
+    const canvas g = globe(static_cast<float>(icon - kGlobeFirstIcon) / 16.0f, kAtlasIconSize);
     atlas.copy_from(g, 0, 0, kAtlasIconSize, kAtlasIconSize, atlas_icon_s(icon), atlas_icon_t(icon));
   }
   const canvas p = panel_cell();

@@ -2,8 +2,9 @@
 //
 //   skyvane-asset-gen [--out DIR] [--preview DIR] [--font TTF] [--bold TTF]
 //
-// --out writes interface.png (512 x 512), atlas.png (1010 x 764) and
-// background.png (1024 x 768) into DIR (the repository's assets/ folder).
+// --out writes interface.png (512 x 512), atlas.png (1010 x 764),
+// background.png (1024 x 768) and the desktop icon, icon-48.png,
+// icon-128.png and icon-256.png, into DIR (the repository's assets/ folder).
 // --preview writes mock-ups of the screens built from them. The output
 // depends only on the fonts: the same fonts give the same files.
 #include <cstdio>
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: %s [--out DIR] [--preview DIR] [--font TTF] [--bold TTF]\n"
-                   "  --out DIR      write interface.png, atlas.png, background.png\n"
+                   "  --out DIR      write interface.png, atlas.png, background.png, icon-*.png\n"
                    "  --preview DIR  write mock-ups of the screens\n",
                    argv[0]);
       return a == "-h" || a == "--help" ? 0 : 2;
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
     ok &= interface_image.write_png(out + "/interface.png");
     ok &= atlas.write_png(out + "/atlas.png");
     ok &= background.write_png(out + "/background.png");
+    for (int size : kIconSizes)
+      ok &= make_icon(size).write_png(out + "/icon-" + std::to_string(size) + ".png");
   }
   if (!preview.empty()) ok &= write_previews(preview, interface_image, atlas, background);
   return ok ? 0 : 1;

@@ -19,3 +19,12 @@ canvas make_interface_image(const fonts& f, float font_px, std::vector<std::stri
 canvas make_atlas(const fonts& f);
 // 1024 x 768: the main screen's backdrop.
 canvas make_background(const fonts& f);
+
+// Earth-like globe, turned by `turn` (0..1 of a revolution), on a `size` x
+// `size` cell (64 in the atlas).
+canvas globe(float turn, int size);
+// The program's icon for the desktop, `size` x `size` (48, 128, 256): the
+// atlas's globe on the deep-blue orbit tile of its source picture.
+canvas make_icon(int size);
+// The sizes of the desktop icon, written as icon-<size>.png.
+inline constexpr int kIconSizes[] = {48, 128, 256};
