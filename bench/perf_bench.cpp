@@ -1089,6 +1089,12 @@ int main(int argc, char** argv) {
   write_product(W + "p2/" + master, changed);
 
   testsupport::Nginx web1(W + "www1"), web2(W + "www2");
+  // R1 once more from a TLS server whose list names https:// mirrors, with a
+  // throw-away CA the child processes trust through SSL_CERT_FILE.
+  testsupport::TestCa ca;
+  ::setenv("SSL_CERT_FILE", ca.ca_file().c_str(), 1);
+  testsupport::Nginx web1s(W + "www1s", "", "127.0.0.1", ca.issue("IP:127.0.0.1"));
+  const std::string web1s_host = "https://" + web1s.host();
   // Signed with the demo key, which the installer's core trusts.
   const std::string pub = shell_quote(bin_dir + "/tools/skyvane-publish") + " --sign " +
                           shell_quote(std::string(SKYVANE_SOURCE_DIR) + "/keys/demo.secret-key");
@@ -1097,7 +1103,9 @@ int main(int argc, char** argv) {
           " --mirror " + shell_quote(web1.host() + "|/files/|bench") + " > /dev/null") != 0 ||
       run(pub + " --product " + shell_quote(W + "p2") + " --release R2 --out " + shell_quote(W + "www2") +
           " --previous " + shell_quote(W + "www1") + " --mirror " +
-          shell_quote(web2.host() + "|/files/|bench") + " > /dev/null") != 0) {
+          shell_quote(web2.host() + "|/files/|bench") + " > /dev/null") != 0 ||
+      run(pub + " --product " + shell_quote(W + "p1") + " --release R1 --out " + shell_quote(W + "www1s") +
+          " --mirror " + shell_quote(web1s_host + "|/files/|bench") + " > /dev/null") != 0) {
     std::printf("publishing failed\n");
     return 1;
   }
@@ -1186,6 +1194,12 @@ int main(int argc, char** argv) {
       ::sleep(2);
       run_engine(web1.host(), W + "r1/", W + "etmp/", W + "engine-warm.log");
     }
+    // Ours, headless: the same fresh install over https.
+    run(discard(W + "dest") + " && " + discard(W + "etmp") + " && mkdir -p " + shell_quote(W + "etmp"));
+    e = run_engine(web1s_host, W + "dest/", W + "etmp/", W + "engine-fresh-https.log");
+    record("ours_fresh_https", e.total);
+    std::printf("  ours headless fresh over https: %.2f s (grab %.2f s), CPU %.2f s%s\n", e.total, e.grab,
+                e.cpu, e.failed ? " FAILED" : "");
     // Ours, headless: update of the current installation (nothing to fetch).
     run(discard(W + "etmp") + " && mkdir -p " + shell_quote(W + "etmp"));
     e = run_engine(web1.host(), W + "r1/", W + "etmp/", W + "engine-current.log");
@@ -1267,6 +1281,7 @@ int main(int argc, char** argv) {
   std::printf("\n%d rounds; seconds, median and min-max\n", rounds);
   std::printf("| %-58s | %8s | %-13s |\n", "case", "median", "min-max");
   line("ours, headless: fresh install", "ours_fresh");
+  line("ours, headless: fresh install over https", "ours_fresh_https");
   line("ours, headless: update, current (nothing to fetch)", "ours_current");
   line("ours, headless:   its examination alone", "ours_current_exam");
   line("ours, headless:   its examination with --verify", "ours_verify_exam");
@@ -1291,6 +1306,8 @@ int main(int argc, char** argv) {
   std::printf("  10 %% update / md5sum+curl+unzip:             %.3f\n",
               med("ours_update10") / med("peer_update10"));
   std::printf("  real program fresh / headless fresh:          %.3f\n", r4);
+  const double r5 = med("ours_fresh_https") / med("ours_fresh");
+  std::printf("  fresh install, https / http:                  %.3f\n", r5);
   const double limit_mb = 100.0 + largest / 1048576.0;
   double peak_real = 0, peak_engine = 0, peak_real_total = 0;
   for (double v : g_mem["real_fresh"]) peak_real = std::max(peak_real, v);
@@ -1303,6 +1320,7 @@ int main(int argc, char** argv) {
   std::printf("\n");
   target("fresh_vs_curl_unzip2", r1, 0.25);
   target("fresh_vs_curl_zipfile", r2, 1.0);
+  target("fresh_https_vs_http", r5, 1.15);
   target("current_exam_vs_md5sum2", r3, 0.05);
   target("verify_exam_vs_md5sum2", med("ours_verify_exam") / med("md5sum2"), 1.0);
   if (real) {

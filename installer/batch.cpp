@@ -23,6 +23,11 @@
 #include "util/xtim.h"
 
 namespace {
+
+// The vendor host as a web address: "http://" before it unless it names its scheme.
+std::string web_address(const std::string& host) {
+  return host.find("://") == std::string::npos ? "http://" + host : host;
+}
 constexpr const char* kTag = "batch";
 
 // Failed fetches of the server list, or of the manifest from each server,
@@ -143,7 +148,7 @@ int fetch_server_list() {
     if (app_done) return kBatchFailed;  // the list's format is too new (alerted)
     if (r == 2) {
       if (++failures >= kListTries)
-        return fail_with_alert(kNoServersText, "http://" + vendor_host() + "/serverlist9.txt", __LINE__);
+        return fail_with_alert(kNoServersText, web_address(vendor_host()) + "/serverlist9.txt", __LINE__);
       pause_before_retry();
     } else if (r == 0 && !http.last_moved) {
       idle_moment();

@@ -41,6 +41,8 @@ constexpr const char* own_error_text(int32_t code) {
       return "We could not find the server over the network";
     case kErrZipForkHeader:
       return "Part of the downloaded zip file is corrupted (the resource fork header is bad)";
+    case kErrNetSecure:
+      return "We could not make a secure connection to the server (its certificate was not accepted)";
   }
   return nullptr;
 }
@@ -101,6 +103,7 @@ const error_msg_info kErrMsgs[] = {
     {kErrNetWriteDisk, own_error_text(kErrNetWriteDisk)},
     {kErrNetNoServer, own_error_text(kErrNetNoServer)},
     {kErrZipForkHeader, own_error_text(kErrZipForkHeader)},
+    {kErrNetSecure, own_error_text(kErrNetSecure)},
     {0, nullptr},
 };
 

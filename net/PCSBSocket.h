@@ -12,9 +12,13 @@
 // connected, http_WriteData / ReadData; Disconnect when the expected data are
 // in; delete through the virtual destructor.
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/sockets.h"
+
+class tls_session;
 
 enum PCSB_Status : uint8_t {
   pcsbstatus_Ready = 1,         // created, not connecting (initial state)
@@ -79,6 +83,20 @@ class PCSBSocket {
   static void SetReadBudget(int64_t bytes) { sReadBudget = bytes; }
   static int64_t ReadBudget() { return sReadBudget; }
 
+  // Makes this a TLS connection (1.2 or later) to `host`; called before
+  // Connect or ConnectAny. `tunnel`, when not empty, is a proxy's CONNECT
+  // request, sent in the clear once the proxy is reached; a 2xx answer opens
+  // the tunnel the handshake then runs in. The socket reads as Connecting
+  // until the handshake is done; ReadData and http_WriteData then move
+  // decrypted bytes (the read budget counts those). A refused tunnel,
+  // certificate or handshake leaves it in Error (kErrNetSecure) with the
+  // reason in TlsError.
+  void UseTls(const std::string& host, const std::string& tunnel = std::string());
+  bool IsTls() const { return mTlsPhase != tls_phase::kNone; }
+  const std::string& TlsError() const { return mTlsError; }
+  // The status code of the proxy's answer to CONNECT; 0 before one arrived.
+  int TunnelStatus() const { return mTunnelStatus; }
+
   int32_t GetOSError() const { return mSocketError; }
   bool ReceivedRelease() const { return mReceivedRelease; }
 
@@ -90,6 +108,12 @@ class PCSBSocket {
   // Tries the addresses of ConnectAny from mNextAddr on until one connects
   // or is under way; the last failure stays when none is left.
   void ConnectNext();
+  // The TCP connection is made: Connected, or on to the tunnel and handshake.
+  void TcpConnected();
+  // One step of the CONNECT exchange or the handshake, without waiting.
+  void StepTls();
+  void StepTunnel();
+  void TlsFail(const std::string& why, int code);
 
   int mWinSocket = -1;  // file descriptor; -1 when creation failed
   PCSB_Status mSocketStatus = pcsbstatus_Ready;
@@ -105,4 +129,13 @@ class PCSBSocket {
   uint16_t mBindPort = 0;  // the constructor's local port, for a socket made again
   int mFamily = 4;         // the family of mWinSocket
   int mAttempts = 0;
+  // TLS: where the connection is in its setup, the host, the session.
+  enum class tls_phase : uint8_t { kNone, kTunnel, kHandshake, kUp };
+  tls_phase mTlsPhase = tls_phase::kNone;
+  bool mTcpUp = false;  // the TCP connection under a TLS one is made
+  std::string mTlsHost;
+  std::string mTunnelOut, mTunnelIn;  // the CONNECT request not yet sent; the answer so far
+  int mTunnelStatus = 0;
+  std::unique_ptr<tls_session> mTls;
+  std::string mTlsError;
 };

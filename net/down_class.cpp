@@ -136,12 +136,12 @@ std::string without_line_breaks(std::string v) {
 
 down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inURL, bool inIsPost,
                        const std::map<std::string, std::string>& inExtraFields, const char* inContentBuffer,
-                       int32_t inContentBufferLength, const char* rel_path, kept_connection* reuse)
-    : mServerName(inServerIP ? inServerIP : ""), mServerPort(inPort) {
+                       int32_t inContentBufferLength, const char* rel_path, kept_connection* reuse, bool tls)
+    : mServerName(inServerIP ? inServerIP : ""), mServerPort(inPort), mTls(tls) {
   if (rel_path) mDestFileName = rel_path;  // the program-folder prefix is empty in the installer
   last_read_time = xtim.real_time;
 
-  const http_proxy_choice proxy = http.ProxyFor(mServerName);
+  const http_proxy_choice proxy = http.ProxyFor(mServerName, tls);
   const bool proxied = proxy.use;
   const std::string contact = proxied ? proxy.host : mServerName;
   // A proxy port outside 1..65535 (a damaged preferences file) must not wrap
@@ -151,9 +151,22 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   const bool v6 = contact.find(':') != std::string::npos;
   mConnectionKey = (proxied ? "the proxy " : "") + (v6 ? "[" + contact + "]" : contact) + ":" +
                    std::to_string(mConnectPort);
+  if (tls) {
+    // A TLS connection leads to its server alone, through the proxy or not;
+    // an http:// one is never taken for it.
+    const bool name_v6 = mServerName.find(':') != std::string::npos && mServerName.front() != '[';
+    const std::string origin =
+        (name_v6 ? "[" + mServerName + "]" : mServerName) + ":" + std::to_string(inPort);
+    mConnectionKey = "https://" + origin + (proxied ? " through " + mConnectionKey : "");
+    if (proxied) {
+      mTunnel = "CONNECT " + origin + " HTTP/1.1\r\nHost: " + origin + "\r\n";
+      if (!proxy.auth.empty()) mTunnel += "Proxy-Authorization: " + proxy.auth + "\r\n";
+      mTunnel += "\r\n";
+    }
+  }
 
   std::string req = inIsPost ? "POST " : "GET ";
-  if (proxied) {
+  if (proxied && !tls) {  // through a tunnel the request is the server's own
     auto host = inExtraFields.find("Host");
     req += "http://";
     if (host != inExtraFields.end()) req += host->second;
@@ -161,7 +174,7 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   req += escaped_path(inURL ? inURL : "");
   req += " HTTP/1.1\r\n";
   for (const auto& [name, value] : inExtraFields) req += name + ": " + without_line_breaks(value) + "\r\n";
-  if (proxied && !proxy.auth.empty()) req += "Proxy-Authorization: " + proxy.auth + "\r\n";
+  if (proxied && !tls && !proxy.auth.empty()) req += "Proxy-Authorization: " + proxy.auth + "\r\n";
   if (inContentBuffer) req += "Content-Length: " + std::to_string(inContentBufferLength) + "\r\n";
   req += "\r\n";
   mOutBuf.assign(req.begin(), req.end());
@@ -199,6 +212,11 @@ void down_class::StartConnection(const std::vector<sock_address>& addrs) {
   mResponseNum = -1;
   SetState(state::kConnecting);
   mSocket = std::make_unique<PCSBSocket>(0, false);
+  if (mTls) {
+    std::string name = mServerName;
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    mSocket->UseTls(name, mTunnel);
+  }
   mSocket->ConnectAny(addrs, mConnectPort);
 }
 

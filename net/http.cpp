@@ -38,9 +38,10 @@ bool is_dirchar(char c) {
 // from 1 to 65535 leaves the whole text as the name, so that it fails to
 // resolve and the download fails like any unknown server. An IPv6 literal
 // without brackets is taken whole, with port 80: its last group is no port.
-void split_host_port(const std::string& server, std::string* host, uint16_t* port) {
+void split_host_port(const std::string& server, std::string* host, uint16_t* port,
+                     uint16_t default_port = 80) {
   *host = server;
-  *port = 80;
+  *port = default_port;
   if (!server.empty() && server.front() == '[') {
     const size_t close = server.find(']');
     if (close == std::string::npos) return;
@@ -67,11 +68,36 @@ void split_host_port(const std::string& server, std::string* host, uint16_t* por
   *port = static_cast<uint16_t>(value);
 }
 
-std::string host_of(const std::string& server) {
-  std::string host;
+bool has_prefix_nocase(const std::string& s, const char* prefix) {
+  for (size_t i = 0; prefix[i]; ++i)
+    if (i >= s.size() || std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
+  return true;
+}
+
+// A server as the installer names it: "https://" before it means TLS (port
+// 443 unless one is given); "http://" may stand before a plain one.
+struct server_parts {
+  bool tls = false;
+  std::string authority;  // without the scheme: what the Host field carries
+  std::string host;       // no port, no brackets
   uint16_t port = 80;
-  split_host_port(server, &host, &port);
-  return host;
+};
+
+server_parts parse_server(const std::string& server) {
+  server_parts p;
+  p.authority = server;
+  if (has_prefix_nocase(server, "https://")) {
+    p.tls = true;
+    p.authority = server.substr(8);
+  } else if (has_prefix_nocase(server, "http://")) {
+    p.authority = server.substr(7);
+  }
+  split_host_port(p.authority, &p.host, &p.port, p.tls ? 443 : 80);
+  return p;
+}
+
+std::string host_of(const std::string& server) {
+  return parse_server(server).host;
 }
 
 }  // namespace
@@ -183,17 +209,15 @@ bool resolve_location(std::string loc, const std::string& server, const std::str
     return false;
   }
   size_t colon = 0;
+  bool tls = parse_server(server).tls;  // a network-path address keeps the scheme of the page
   if (has_scheme(loc, &colon)) {
     std::string scheme = loc.substr(0, colon);
     for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (scheme == "https") {
-      *why = "https:// addresses cannot be fetched by this installer";
+    if (scheme != "http" && scheme != "https") {
+      *why = "only http:// and https:// addresses can be fetched";
       return false;
     }
-    if (scheme != "http") {
-      *why = "only http:// addresses can be fetched";
-      return false;
-    }
+    tls = scheme == "https";
     loc = loc.substr(colon + 1);
     if (loc.compare(0, 2, "//") != 0) {
       *why = "the address names no host";
@@ -210,7 +234,7 @@ bool resolve_location(std::string loc, const std::string& server, const std::str
       *why = "the address names no host";
       return false;
     }
-    *to_server = authority;
+    *to_server = (tls ? "https://" : "") + authority;
     path = end == std::string::npos ? "/" : loc.substr(end);
     if (path[0] == '?') path = "/" + path;
   } else {
@@ -232,16 +256,14 @@ void http_class::start_download(int o, const std::string& server, const std::str
                                 int64_t resume_from, bool fresh) {
   if (mSlots[o]) release(o);  // a redirect or a new try: its connection may carry the next request
   if (fresh || xtim.real_time - mKept[o].since > kKeptConnectionSeconds) mKept[o] = kept_connection{};
-  std::string host;
-  uint16_t port = 80;
-  split_host_port(server, &host, &port);
+  const server_parts to = parse_server(server);
   std::map<std::string, std::string> fields = {
-      {"Host", server},  // with its ":PORT" when one was given
+      {"Host", to.authority},  // with its ":PORT" when one was given
       {"User-agent", http_agent_text()},
   };
   if (resume_from > 0) fields["Range"] = "bytes=" + std::to_string(resume_from) + "-";
-  mSlots[o] = std::make_unique<down_class>(host.c_str(), port, file.c_str(), false, fields, nullptr, 0,
-                                           rel_path.c_str(), &mKept[o]);
+  mSlots[o] = std::make_unique<down_class>(to.host.c_str(), to.port, file.c_str(), false, fields, nullptr, 0,
+                                           rel_path.c_str(), &mKept[o], to.tls);
   mKept[o] = kept_connection{};  // not taken: it leads elsewhere, or the server closed it
   mSlots[o]->mBodyLimit = body_limit;
   mSlots[o]->mQuiet = quiet;
@@ -423,6 +445,8 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
       << "   GetStat    =" << d->GetStat() << "\n"
       << "   GetOSErr   =" << d->GetOSErr() << "\n"
       << "   response   =" << d->GetResponseName() << " (#" << d->mResponseNum << ")\n";
+  if (d->mSocket && !d->mSocket->TlsError().empty())
+    xer << "   tls        =" << d->mSocket->TlsError() << "\n";
   if (!not_followed.empty()) xer << "   location   =" << location << "\n";
   xer << "\n";
   xer.flush();

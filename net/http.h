@@ -60,10 +60,12 @@ class down_class {
   // `rel_path`: destination file (absolute in the installer) or null for none.
   // `reuse`: a connection kept from an earlier request; it is taken when it
   // leads where this request goes and the server has not closed it, else
-  // left where it is.
+  // left where it is. `tls`: the server is reached over TLS (https://),
+  // through a CONNECT tunnel when a proxy is used.
   down_class(const char* inServerIP, uint16_t inPort, const char* inURL, bool inIsPost,
              const std::map<std::string, std::string>& inExtraFields, const char* inContentBuffer,
-             int32_t inContentBufferLength, const char* rel_path, kept_connection* reuse = nullptr);
+             int32_t inContentBufferLength, const char* rel_path, kept_connection* reuse = nullptr,
+             bool tls = false);
   ~down_class();  // closes the destination file if open, deletes the socket
   down_class(const down_class&) = delete;
   down_class& operator=(const down_class&) = delete;
@@ -143,6 +145,8 @@ class down_class {
   const std::string& ConnectionKey() const { return mConnectionKey; }
   // The request went out on a kept connection.
   bool Reused() const { return mReused; }
+  // The server is reached over TLS.
+  bool Tls() const { return mTls; }
   // The kept connection was found closed (end of stream or reset) before
   // any byte of the answer: the server closed it in between, and the
   // request is to be sent again on a new connection; no failure of the
@@ -195,6 +199,8 @@ class down_class {
   std::string mChunkLine;  // a framing line being collected
   // Persistent connections.
   std::string mConnectionKey;   // see ConnectionKey
+  bool mTls = false;            // https://: the socket runs TLS
+  std::string mTunnel;          // the CONNECT request for a proxy, https:// only
   bool mReused = false;         // the request went out on a kept connection
   bool mAnswerStarted = false;  // some byte of the answer arrived
   bool mResponseEnded = false;  // the whole response is in (framing included)
@@ -222,7 +228,8 @@ class http_class {
   // The proxy for a download from `host` (no port, no brackets): the
   // preferences' when they name one (UseProxy decides), else the
   // environment's http_proxy unless no_proxy names the host.
-  http_proxy_choice ProxyFor(const std::string& host) const;
+  // For an https:// download (`https`) the environment's https_proxy.
+  http_proxy_choice ProxyFor(const std::string& host, bool https = false) const;
 
   // Polls download slot `o` (0..5): the first call on an empty slot starts
   // fetching http://`server``file` into `rel_path`; later calls advance it.
@@ -237,8 +244,12 @@ class http_class {
   // `quiet` (taken when the download starts): its failure is not logged.
   // A 301, 302, 303, 307 or 308 answer with a Location is followed in the
   // same slot (another host or port too, with its Host field), at most
-  // kMaxRedirects times; a loop, one more redirect or an https:// address
-  // fails the download, with the Location in the error dump.
+  // kMaxRedirects times; a loop, one more redirect or an address of
+  // another scheme fails the download, with the Location in the error dump.
+  // `server` written "https://HOST[:PORT]" (port 443 by default) is fetched
+  // over TLS, its certificate checked against the system's trust store and
+  // the host name; a refused one fails the download with the reason in the
+  // dump. Redirects to https:// addresses are followed the same way.
   // `resume_from` (taken when the download starts): `rel_path` already holds
   // this many bytes of the file from a cut download; only the rest is asked
   // for (Range) and appended when the server answers 206 from there. A 200

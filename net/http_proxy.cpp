@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "net/PCSBSocket.h"
 #include "net/http.h"
 #include "platform/sockets.h"
 #include "util/log.h"
@@ -151,7 +152,7 @@ std::string basic_credentials(const std::string& user, const std::string& passwo
   return out;
 }
 
-http_proxy_choice http_class::ProxyFor(const std::string& host) const {
+http_proxy_choice http_class::ProxyFor(const std::string& host, bool https) const {
   http_proxy_choice c;
   if (ProxyPort_int != 0 &&
       !ProxyHost.empty()) {  // the preferences name a proxy: the environment is not read
@@ -160,7 +161,7 @@ http_proxy_choice http_class::ProxyFor(const std::string& host) const {
     c.port = ProxyPort_int;
     return c;
   }
-  const sock_proxy_env env = sock_proxy_environment();
+  const sock_proxy_env env = sock_proxy_environment(https);
   if (env.proxy.empty()) return c;
   proxy_url u;
   if (!parse_proxy_url(env.proxy, &u)) {
@@ -185,8 +186,10 @@ http_proxy_choice http_class::ProxyFor(const std::string& host) const {
 }
 
 void http_note_proxy_refusal(const down_class& d, const std::string& host) {
-  if (d.mResponseNum != 407) return;
-  const http_proxy_choice p = http.ProxyFor(host);
+  // An https:// download hears the proxy's 407 as its answer to CONNECT.
+  const bool tunnel_refused = d.mSocket && d.mSocket->TunnelStatus() == 407;
+  if (d.mResponseNum != 407 && !tunnel_refused) return;
+  const http_proxy_choice p = http.ProxyFor(host, d.Tls());
   if (!p.use) return;  // not a proxy's answer: the server itself said 407
   xer << "HTTP: the proxy " << p.host << ":" << p.port << " answered 407 (" << d.GetResponseName() << "): "
       << (!p.auth.empty() ? "it did not accept the credentials given in the proxy URL"

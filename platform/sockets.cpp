@@ -313,9 +313,11 @@ std::string sock_ipv4_text(uint32_t ip_net) {
   return buf;
 }
 
-sock_proxy_env sock_proxy_environment() {
+sock_proxy_env sock_proxy_environment(bool https) {
   sock_proxy_env e;
-  for (const char* name : {"http_proxy", "HTTP_PROXY"}) {
+  const char* const plain[] = {"http_proxy", "HTTP_PROXY"};
+  const char* const secure[] = {"https_proxy", "HTTPS_PROXY"};
+  for (const char* name : https ? secure : plain) {
     const char* v = std::getenv(name);
     if (v && *v) {
       e.proxy = v;

@@ -115,9 +115,10 @@ class sock_lookup {
 std::string sock_ipv4_text(uint32_t ip_net);
 
 // The proxy settings of the environment (the Linux convention): `proxy` from
-// http_proxy, else HTTP_PROXY; `no_proxy` from no_proxy, else NO_PROXY.
-// Empty when unset; `proxy_var` names the variable `proxy` came from.
+// http_proxy, else HTTP_PROXY (for `https`: https_proxy, else HTTPS_PROXY);
+// `no_proxy` from no_proxy, else NO_PROXY. Empty when unset; `proxy_var`
+// names the variable `proxy` came from.
 struct sock_proxy_env {
   std::string proxy, proxy_var, no_proxy;
 };
-sock_proxy_env sock_proxy_environment();
+sock_proxy_env sock_proxy_environment(bool https = false);

@@ -1,7 +1,10 @@
 #include "util/UTL_cmdline.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/sockets.h"
@@ -132,7 +135,17 @@ bool cmdline_valid_rate(const std::string& text) {
   return true;
 }
 
-bool cmdline_valid_host_port(const std::string& text) {
+bool cmdline_valid_host_port(const std::string& given) {
+  std::string text = given;
+  for (const char* scheme : {"https://", "http://"}) {  // a web address's scheme, any case
+    const size_t n = std::strlen(scheme);
+    if (text.size() > n && std::equal(scheme, scheme + n, text.begin(), [](char a, char b) {
+          return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
+      text = text.substr(n);
+      break;
+    }
+  }
   size_t colon = text.rfind(':');
   if (!text.empty() && text.front() == '[') {
     // An IPv6 literal in brackets, "[::1]" or "[::1]:8080".
@@ -236,7 +249,8 @@ std::string cmdline_usage_text() {
   u += "  --version                print the version and exit\n";
   u += "  --vendor_host=HOST[:PORT]\n";
   u += "                           web host that serves serverlist9.txt (port 80 if none);\n";
-  u += "                           an IPv6 address goes in brackets: [::1]:8080\n";
+  u += "                           an IPv6 address goes in brackets: [::1]:8080;\n";
+  u += "                           https://HOST[:PORT] fetches it over TLS (port 443)\n";
   u += "  --max_rate=KB            download at most KB KiB per second over all streams\n";
   u += "                           during this run (0 = unlimited; not saved)\n";
   u += "  --verify                 read and sign every installed file, even those the\n";

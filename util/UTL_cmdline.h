@@ -68,7 +68,7 @@ bool cmdline_ends_at_once(int argc, const char* const* argv);
 bool cmdline_asks_batch(int argc, const char* const* argv);
 
 // True when `text` is HOST, HOST:PORT, [IPv6] or [IPv6]:PORT with a port of
-// 1..65535.
+// 1..65535, after an optional "https://" or "http://".
 bool cmdline_valid_host_port(const std::string& text);
 
 // True when `text` is a whole number of KiB per second for --max_rate.

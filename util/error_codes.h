@@ -21,8 +21,9 @@ enum err_code : int32_t {
   kErrNetWriteDisk = 20010,   // a download could not be written to disk
   kErrNetNoServer = 20011,    // the server's name did not resolve
   kErrZipForkHeader = 20012,  // a damaged part of a downloaded archive
+  kErrNetSecure = 20013,      // an https:// server's certificate or TLS handshake was refused
 };
 
 // The first and last of the program's codes.
 inline constexpr int32_t kErrFirstOwn = kErrZipOpen;
-inline constexpr int32_t kErrLastOwn = kErrZipForkHeader;
+inline constexpr int32_t kErrLastOwn = kErrNetSecure;

@@ -54,6 +54,7 @@ struct batch_case {
   int stop_signal = 0;    // sent once the download is under way
   bool terminal = false;  // standard error is a pseudo-terminal
   mirror_fault mirrors = mirror_fault::none;
+  bool https = false;  // the vendor host and the mirrors are https:// addresses of a TLS server
 };
 
 void PrintTo(const batch_case& c, std::ostream* os) {
@@ -93,9 +94,15 @@ class BatchRun : public ::testing::TestWithParam<batch_case> {
  protected:
   void SetUp() override {
     make_dirs(root_ / "demo/www");
-    server_ = std::make_unique<Nginx>(root_ / "demo/www");
-    publish_demo(root_ / "demo", server_->host());
+    if (GetParam().https) {
+      ca_ = std::make_unique<TestCa>();
+      server_ = std::make_unique<Nginx>(root_ / "demo/www", "", "127.0.0.1", ca_->issue("IP:127.0.0.1"));
+    } else {
+      server_ = std::make_unique<Nginx>(root_ / "demo/www");
+    }
+    publish_demo(root_ / "demo", vendor());
   }
+  std::string vendor() { return (GetParam().https ? "https://" : "") + server_->host(); }
   std::string product() { return root_ / "demo/product"; }
 
   void prepare_destination(start_from from, const std::string& dest) {
@@ -112,6 +119,7 @@ class BatchRun : public ::testing::TestWithParam<batch_case> {
   }
 
   TempDir root_;
+  std::unique_ptr<TestCa> ca_;
   std::unique_ptr<Nginx> server_;
 };
 
@@ -132,12 +140,12 @@ TEST_P(BatchRun, ExitStatusMessagesAndFiles) {
     write_file(root_ / "demo/www/serverlist9.txt", list);
   }
 
-  std::vector<std::string> args = {"--batch", "--vendor_host=" + server_->host(), "--pref:_rename_folder=0",
-                                   dest};
+  std::vector<std::string> args = {"--batch", "--vendor_host=" + vendor(), "--pref:_rename_folder=0", dest};
   args.insert(args.end(), c.args.begin(), c.args.end());
   headless_run how;
   how.terminal = c.terminal;
   how.env = {"SKYVANE_PROGRESS_SECONDS=0.05"};
+  if (ca_) how.env.push_back("SSL_CERT_FILE=" + ca_->ca_file());
   InstallerProcess p(root_, args, how);
   if (c.stop_signal) {
     // Stopped once some of the download has been installed, well before
@@ -214,6 +222,16 @@ const batch_case kCases[] = {
      "Installation Complete!",
      outcome::installed,
      0,
+     true},
+    {"FreshInstallOverHttps",
+     start_from::nothing,
+     {"--accept-licence"},
+     0,
+     "Installation Complete!",
+     outcome::installed,
+     0,
+     false,
+     mirror_fault::none,
      true},
     {"NothingToDo", start_from::current, {}, 0, "already the latest version", outcome::untouched},
     {"NoLicenceAccepted",

@@ -181,6 +181,35 @@ TEST_F(FaultInstall, AProxyAnswering407FailsTheInstall) {
   EXPECT_NE(log.find("   response   =Proxy Authentication Required (#407)\n"), std::string::npos) << log;
 }
 
+// An https:// mirror whose certificate is refused (it names another host) is
+// a failing mirror like any other: the install moves to the whole one and the
+// log tells why, with OpenSSL's verdict.
+TEST_F(FaultInstall, AMirrorWithARefusedCertificateIsLeftForTheOther) {
+  const std::string out = dir_ / "www/";
+  testsupport::make_dirs(out);
+  testsupport::TestCa ca;
+  struct Restore {
+    ~Restore() { ::unsetenv("SSL_CERT_FILE"); }
+  } restore;
+  ::setenv("SSL_CERT_FILE", ca.ca_file().c_str(), 1);
+  testsupport::Nginx wrong(out, "", "127.0.0.1", ca.issue("DNS:mirror.example"));
+  testsupport::Nginx good(out, "", "127.0.0.1", ca.issue("IP:127.0.0.1"));
+  const std::string bad_host = "https://" + wrong.host();
+  publish(faulttest::release_one(), "R1", out,
+          {bad_host + "|/files/|Wrong certificate", "https://" + good.host() + "|/files/|Whole mirror"});
+  dest_dir_path = dir_ / "sim/";
+  fetch_and_read("https://" + good.host());
+  stg.sel_server = 0;  // start on the refused mirror
+  ASSERT_EQ(install(), 1);
+  EXPECT_EQ(stg.got_failed_install, 0) << "the install completed from the other mirror";
+  expect_installed(faulttest::release_one(), dest_dir_path);
+  EXPECT_TRUE(alerts.empty()) << "moving to another mirror is silent";
+  const std::string log = log_text();
+  EXPECT_NE(log.find("   server     =" + bad_host + "\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("   tls        =certificate verify failed: IP address mismatch\n"), std::string::npos)
+      << log;
+}
+
 // An archive that arrives damaged from every mirror: after the retries the
 // install fails with the download alert, and nothing is half-written.
 TEST_F(FaultInstall, ArchiveDamagedOnEveryMirrorFailsAfterRetries) {

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -183,7 +184,7 @@ TEST_F(HttpNginx, UnknownServerFailsWithoutATimeOut) {
 
 // Redirects: every redirect status, absolute and relative addresses,
 // another port and host name, at most five hops; a loop, a sixth hop or an
-// https:// address fails with the Location in the dump.
+// ftp:// address fails with the Location in the dump.
 TEST_F(HttpNginx, RedirectsAreFollowedUpToFiveHops) {
   testsupport::Nginx other(root.path());  // another server on another port
   const std::string there = "127.0.0.1:" + std::to_string(other.port());
@@ -201,7 +202,7 @@ TEST_F(HttpNginx, RedirectsAreFollowedUpToFiveHops) {
   loc("/h5", "302 /small.txt");
   loc("/loop1", "302 /loop2");
   loc("/loop2", "301 http://$http_host/loop1");
-  loc("/secure", "301 https://" + there + "/small.txt");
+  loc("/ftp", "301 ftp://" + there + "/small.txt");
   loc("/gone", "302 /missing.zip");
   write_file(root / "100% #", "escaped name\n");
   testsupport::Nginx mirror(root.path(), conf);
@@ -221,9 +222,8 @@ TEST_F(HttpNginx, RedirectsAreFollowedUpToFiveHops) {
       {"/h1", 1, "hello, mirror\n", nullptr},  // five redirects
       {"/h0", 2, nullptr, "to /small.txt not followed: more than 5 redirects\n"},
       {"/loop1", 2, nullptr, "not followed: a redirect loop\n"},
-      {"/secure", 2, nullptr,
-       "to https://127.0.0.1:%d/small.txt not followed: https:// addresses cannot be fetched by this "
-       "installer\n"},
+      {"/ftp", 2, nullptr,
+       "to ftp://127.0.0.1:%d/small.txt not followed: only http:// and https:// addresses can be fetched\n"},
       {"/gone", 2, nullptr, "   response   =Not Found (#404)\n\n"},
   };
   for (const Case& c : cases) {
@@ -996,6 +996,166 @@ TEST(HttpProxy, ProxyCredentialsRefused) {
       log.text().find("answered 407 (Proxy Authentication Required): it did not accept the credentials"),
       std::string::npos)
       << log.text();
+}
+
+// ---------------------------------------------------------------------------
+// https:// mirrors: real nginx servers with certificates of a throw-away CA
+// that SSL_CERT_FILE names.
+
+struct EnvGuard {  // sets variables for one test and restores them
+  explicit EnvGuard(std::vector<std::pair<std::string, std::string>> vars) {
+    for (const auto& [name, value] : vars) {
+      const char* old = std::getenv(name.c_str());
+      saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+      ::setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  ~EnvGuard() {
+    for (const auto& [name, value] : saved_)
+      value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(HttpNginx, HttpsMirrorsAreVerifiedAndServeEveryFile) {
+  using testsupport::TestCa;
+  TestCa ca;
+  EnvGuard env({{"SSL_CERT_FILE", ca.ca_file()}, {"SSL_CERT_DIR", ca.ca_file() + ".none"}});
+  testsupport::TempDir tls_logs;
+  const testsupport::CertFiles good = ca.issue("DNS:localhost,IP:127.0.0.1");
+  testsupport::Nginx secure(root.path(), "access_log " + tls_logs / "access.log" + " conn;", "127.0.0.1",
+                            good);
+  const std::string port = std::to_string(secure.port());
+
+  // Every file, by address and by name (SNI), on one kept TLS connection.
+  int downloads = 0;
+  for (const std::string& server : {"https://127.0.0.1:" + port, "HTTPS://localhost:" + port}) {
+    for (const std::string& name :
+         {std::string("/empty.bin"), std::string("/small.txt"), std::string("/big.bin"),
+          std::string("/Custom Scenery/My Airport/apt file.dat.zip"), "/" + std::string(kOddName)}) {
+      const std::string dest = out / "secure.tmp";
+      EXPECT_EQ(fetch(3, server, name, dest), 1) << server << name << "; log:\n" << log.text();
+      EXPECT_EQ(md5sum_of(dest), md5sum_of(root / name.substr(1))) << server << name;
+      ++downloads;
+    }
+  }
+  http.abandon(3);
+  EXPECT_EQ(log.text().find("HTTP Error"), std::string::npos) << log.text();
+  std::string access;
+  nettest::poll_until([&] { return count_lines(access = read_file(tls_logs / "access.log")) >= 10; });
+  std::set<std::string> connections;
+  for (std::istringstream lines(access); std::getline(lines, access);)
+    connections.insert(access.substr(0, access.find(' ')));
+  EXPECT_EQ(connections.size(), 2u) << "one kept connection per server name; nginx's log:\n"
+                                    << read_file(tls_logs / "access.log");
+
+  // A plain http server's redirect to the https mirror is followed.
+  testsupport::Nginx plain(root.path(), "location = /moved { return 301 https://localhost:" + port +
+                                            "/small.txt; }\nlocation = /relative { return 302 //localhost:" +
+                                            port + "/small.txt; }");
+  for (const char* from : {"/moved", "/relative"}) {
+    const std::string dest = out / "redirected";
+    const int want = std::string(from) == "/moved" ? 1 : 2;  // a network-path address keeps http://
+    EXPECT_EQ(fetch(4, plain.host(), from, dest), want) << from << "; log:\n" << log.text();
+    if (want == 1) {
+      EXPECT_EQ(read_file(dest), "hello, mirror\n");
+      EXPECT_NE(log.text().find("redirect from " + plain.host() + "/moved to https://localhost:" + port +
+                                "/small.txt"),
+                std::string::npos)
+          << log.text();
+    }
+  }
+
+  // Certificates that must be refused, each with OpenSSL's reason in the dump.
+  struct Refusal {
+    const char* what;
+    std::string names;
+    TestCa::kind kind;
+    const char* host;  // how the server is named
+    const char* reason;
+  } refusals[] = {
+      {"another host's certificate, by name", "DNS:mirror.example", TestCa::kind::good, "localhost",
+       "certificate verify failed: hostname mismatch"},
+      {"another host's certificate, by address", "DNS:localhost,IP:127.0.0.2", TestCa::kind::good,
+       "127.0.0.1", "certificate verify failed: IP address mismatch"},
+      {"an expired certificate", "DNS:localhost,IP:127.0.0.1", TestCa::kind::expired, "127.0.0.1",
+       "certificate verify failed: certificate has expired"},
+      {"a self-signed certificate", "DNS:localhost,IP:127.0.0.1", TestCa::kind::self_signed, "localhost",
+       "certificate verify failed: self-signed certificate"},
+  };
+  for (const Refusal& r : refusals) {
+    testsupport::Nginx bad(root.path(), "", "127.0.0.1", ca.issue(r.names, r.kind));
+    const std::string server = std::string("https://") + r.host + ":" + std::to_string(bad.port());
+    const size_t before = log.text().size();
+    EXPECT_EQ(fetch(1, server, "/small.txt", out / "refused.txt"), 2) << r.what;
+    const std::string logged = log.text().substr(before);
+    EXPECT_NE(logged.find("   server     =" + server + "\n"), std::string::npos) << r.what << ":\n" << logged;
+    EXPECT_NE(logged.find("   GetOSErr   =" + std::to_string(kErrNetSecure) + "\n"), std::string::npos)
+        << r.what << ":\n"
+        << logged;
+    EXPECT_NE(logged.find(std::string("   tls        =") + r.reason + "\n"), std::string::npos)
+        << r.what << ":\n"
+        << logged;
+  }
+}
+
+// Through an http proxy an https download opens a CONNECT tunnel and runs TLS
+// inside it; the proxy sees no request of ours in the clear.
+TEST_F(HttpNginx, HttpsThroughAProxyTunnel) {
+  ProxyGuard guard;
+  testsupport::TestCa ca;
+  EnvGuard env({{"SSL_CERT_FILE", ca.ca_file()}});
+  testsupport::Nginx secure(root.path(), "", "127.0.0.1", ca.issue("DNS:localhost,IP:127.0.0.1"));
+  const std::string port = std::to_string(secure.port());
+  testsupport::TempDir pdir, adir;
+  Tinyproxy proxy(pdir, "ConnectPort " + port + "\n");
+  Tinyproxy locked(adir, "ConnectPort " + port + "\nBasicAuth sky vane.9\n");
+  const std::string p = "127.0.0.1:" + std::to_string(proxy.port());
+  const std::string l = "127.0.0.1:" + std::to_string(locked.port());
+  const std::string pu = "http://" + p, lu = "http://" + l, lauth = "http://sky:vane.9@" + l;
+  struct Case {
+    const char* what;
+    bool prefs;               // the preferences name the proxy
+    const char* https_proxy;  // else the environment
+    const char* HTTPS_PROXY;
+    int result;
+    const char* log;
+  } cases[] = {
+      {"the preferences' proxy", true, nullptr, nullptr, 1, ""},
+      {"https_proxy", false, pu.c_str(), nullptr, 1, "from https_proxy"},
+      {"HTTPS_PROXY", false, nullptr, p.c_str(), 1, "from HTTPS_PROXY"},
+      {"credentials", false, lauth.c_str(), nullptr, 1, ""},
+      {"no credentials", false, lu.c_str(), nullptr, 2, "answered 407"},
+  };
+  for (const Case& c : cases) {
+    ProxyEnv::Clear();
+    ::unsetenv("https_proxy");
+    ::unsetenv("HTTPS_PROXY");
+    if (c.https_proxy) ::setenv("https_proxy", c.https_proxy, 1);
+    if (c.HTTPS_PROXY) ::setenv("HTTPS_PROXY", c.HTTPS_PROXY, 1);
+    ::setenv("http_proxy", "http://127.0.0.1:1", 1);  // for http:// only: never used here
+    http.ProxyHost = c.prefs ? "127.0.0.1" : "";
+    http.ProxyPort_int = c.prefs ? proxy.port() : 0;
+    const std::string dest = out / "tunnelled.bin";
+    const size_t before = count_of(proxy.log() + locked.log(), "CONNECT 127.0.0.1:" + port);
+    EXPECT_EQ(fetch(5, "https://127.0.0.1:" + port, "/big.bin", dest), c.result) << c.what << "; log:\n"
+                                                                                 << log.text();
+    if (c.result == 1) {
+      EXPECT_EQ(md5sum_of(dest), md5sum_of(root / "big.bin")) << c.what;
+    }
+    EXPECT_EQ(count_of(proxy.log() + locked.log(), "CONNECT 127.0.0.1:" + port) - before, 1u)
+        << c.what << "; proxy logs:\n"
+        << proxy.log() << locked.log();
+    if (*c.log) {
+      EXPECT_NE(log.text().find(c.log), std::string::npos) << c.what << "; log:\n" << log.text();
+    }
+    http.abandon(5);
+  }
+  ProxyEnv::Clear();
+  ::unsetenv("https_proxy");
+  ::unsetenv("HTTPS_PROXY");
+  EXPECT_EQ(proxy.log().find("GET "), std::string::npos) << "requests travel inside the tunnel:\n"
+                                                         << proxy.log();
 }
 
 // ---------------------------------------------------------------------------

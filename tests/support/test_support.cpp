@@ -171,7 +171,42 @@ bool have_ipv6_loopback() {
   return ok;
 }
 
-Nginx::Nginx(const std::string& root, const std::string& extra_server_conf, const std::string& listen_ip)
+TestCa::TestCa() {
+  ca_ = dir_ / "ca.pem";
+  const std::string cmd = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " +
+                          shell_quote(dir_ / "ca.key") + " -out " + shell_quote(ca_) +
+                          " -subj /CN=Skyvane-Test-CA -days 2 -addext basicConstraints=critical,CA:TRUE"
+                          " -addext keyUsage=critical,keyCertSign,cRLSign";
+  std::string out;
+  if (run(cmd + " 2>&1", &out) != 0) throw std::runtime_error("openssl could not make the CA: " + out);
+}
+
+CertFiles TestCa::issue(const std::string& names, kind k) {
+  const std::string n = std::to_string(++serial_);
+  CertFiles f{dir_ / ("server" + n + ".pem"), dir_ / ("server" + n + ".key")};
+  const std::string ext = dir_ / ("server" + n + ".ext");
+  write_file(ext, "subjectAltName=" + names + "\n");
+  std::string cmd;
+  const std::string key_opts =
+      " -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + shell_quote(f.key);
+  if (k == kind::self_signed) {
+    cmd = "openssl req -x509" + key_opts + " -out " + shell_quote(f.cert) + " -subj /CN=self-signed -days 2" +
+          " -addext " + shell_quote("subjectAltName=" + names);
+  } else {
+    const std::string csr = dir_ / ("server" + n + ".csr");
+    cmd = "openssl req" + key_opts + " -out " + shell_quote(csr) + " -subj /CN=server" + n +
+          " && openssl x509 -req -in " + shell_quote(csr) + " -CA " + shell_quote(ca_) + " -CAkey " +
+          shell_quote(dir_ / "ca.key") + " -set_serial " + n + " -out " + shell_quote(f.cert) + " -extfile " +
+          shell_quote(ext) + (k == kind::expired ? " -days -1" : " -days 2");
+  }
+  std::string out;
+  if (run("(" + cmd + ") 2>&1", &out) != 0)
+    throw std::runtime_error("openssl could not make a certificate: " + out);
+  return f;
+}
+
+Nginx::Nginx(const std::string& root, const std::string& extra_server_conf, const std::string& listen_ip,
+             const CertFiles& tls)
     : listen_ip_(listen_ip) {
   const bool v6 = listen_ip.find(':') != std::string::npos;
   for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
@@ -193,8 +228,10 @@ Nginx::Nginx(const std::string& root, const std::string& extra_server_conf, cons
       << "  uwsgi_temp_path " << dir_.path() << "uwsgi;\n"
       << "  scgi_temp_path " << dir_.path() << "scgi;\n"
       << "  server {\n    listen " << (v6 ? "[" + listen_ip + "]" : listen_ip) << ":" << port_
-      << ";\n    root " << root << ";\n"
-      << extra_server_conf << "\n  }\n}\n";
+      << (tls.cert.empty() ? "" : " ssl") << ";\n    root " << root << ";\n";
+    if (!tls.cert.empty())
+      c << "    ssl_certificate " << tls.cert << ";\n    ssl_certificate_key " << tls.key << ";\n";
+    c << extra_server_conf << "\n  }\n}\n";
     write_file(conf, c.str());
     pid_t pid = ::fork();
     if (pid == 0) {

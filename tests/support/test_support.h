@@ -56,11 +56,35 @@ int listen_loopback(int backlog, int* port);
 // configuration, stopped on destruction. `extra_server_conf` is added inside
 // the server block (locations that return errors, and the like); the log
 // format "conn" names each request's connection ("access_log FILE conn;").
+// A server certificate and its key, as files.
+struct CertFiles {
+  std::string cert, key;
+};
+
+// A throw-away certificate authority made with the openssl tool, and the
+// server certificates it signs. Point SSL_CERT_FILE at ca_file() to trust it.
+class TestCa {
+ public:
+  TestCa();
+  const std::string& ca_file() const { return ca_; }
+  enum class kind { good, expired, self_signed };
+  // A certificate for `names` (subjectAltName entries: "DNS:localhost,IP:127.0.0.1").
+  // expired: signed by the CA, valid only until yesterday; self_signed:
+  // signed by its own key, which nobody trusts.
+  CertFiles issue(const std::string& names, kind k = kind::good);
+
+ private:
+  TempDir dir_;
+  std::string ca_;
+  int serial_ = 0;
+};
+
 class Nginx {
  public:
   // `listen_ip`: "127.0.0.1", or "::1" for a server reached over IPv6 only.
+  // `tls`: a certificate and key to serve https with (empty: plain http).
   explicit Nginx(const std::string& root, const std::string& extra_server_conf = "",
-                 const std::string& listen_ip = "127.0.0.1");
+                 const std::string& listen_ip = "127.0.0.1", const CertFiles& tls = {});
   ~Nginx();
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;

@@ -108,6 +108,11 @@ TEST(CmdlineSplit, DestinationRules) {
 TEST(CmdlineSplit, VendorHostIsChecked) {
   EXPECT_TRUE(cmdline_split_args({"--vendor_host=127.0.0.1:8080"}, "/").error.empty());
   EXPECT_TRUE(cmdline_split_args({"--vendor_host=example.com"}, "/").error.empty());
+  for (const char* https : {"--vendor_host=https://example.com", "--vendor_host=HTTPS://127.0.0.1:8443",
+                            "--vendor_host=https://[::1]:8443"})
+    EXPECT_TRUE(cmdline_split_args({https}, "/").error.empty()) << https << ": an https:// vendor host";
+  EXPECT_FALSE(cmdline_split_args({"--vendor_host=https://"}, "/").error.empty()) << "a scheme alone";
+  EXPECT_FALSE(cmdline_split_args({"--vendor_host=ftp://h"}, "/").error.empty()) << "another scheme";
   EXPECT_FALSE(cmdline_split_args({"--vendor_host="}, "/").error.empty()) << "empty host";
   EXPECT_FALSE(cmdline_split_args({"--vendor_host=h:0"}, "/").error.empty()) << "port 0";
   EXPECT_FALSE(cmdline_split_args({"--vendor_host=h:65536"}, "/").error.empty()) << "port too large";

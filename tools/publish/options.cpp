@@ -1,5 +1,7 @@
 #include "tools/publish/options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 namespace publish {
@@ -29,7 +31,7 @@ std::string trim_blanks(const std::string& s) {
 
 const char* usage_text() {
   return "Usage: skyvane-publish --product DIR --release NAME --out DIR\n"
-         "                       --mirror \"HOST[:PORT]|/DIRECTORY/|DESCRIPTION\" [--mirror ...]\n"
+         "                       --mirror \"[https://]HOST[:PORT]|/DIRECTORY/|DESCRIPTION\" [--mirror ...]\n"
          "                       [--previous DIR] [--platforms FILE] [--sign SECRET_KEY_FILE]\n"
          "\n"
          "Publishes the product folder DIR (its first level holds the master folders) as\n"
@@ -65,12 +67,18 @@ std::string parse_mirror(const std::string& text, mirror_spec& out) {
   out.directory = text.substr(a + 1, b - a - 1);
   out.description = trim_blanks(text.substr(b + 1));
   if (has_line_end(text)) return "a mirror cannot hold a line end";
-  if (out.host.empty()) return "the host is empty";
-  if (has_blank(out.host) || out.host.find_first_of("/\\|") != std::string::npos)
+  // "https://HOST[:PORT]": a mirror the installer reaches over TLS.
+  const bool tls = out.host.size() >= 8 &&
+                   std::equal(out.host.begin(), out.host.begin() + 8, "https://", [](char a, char b) {
+                     return std::tolower(static_cast<unsigned char>(a)) == b;
+                   });
+  const std::string host = tls ? out.host.substr(8) : out.host;
+  if (host.empty()) return "the host is empty";
+  if (has_blank(host) || host.find_first_of("/\\|") != std::string::npos)
     return "the host \"" + out.host + "\" holds a blank, \"/\" or \"\\\"";
-  const size_t colon = out.host.rfind(':');
+  const size_t colon = host.rfind(':');
   if (colon != std::string::npos) {
-    const std::string port = out.host.substr(colon + 1);
+    const std::string port = host.substr(colon + 1);
     char* end = nullptr;
     const long p = std::strtol(port.c_str(), &end, 10);
     if (port.empty() || *end != '\0' || p < 1 || p > 65535)
