@@ -149,7 +149,7 @@ int fetch_server_list() {
       idle_moment();
     }
   }
-  if (stg.num_servers == 0) return fail_with_alert(kNoServersText, "", __LINE__);
+  if (stg.num_servers == 0) return fail_with_alert(no_source_text(), "", __LINE__);
   return kBatchDone;
 }
 

@@ -78,7 +78,7 @@ int InstallerProcess::x_run(const std::string& command, std::string* out) const 
   return run("DISPLAY=" + display_ + " " + command, out);
 }
 
-void InstallerProcess::prepare(const TempDir& root) {
+std::string InstallerProcess::prepare(const TempDir& root, const std::string& program) {
   home_ = root.path() + "home/";
   bin_dir_ = root.path() + "bin/";
   out_dir_ = root.path() + "out/";
@@ -86,8 +86,9 @@ void InstallerProcess::prepare(const TempDir& root) {
   make_dirs(root.path() + "tmp");
   make_dirs(bin_dir_);
   make_dirs(out_dir_);
-  std::filesystem::copy_file(build_dir() + "/skyvane-installer", bin_dir_ + "skyvane-installer",
+  std::filesystem::copy_file(build_dir() + "/" + program, bin_dir_ + program,
                              std::filesystem::copy_options::overwrite_existing);
+  return bin_dir_ + program;
 }
 
 namespace {
@@ -103,8 +104,7 @@ void set_private_folders(const std::string& home, const std::string& tmp) {
 
 InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args,
                                    const headless_run& how) {
-  prepare(root);
-  const std::string exe = bin_dir_ + "skyvane-installer";
+  const std::string exe = prepare(root, how.program);
   const std::string tmp = root.path() + "tmp";
   std::string command = shell_quote(exe);
   for (const std::string& a : args) command += " " + shell_quote(a);
@@ -143,8 +143,7 @@ std::string InstallerProcess::stderr_text() const {
 
 InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args) {
   xvfb_pid_ = start_xvfb(display_);
-  prepare(root);
-  const std::string exe = bin_dir_ + "skyvane-installer";
+  const std::string exe = prepare(root);
   const std::string tmp = root.path() + "tmp";
   pid_ = ::fork();
   if (pid_ == 0) {

@@ -14,10 +14,12 @@
 // A run without a window (--batch): no X server and no DISPLAY; standard
 // output and error go to files. `terminal`: the program runs under
 // script(1), so its standard error is a pseudo-terminal whose output lands in
-// the standard-error file. `env` adds NAME=VALUE settings.
+// the standard-error file. `env` adds NAME=VALUE settings. `program`: which
+// of the built installers runs.
 struct headless_run {
   bool terminal = false;
   std::vector<std::string> env;
+  std::string program = "skyvane-installer";
 };
 
 class InstallerProcess {
@@ -58,7 +60,8 @@ class InstallerProcess {
   // Runs a command against this process's display.
   int x_run(const std::string& command, std::string* out = nullptr) const;
 
-  void prepare(const testsupport::TempDir& root);
+  // Returns the private copy of `program`.
+  std::string prepare(const testsupport::TempDir& root, const std::string& program = "skyvane-installer");
 
   std::string home_;
   std::string out_dir_;
