@@ -294,9 +294,13 @@ std::string batch_progress_output(const std::string& text, bool terminal, int co
   return "\r" + line + "\033[K";
 }
 
+void batch_tell_alerts() {
+  alert_set_observer(tell_alert);
+}
+
 int batch_main() {
   platform_catch_stop_signals();
-  alert_set_observer(tell_alert);
+  batch_tell_alerts();
   set_dir_progress_bar_handler(nullptr);
   set_select_alert_handler(answer_changed);
   set_open_url_handler(no_browser);

@@ -456,6 +456,7 @@ int installer_main(int argc, const char* const* argv) {
   // there is no display at all.
   const bool batch = cmdline_asks_batch(argc, argv);
   if (batch) plat_win_set_headless(true);
+  if (batch) batch_tell_alerts();
   cmdline_set_program_name(program_name);
   installer_wire_lower_layers();
   MACIBM_init(argc, argv);
