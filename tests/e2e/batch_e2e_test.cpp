@@ -115,36 +115,20 @@ class BatchRun : public ::testing::TestWithParam<batch_case> {
   // whose name needs the mount table's escapes; returns the NAME=VALUE that
   // points the program at a mount table naming what `d` asks for.
   std::string prepare_discs(discs d) {
-    std::string out;
-    const std::string make = "SKYVANE_PUBLISH=" + shell_quote(build_dir() + "/tools/skyvane-publish") +
-                             " bash " +
-                             shell_quote(std::string(SKYVANE_SOURCE_DIR) + "/scripts/make-disc.sh") + " " +
-                             shell_quote(root_ / "demo");
-    if (run(make, &out) != 0) ADD_FAILURE() << "make-disc.sh failed:\n" << out;
-    const std::string image = root_ / "demo/skyvane-disc.iso";
     const std::string mounted = root_ / "media/Skyvane disc";
-    make_dirs(mounted);
-    if (run("xorriso -no_rc -osirrox on -indev " + shell_quote(image) + " -extract / " +
-                shell_quote(mounted) + " 2>&1",
-            &out) != 0)
-      ADD_FAILURE() << "the image cannot be read:\n" << out;
+    const std::string failed = make_demo_disc(root_ / "demo", mounted);
+    EXPECT_EQ(failed, "");
     EXPECT_EQ(snapshot(mounted), snapshot(root_ / "demo/disc")) << "the image holds the laid-out disc";
     // A hard disk whose root holds a valid marker is not a disc.
     const std::string hard_disk = root_ / "hard disk/";
     make_dirs(hard_disk);
     fs::copy_file(mounted + "/dvd_version.txt", hard_disk + "dvd_version.txt");
-    std::string table = "/dev/sda1 " + escaped(hard_disk) + " ext4 rw,relatime 0 0\n";
-    if (d != discs::absent) table += "/dev/sr0 " + escaped(mounted) + " iso9660 ro,nosuid,nodev 0 0\n";
-    if (d == discs::two) table += "/dev/sr1 " + escaped(root_ / "demo/disc") + " iso9660 ro 0 0\n";
+    std::string table = mount_table_line("/dev/sda1", hard_disk, "ext4");
+    if (d != discs::absent) table += mount_table_line("/dev/sr0", mounted, "iso9660");
+    if (d == discs::two) table += mount_table_line("/dev/sr1", root_ / "demo/disc", "iso9660");
     write_file(root_ / "mounts", table);
     disc_root_ = mounted;
     return "SKYVANE_MOUNT_TABLE=" + (root_ / "mounts");
-  }
-  // A mount point as the mount table writes it: blanks as \040.
-  static std::string escaped(const std::string& path) {
-    std::string out;
-    for (char ch : path) out += ch == ' ' ? std::string("\\040") : std::string(1, ch);
-    return out;
   }
 
   void prepare_destination(start_from from, const std::string& dest) {

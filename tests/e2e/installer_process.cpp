@@ -32,6 +32,27 @@ void publish_demo(const std::string& dir, const std::string& host) {
   if (run(cmd, &out) != 0) throw std::runtime_error("make-demo failed: " + out);
 }
 
+std::string make_demo_disc(const std::string& demo, const std::string& mounted) {
+  std::string out;
+  const std::string make = "SKYVANE_PUBLISH=" + shell_quote(build_dir() + "/tools/skyvane-publish") +
+                           " bash " + shell_quote(std::string(SKYVANE_SOURCE_DIR) + "/scripts/make-disc.sh") +
+                           " " + shell_quote(demo) + " 2>&1";
+  if (run(make, &out) != 0) return "make-disc.sh failed:\n" + out;
+  make_dirs(mounted);
+  if (run("xorriso -no_rc -osirrox on -indev " + shell_quote(demo + "/skyvane-disc.iso") + " -extract / " +
+              shell_quote(mounted) + " 2>&1",
+          &out) != 0)
+    return "the image cannot be read:\n" + out;
+  return "";
+}
+
+std::string mount_table_line(const std::string& device, const std::string& mount_point,
+                             const std::string& type) {
+  std::string escaped;
+  for (char ch : mount_point) escaped += ch == ' ' ? std::string("\\040") : std::string(1, ch);
+  return device + " " + escaped + " " + type + " ro,nosuid,nodev 0 0\n";
+}
+
 namespace {
 // Starts a private Xvfb; returns its pid and fills `display` (":N"). With
 // -noreset: an X server resets when its last client leaves, and a client that
@@ -141,14 +162,16 @@ std::string InstallerProcess::stderr_text() const {
   return file_exists(out_dir_ + "stderr") ? read_file(out_dir_ + "stderr") : std::string();
 }
 
-InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args) {
+InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args,
+                                   const std::string& program, const std::vector<std::string>& env) {
   xvfb_pid_ = start_xvfb(display_);
-  const std::string exe = prepare(root);
+  const std::string exe = prepare(root, program);
   const std::string tmp = root.path() + "tmp";
   pid_ = ::fork();
   if (pid_ == 0) {
     set_private_folders(home_, tmp);
     ::setenv("DISPLAY", display_.c_str(), 1);
+    for (const std::string& e : env) ::putenv(::strdup(e.c_str()));
     exec_program(exe, args);
     ::_exit(127);
   }

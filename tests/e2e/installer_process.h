@@ -25,7 +25,10 @@ struct headless_run {
 class InstallerProcess {
  public:
   // `args` go to the program after the program name.
-  InstallerProcess(const testsupport::TempDir& root, const std::vector<std::string>& args);
+  // A run in a window; `program` and `env` as for a headless run.
+  InstallerProcess(const testsupport::TempDir& root, const std::vector<std::string>& args,
+                   const std::string& program = "skyvane-installer",
+                   const std::vector<std::string>& env = {});
   InstallerProcess(const testsupport::TempDir& root, const std::vector<std::string>& args,
                    const headless_run& how);
   ~InstallerProcess();
@@ -78,5 +81,13 @@ class InstallerProcess {
 // The release of the demo product, published for a server at `host` into
 // `dir` (www/ and product/ below it).
 void publish_demo(const std::string& dir, const std::string& host);
+// The demo release's install disc (scripts/make-disc.sh) below `demo`, made
+// after publish_demo: its image, extracted with xorriso into `mounted` (the
+// mount point a drive would give it). Empty on success, else what failed.
+std::string make_demo_disc(const std::string& demo, const std::string& mounted);
+// One line of a mount table (/proc/self/mounts form: blanks in the mount
+// point as \040).
+std::string mount_table_line(const std::string& device, const std::string& mount_point,
+                             const std::string& type);
 std::string build_dir();
 std::string artefact_dir();
