@@ -154,7 +154,7 @@ int fetch_server_list() {
       idle_moment();
     }
   }
-  if (stg.num_servers == 0) return fail_with_alert(kNoServersText, "", __LINE__);
+  if (stg.num_servers == 0) return fail_with_alert(no_source_text(), "", __LINE__);
   return kBatchDone;
 }
 
@@ -299,9 +299,13 @@ std::string batch_progress_output(const std::string& text, bool terminal, int co
   return "\r" + line + "\033[K";
 }
 
+void batch_tell_alerts() {
+  alert_set_observer(tell_alert);
+}
+
 int batch_main() {
   platform_catch_stop_signals();
-  alert_set_observer(tell_alert);
+  batch_tell_alerts();
   set_dir_progress_bar_handler(nullptr);
   set_select_alert_handler(answer_changed);
   set_open_url_handler(no_browser);

@@ -16,6 +16,11 @@ enum batch_exit { kBatchDone = 0, kBatchFailed = 1, kBatchConsent = 3, kBatchSig
 // destination); ends with MACIBM_finishup. Returns the exit status.
 int batch_main();
 
+// From now on every alert's text goes to standard error too. installer_main
+// calls it before the start-up's own checks, whose alerts (the several-discs
+// one) would otherwise end a run without a window with nothing said.
+void batch_tell_alerts();
+
 // One progress report of the install. Sizes in kilobytes as the manifest
 // counts them (1000 bytes).
 struct batch_progress {

@@ -21,6 +21,8 @@ extern dvd_scan_class dvd_scan;
 int check_dvd(std::string check_path);
 
 // The mount table read by check_any; tests point it at a file of their own.
+// The program takes it from $SKYVANE_MOUNT_TABLE when that is set (tests of
+// the real program, where discs cannot be mounted).
 void dvd_set_mount_table(const std::string& path);
 
 // The disc roots listed in a mount table's text (mount points of iso9660 and

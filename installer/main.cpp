@@ -15,6 +15,7 @@
 #include "io/archive.h"
 #include "net/http.h"
 #include "platform/system.h"
+#include "platform/terminal.h"
 #include "platform/window.h"
 #include "prefs/pref.h"
 #include "ui/butn.h"
@@ -112,10 +113,40 @@ bool manifest_signature_step() {
   return false;
 }
 
+// The disc installer's manifest: the release's folder on the disc holds it
+// (and its signature) as a server's folder does. Read once: a refused or
+// unreadable one is not better at the next pass.
+int disc_manifest_step() {
+  const std::string zip = dvd_path + install_name + "/directory.txt.zip";
+  if (release_keys_in_force().check) {
+    const release_check c =
+        check_release_signature(zip, zip + ".minisig", install_name, "directory.txt.zip.minisig");
+    if (!c.ok) {
+      xer << "Manifest refused from the disc " << zip << ": " << c.why << "\n";
+      MACIBM_alert(0, "The disc has no directory of files signed for " + install_name + "!",
+                   "Reason: " + c.why, "I will not install or update anything from this disc.", "", t_alert,
+                   kTag, kLineManifestUnsigned);
+      stg.dir_scan = 2;
+      return 1;
+    }
+  }
+  const int err = zip_to_file(zip, d.dir_path_path, nullptr, 0);
+  if (err == 0) {
+    stg.dir_scan = 1;
+  } else {
+    MACIBM_alert(0, "DIR-scan: The installer cannot extract a file.", "Error: " + error_str(err),
+                 "Compressed File/" + zip, "Destination Path/" + d.dir_path_path, t_alert, kTag,
+                 kLineManifestExtract);
+    stg.dir_scan = 2;
+  }
+  return 1;
+}
+
 }  // namespace
 
 int manifest_fetch_step() {
   ensure_temp_names();
+  if (!is_net) return disc_manifest_step();
   int r = 1;
   if (!d.have_manifest) {
     r = http.net_check(1, server_name[stg.sel_server], server_path[stg.sel_server] + "directory.txt.zip",
@@ -272,6 +303,11 @@ void on_new_destination() {
 }
 }  // namespace
 
+std::string no_source_text() {
+  return is_net ? "I could not find any servers to get Skyvane from!"
+                : "I could not find a Skyvane disc in any drive!";
+}
+
 std::string vendor_host() {
   const std::string opt = cmdline.get_option("--vendor_host");
   return opt.empty() ? std::string(kVendorHost) : opt;
@@ -288,7 +324,7 @@ std::string default_dest_dir(const std::string& default_apps_folder) {
 status_line main_status_line(float manifest_percent, int is_a_sim) {
   if (next.dir_done == 1) return {"Installation Complete!", 13};
   if (stg.num_servers == -1) return {"Looking for servers... you need internet for this...", 46};
-  if (stg.num_servers == 0) return {"I could not find any servers to get Skyvane from!", 1};
+  if (stg.num_servers == 0) return {no_source_text(), 1};
   if (stg.dir_scan == 0) return {manifest_download_text(manifest_percent), 46};
   if (stg.dir_scan == 1)
     return {"I have downloaded the directory of files I need, and am now trying to read it...", 46};
@@ -420,6 +456,8 @@ int installer_main(int argc, const char* const* argv) {
   // there is no display at all.
   const bool batch = cmdline_asks_batch(argc, argv);
   if (batch) plat_win_set_headless(true);
+  if (batch) batch_tell_alerts();
+  cmdline_set_program_name(program_name);
   installer_wire_lower_layers();
   MACIBM_init(argc, argv);
   MACIBM_set_app_update(APP_update);
@@ -439,6 +477,8 @@ int installer_main(int argc, const char* const* argv) {
   stls.text[602] = "OK";
   install_name = no_install_name;
   stg = stg_class{};
+  if (const std::string table = platform_env("SKYVANE_MOUNT_TABLE"); !table.empty())
+    dvd_set_mount_table(table);
   dvd_scan.check_any(0, 0);
   pref.IO_set(11, 0);
   xer << "After searching, I think that dvd_path=" << dvd_path << "\n";

@@ -15,7 +15,9 @@ int installer_main(int argc, const char* const* argv);
 // with the same log lines.
 // Fetches and expands the manifest from the chosen server (another server is
 // chosen after a failure); dir_scan 1 once it is there. Returns the poll's
-// answer: 0 under way, 1 arrived, 2 the download failed.
+// answer: 0 under way, 1 arrived, 2 the download failed. The disc installer
+// takes it from the disc's release folder instead, in one call that returns
+// 1 (dir_scan 1, or 2 after an alert when it is unsigned or unreadable).
 int manifest_fetch_step();
 // Reads the expanded manifest and examines the destination (dir_scan 3 when
 // done, 2 when unreadable).
@@ -34,6 +36,10 @@ void APP_handlemenu(int item_code);
 
 // The vendor host in use: --vendor_host when given, else the built-in one.
 std::string vendor_host();
+
+// What the status line says when there is nothing to install from: no
+// servers, or, in the disc installer, no disc.
+std::string no_source_text();
 
 // The default destination: "Skyvane 9/" in the folder of kind 2 (the home
 // folder on this platform).

@@ -5,8 +5,8 @@
 #include "util/xtim.h"
 
 const int is_build = 0;
-const int install_type = 0;
-const int is_net = 1;
+// install_type and is_net: source_net.cpp (or source_dvd.cpp in the disc
+// installer).
 
 const std::string no_install_name = "Not Yet Scanned";
 std::string install_name = no_install_name;

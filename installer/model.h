@@ -10,8 +10,11 @@
 
 // Build-time mode constants (never changed at run time).
 extern const int is_build;      // 0: build-variant flag
-extern const int install_type;  // 0: internet installer, two streams at start
-extern const int is_net;        // 1: files come from the download servers
+extern const int install_type;  // 0: internet installer, two streams at start; else one, archives kept
+extern const int is_net;        // 1: files come from the download servers; 0: from the disc
+// The program's name in its usage text: "skyvane-installer" or
+// "skyvane-installer-dvd".
+extern const char* const program_name;
 
 constexpr int kMaxServers = 10;
 constexpr int kStreamCount = 4;

@@ -139,7 +139,26 @@ void server_list_fetch_reset() {
   g_fetch = list_fetch{};
 }
 
+namespace {
+// The disc installer reads the list at the disc's root: its FINAL line names
+// the release folder on the disc. No disc: no servers.
+int disc_list_step() {
+  if (dvd_path.empty()) {
+    xer << "No install disc: nothing to install from.\n";
+    stg.num_servers = 0;
+    return 1;
+  }
+  const std::string list = dvd_path + "serverlist9.txt";
+  if (!release_keys_in_force().check)
+    read_server_list(list);
+  else
+    read_signed_server_list(list, list + ".minisig");
+  return 1;
+}
+}  // namespace
+
 int server_list_step(const std::string& vendor_host) {
+  if (!is_net) return disc_list_step();
   const std::string local = temp_path + "serverlist9.txt";
   if (!g_fetch.have_list) {
     const int r = http.net_check(0, vendor_host, "/serverlist9.txt", local);

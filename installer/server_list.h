@@ -18,6 +18,8 @@
 // decides. Returns the poll's answer (http_class::net_check): 0 under way
 // (the signature's retries included), 1 the list arrived and was read or
 // refused, 2 the list's download failed (the next call starts it again).
+// The disc installer reads dvd_path/serverlist9.txt (and its signature)
+// instead, in one call that returns 1; without a disc num_servers becomes 0.
 int server_list_step(const std::string& vendor_host);
 constexpr int kSignatureTries = 3;
 // Forgets a fetch in progress (a test starts afresh).

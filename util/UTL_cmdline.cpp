@@ -17,6 +17,7 @@ UTL_cmdline cmdline;
 namespace {
 std::function<void(const std::string&)> g_cmnds_printer;
 std::function<void(int)> g_exit_hook;
+std::string g_program_name = "skyvane-installer";
 
 [[noreturn]] void end_program(int code) {
   std::fflush(stdout);
@@ -198,7 +199,8 @@ bool cmdline_ends_at_once(int argc, const char* const* argv) {
 void UTL_cmdline::init_args(int argc, const char* const* argv) {
   cmdline_split split = split_argv(argc, argv);
   if (!split.error.empty()) {
-    std::fprintf(stderr, "skyvane-installer: %s\n\n%s", split.error.c_str(), cmdline_usage_text().c_str());
+    std::fprintf(stderr, "%s: %s\n\n%s", g_program_name.c_str(), split.error.c_str(),
+                 cmdline_usage_text().c_str());
     end_program(2);
   }
   for (const auto& [name, value] : split.options) store(name, value);
@@ -231,6 +233,10 @@ void UTL_cmdline::init_common() {
   }
 }
 
+void cmdline_set_program_name(const std::string& name) {
+  g_program_name = name;
+}
+
 std::string cmdline_version_text() {
   return std::string(kSkyvaneVersionString) + " (Installer " + std::to_string(kInstallerVersion) + ")";
 }
@@ -238,7 +244,7 @@ std::string cmdline_version_text() {
 std::string cmdline_usage_text() {
   const std::string prefs = platform_prefs_folder() + "Skyvane Installer.prf";
   std::string u;
-  u += "Usage: skyvane-installer [OPTION...] [DESTINATION]\n";
+  u += "Usage: " + g_program_name + " [OPTION...] [DESTINATION]\n";
   u += "\n";
   u += "Brings the Skyvane installation in DESTINATION up to the latest release, or\n";
   u += "installs it there. DESTINATION is one folder (quote it when it holds spaces);\n";

@@ -74,6 +74,11 @@ bool cmdline_valid_host_port(const std::string& text);
 // True when `text` is a whole number of KiB per second for --max_rate.
 bool cmdline_valid_rate(const std::string& text);
 
+// The name that the usage text and the command-line errors give the program:
+// "skyvane-installer" unless the program sets its own before reading its
+// arguments (the disc installer is another program built from the same code).
+void cmdline_set_program_name(const std::string& name);
+
 // The usage text of -h/--help: every option and where the files are.
 std::string cmdline_usage_text();
 // "Skyvane 9.00 Beta-25 (Installer 90025)"

@@ -1,7 +1,10 @@
 // The real program run without a window (--batch) and without a display,
 // against a real nginx serving the demo release: one table of runs, each
 // with the destination it starts from, its options, the exit status, what it
-// says on standard error and what the destination holds afterwards.
+// says on standard error and what the destination holds afterwards. The disc
+// installer's rows install from the demo release's disc image instead
+// (scripts/make-disc.sh), extracted with xorriso where its mount point would
+// be and named in a mount table of the test's own.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -44,6 +47,15 @@ enum class mirror_fault {
   lack_a_file,  // every mirror answers 404 for one file's archive
 };
 
+// The discs the mount table names. Anything but `none` runs the disc
+// installer, skyvane-installer-dvd.
+enum class discs {
+  none,    // the internet installer, with the machine's own mount table
+  absent,  // no iso9660 or udf file system; a hard disk holding a marker file
+  one,     // the image's contents, mounted as iso9660 (and the hard disk)
+  two,     // the image's contents and the laid-out disc folder, both iso9660
+};
+
 struct batch_case {
   const char* name;
   start_from dest;
@@ -54,6 +66,7 @@ struct batch_case {
   int stop_signal = 0;    // sent once the download is under way
   bool terminal = false;  // standard error is a pseudo-terminal
   mirror_fault mirrors = mirror_fault::none;
+  discs disc = discs::none;
   bool https = false;  // the vendor host and the mirrors are https:// addresses of a TLS server
 };
 
@@ -105,6 +118,26 @@ class BatchRun : public ::testing::TestWithParam<batch_case> {
   std::string vendor() { return (GetParam().https ? "https://" : "") + server_->host(); }
   std::string product() { return root_ / "demo/product"; }
 
+  // Lays out the disc, makes its image and extracts the image into a folder
+  // whose name needs the mount table's escapes; returns the NAME=VALUE that
+  // points the program at a mount table naming what `d` asks for.
+  std::string prepare_discs(discs d) {
+    const std::string mounted = root_ / "media/Skyvane disc";
+    const std::string failed = make_demo_disc(root_ / "demo", mounted);
+    EXPECT_EQ(failed, "");
+    EXPECT_EQ(snapshot(mounted), snapshot(root_ / "demo/disc")) << "the image holds the laid-out disc";
+    // A hard disk whose root holds a valid marker is not a disc.
+    const std::string hard_disk = root_ / "hard disk/";
+    make_dirs(hard_disk);
+    fs::copy_file(mounted + "/dvd_version.txt", hard_disk + "dvd_version.txt");
+    std::string table = mount_table_line("/dev/sda1", hard_disk, "ext4");
+    if (d != discs::absent) table += mount_table_line("/dev/sr0", mounted, "iso9660");
+    if (d == discs::two) table += mount_table_line("/dev/sr1", root_ / "demo/disc", "iso9660");
+    write_file(root_ / "mounts", table);
+    disc_root_ = mounted;
+    return "SKYVANE_MOUNT_TABLE=" + (root_ / "mounts");
+  }
+
   void prepare_destination(start_from from, const std::string& dest) {
     if (from == start_from::nothing) return;
     for (const char* master : {"Skyvane 9/", "Skyvane 9 Linux/"})
@@ -121,6 +154,7 @@ class BatchRun : public ::testing::TestWithParam<batch_case> {
   TempDir root_;
   std::unique_ptr<TestCa> ca_;
   std::unique_ptr<Nginx> server_;
+  std::string disc_root_;
 };
 
 TEST_P(BatchRun, ExitStatusMessagesAndFiles) {
@@ -146,6 +180,11 @@ TEST_P(BatchRun, ExitStatusMessagesAndFiles) {
   how.terminal = c.terminal;
   how.env = {"SKYVANE_PROGRESS_SECONDS=0.05"};
   if (ca_) how.env.push_back("SSL_CERT_FILE=" + ca_->ca_file());
+  if (c.disc != discs::none) {
+    how.program = "skyvane-installer-dvd";
+    how.env.push_back(prepare_discs(c.disc));
+  }
+  const auto disc_before = snapshot(disc_root_);
   InstallerProcess p(root_, args, how);
   if (c.stop_signal) {
     // Stopped once some of the download has been installed, well before
@@ -163,7 +202,8 @@ TEST_P(BatchRun, ExitStatusMessagesAndFiles) {
   const int status = p.wait_exit(250);
   const std::string err = p.stderr_text();
   EXPECT_EQ(status, c.status) << "stderr:\n" << err << "\nlog:\n" << p.log_text();
-  const std::string said = c.says.rfind("SKYVANE 9 LICENCE", 0) == 0 ? p.stdout_text() : err;
+  const bool on_stdout = c.says.rfind("SKYVANE 9 LICENCE", 0) == 0 || c.says.rfind("Usage:", 0) == 0;
+  const std::string said = on_stdout ? p.stdout_text() : err;
   EXPECT_NE(said.find(c.says), std::string::npos) << "the run must say \"" << c.says << "\":\n" << said;
 
   // Progress: rewritten in place on a terminal, plain lines otherwise.
@@ -173,6 +213,10 @@ TEST_P(BatchRun, ExitStatusMessagesAndFiles) {
     EXPECT_EQ(err.find('\r') != std::string::npos, c.terminal)
         << "'\\r' rewrites the line on a terminal only:\n"
         << err;
+  }
+
+  if (c.disc != discs::none) {
+    EXPECT_EQ(snapshot(disc_root_), disc_before) << "nothing on the disc may change";
   }
 
   const auto pub = published(product());
@@ -232,6 +276,7 @@ const batch_case kCases[] = {
      0,
      false,
      mirror_fault::none,
+     discs::none,
      true},
     {"NothingToDo", start_from::current, {}, 0, "already the latest version", outcome::untouched},
     {"NoLicenceAccepted",
@@ -303,6 +348,56 @@ const batch_case kCases[] = {
      0,
      false,
      mirror_fault::lack_a_file},
+    {"DiscInstall",
+     start_from::nothing,
+     {"--accept-licence"},
+     0,
+     "Installation Complete!",
+     outcome::installed,
+     0,
+     false,
+     mirror_fault::none,
+     discs::one},
+    {"DiscUpdateOverwritingChanges",
+     start_from::changed,
+     {"--accept-licence", "--changed=overwrite"},
+     0,
+     "Installation Complete!",
+     outcome::overwritten,
+     0,
+     false,
+     mirror_fault::none,
+     discs::one},
+    {"NoDisc",
+     start_from::nothing,
+     {"--accept-licence"},
+     1,
+     "I could not find a Skyvane disc in any drive!",
+     outcome::untouched,
+     0,
+     false,
+     mirror_fault::none,
+     discs::absent},
+    {"TwoDiscs",
+     start_from::nothing,
+     {"--accept-licence"},
+     1,
+     "I found multiple Skyvane CDs in the drives!",
+     outcome::untouched,
+     0,
+     false,
+     mirror_fault::none,
+     discs::two},
+    {"DiscInstallerHelp",
+     start_from::nothing,
+     {"--help"},
+     0,
+     "Usage: skyvane-installer-dvd [OPTION...]",
+     outcome::untouched,
+     0,
+     false,
+     mirror_fault::none,
+     discs::absent},
 };
 
 INSTANTIATE_TEST_SUITE_P(Batch, BatchRun, ::testing::ValuesIn(kCases),

@@ -74,36 +74,59 @@ class InstallerE2E : public ::testing::Test {
 
   std::string product() { return root_ / "demo/product"; }
 
+  // Install, accept, wait, Quit; then every file this platform takes is the
+  // published one in the folder renamed after the release.
+  void fresh_install_completes(InstallerProcess& p) {
+    ASSERT_TRUE(wait_log(p, "Directory read: result=3")) << p.log_text();
+    p.screenshot("main-ready");
+    click_image(p, kMainInstallButton);
+    p.screenshot("licence");
+    click_image(p, kLicenceAcceptButton, kLicenceX, kLicenceY);
+    ASSERT_TRUE(wait_log(p, "Install finished.", 120)) << p.log_text();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the finished screen draw
+    p.screenshot("install-complete");
+    click_image(p, kMainQuitButton);
+    EXPECT_EQ(p.wait_exit(), 0) << "Quit ends the program normally";
+
+    const std::string dest = p.home() + kRelease + "/";
+    EXPECT_FALSE(file_exists(p.home() + "Skyvane 9")) << "the folder is renamed after the release";
+    ASSERT_TRUE(file_exists(dest)) << p.log_text();
+    for (const auto& [rel, md5] : expected_files(product())) {
+      EXPECT_EQ(md5sum_of(dest + rel), md5) << rel << " must be installed with the published content";
+    }
+    EXPECT_FALSE(file_exists(dest + "Skyvane.exe")) << "another platform's program is never installed";
+    EXPECT_FALSE(file_exists(dest + "Resources/plugins/weather.dll"));
+    for (const char* folder : kFixedFolders) EXPECT_TRUE(file_exists(dest + folder)) << folder;
+    const std::string prefs = read_file(p.prefs_path());
+    EXPECT_NE(prefs.find("_dest_dir_path " + dest), std::string::npos)
+        << "the preferences remember the renamed destination:\n"
+        << prefs;
+  }
+
   TempDir root_;
   std::unique_ptr<Nginx> server_;
 };
 
 TEST_F(InstallerE2E, FreshInstallIntoAnEmptyDestination) {
   auto p = start();
-  ASSERT_TRUE(wait_log(*p, "Directory read: result=3")) << p->log_text();
-  p->screenshot("main-ready");
-  click_image(*p, kMainInstallButton);
-  p->screenshot("licence");
-  click_image(*p, kLicenceAcceptButton, kLicenceX, kLicenceY);
-  ASSERT_TRUE(wait_log(*p, "Install finished.", 120)) << p->log_text();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the finished screen draw
-  p->screenshot("install-complete");
-  click_image(*p, kMainQuitButton);
-  EXPECT_EQ(p->wait_exit(), 0) << "Quit ends the program normally";
+  fresh_install_completes(*p);
+}
 
-  const std::string dest = p->home() + kRelease + "/";
-  EXPECT_FALSE(file_exists(p->home() + "Skyvane 9")) << "the folder is renamed after the release";
-  ASSERT_TRUE(file_exists(dest)) << p->log_text();
-  for (const auto& [rel, md5] : expected_files(product())) {
-    EXPECT_EQ(md5sum_of(dest + rel), md5) << rel << " must be installed with the published content";
-  }
-  EXPECT_FALSE(file_exists(dest + "Skyvane.exe")) << "another platform's program is never installed";
-  EXPECT_FALSE(file_exists(dest + "Resources/plugins/weather.dll"));
-  for (const char* folder : kFixedFolders) EXPECT_TRUE(file_exists(dest + folder)) << folder;
-  const std::string prefs = read_file(p->prefs_path());
-  EXPECT_NE(prefs.find("_dest_dir_path " + dest), std::string::npos)
-      << "the preferences remember the renamed destination:\n"
-      << prefs;
+// The disc installer in its window, with the demo release's disc image
+// (extracted where a drive would mount it) as the one iso9660 file system:
+// the same install, taken from the disc alone.
+TEST_F(InstallerE2E, DiscInstallerInstallsFromTheDisc) {
+  const std::string mounted = root_ / "media/Skyvane disc";
+  ASSERT_EQ(make_demo_disc(root_ / "demo", mounted), "");
+  write_file(root_ / "mounts", mount_table_line("/dev/sr0", mounted, "iso9660"));
+  server_.reset();  // no web server: nothing may come from the net
+  auto p = std::make_unique<InstallerProcess>(
+      root_, std::vector<std::string>{}, "skyvane-installer-dvd",
+      std::vector<std::string>{"SKYVANE_MOUNT_TABLE=" + (root_ / "mounts")});
+  ASSERT_TRUE(p->wait_window()) << "the program must open its window; log:\n" << p->log_text();
+  fresh_install_completes(*p);
+  EXPECT_NE(p->log_text().find("After searching, I think that dvd_path=" + mounted + "/\n"),
+            std::string::npos);
 }
 
 TEST_F(InstallerE2E, DecliningTheLicenceFetchesNothing) {

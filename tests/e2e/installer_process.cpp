@@ -32,6 +32,27 @@ void publish_demo(const std::string& dir, const std::string& host) {
   if (run(cmd, &out) != 0) throw std::runtime_error("make-demo failed: " + out);
 }
 
+std::string make_demo_disc(const std::string& demo, const std::string& mounted) {
+  std::string out;
+  const std::string make = "SKYVANE_PUBLISH=" + shell_quote(build_dir() + "/tools/skyvane-publish") +
+                           " bash " + shell_quote(std::string(SKYVANE_SOURCE_DIR) + "/scripts/make-disc.sh") +
+                           " " + shell_quote(demo) + " 2>&1";
+  if (run(make, &out) != 0) return "make-disc.sh failed:\n" + out;
+  make_dirs(mounted);
+  if (run("xorriso -no_rc -osirrox on -indev " + shell_quote(demo + "/skyvane-disc.iso") + " -extract / " +
+              shell_quote(mounted) + " 2>&1",
+          &out) != 0)
+    return "the image cannot be read:\n" + out;
+  return "";
+}
+
+std::string mount_table_line(const std::string& device, const std::string& mount_point,
+                             const std::string& type) {
+  std::string escaped;
+  for (char ch : mount_point) escaped += ch == ' ' ? std::string("\\040") : std::string(1, ch);
+  return device + " " + escaped + " " + type + " ro,nosuid,nodev 0 0\n";
+}
+
 namespace {
 // Starts a private Xvfb; returns its pid and fills `display` (":N"). With
 // -noreset: an X server resets when its last client leaves, and a client that
@@ -78,7 +99,7 @@ int InstallerProcess::x_run(const std::string& command, std::string* out) const 
   return run("DISPLAY=" + display_ + " " + command, out);
 }
 
-void InstallerProcess::prepare(const TempDir& root) {
+std::string InstallerProcess::prepare(const TempDir& root, const std::string& program) {
   home_ = root.path() + "home/";
   bin_dir_ = root.path() + "bin/";
   out_dir_ = root.path() + "out/";
@@ -86,8 +107,9 @@ void InstallerProcess::prepare(const TempDir& root) {
   make_dirs(root.path() + "tmp");
   make_dirs(bin_dir_);
   make_dirs(out_dir_);
-  std::filesystem::copy_file(build_dir() + "/skyvane-installer", bin_dir_ + "skyvane-installer",
+  std::filesystem::copy_file(build_dir() + "/" + program, bin_dir_ + program,
                              std::filesystem::copy_options::overwrite_existing);
+  return bin_dir_ + program;
 }
 
 namespace {
@@ -103,8 +125,7 @@ void set_private_folders(const std::string& home, const std::string& tmp) {
 
 InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args,
                                    const headless_run& how) {
-  prepare(root);
-  const std::string exe = bin_dir_ + "skyvane-installer";
+  const std::string exe = prepare(root, how.program);
   const std::string tmp = root.path() + "tmp";
   std::string command = shell_quote(exe);
   for (const std::string& a : args) command += " " + shell_quote(a);
@@ -141,15 +162,16 @@ std::string InstallerProcess::stderr_text() const {
   return file_exists(out_dir_ + "stderr") ? read_file(out_dir_ + "stderr") : std::string();
 }
 
-InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args) {
+InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::string>& args,
+                                   const std::string& program, const std::vector<std::string>& env) {
   xvfb_pid_ = start_xvfb(display_);
-  prepare(root);
-  const std::string exe = bin_dir_ + "skyvane-installer";
+  const std::string exe = prepare(root, program);
   const std::string tmp = root.path() + "tmp";
   pid_ = ::fork();
   if (pid_ == 0) {
     set_private_folders(home_, tmp);
     ::setenv("DISPLAY", display_.c_str(), 1);
+    for (const std::string& e : env) ::putenv(::strdup(e.c_str()));
     exec_program(exe, args);
     ::_exit(127);
   }

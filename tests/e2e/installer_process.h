@@ -14,16 +14,21 @@
 // A run without a window (--batch): no X server and no DISPLAY; standard
 // output and error go to files. `terminal`: the program runs under
 // script(1), so its standard error is a pseudo-terminal whose output lands in
-// the standard-error file. `env` adds NAME=VALUE settings.
+// the standard-error file. `env` adds NAME=VALUE settings. `program`: which
+// of the built installers runs.
 struct headless_run {
   bool terminal = false;
   std::vector<std::string> env;
+  std::string program = "skyvane-installer";
 };
 
 class InstallerProcess {
  public:
   // `args` go to the program after the program name.
-  InstallerProcess(const testsupport::TempDir& root, const std::vector<std::string>& args);
+  // A run in a window; `program` and `env` as for a headless run.
+  InstallerProcess(const testsupport::TempDir& root, const std::vector<std::string>& args,
+                   const std::string& program = "skyvane-installer",
+                   const std::vector<std::string>& env = {});
   InstallerProcess(const testsupport::TempDir& root, const std::vector<std::string>& args,
                    const headless_run& how);
   ~InstallerProcess();
@@ -58,7 +63,8 @@ class InstallerProcess {
   // Runs a command against this process's display.
   int x_run(const std::string& command, std::string* out = nullptr) const;
 
-  void prepare(const testsupport::TempDir& root);
+  // Returns the private copy of `program`.
+  std::string prepare(const testsupport::TempDir& root, const std::string& program = "skyvane-installer");
 
   std::string home_;
   std::string out_dir_;
@@ -75,5 +81,13 @@ class InstallerProcess {
 // The release of the demo product, published for a server at `host` into
 // `dir` (www/ and product/ below it).
 void publish_demo(const std::string& dir, const std::string& host);
+// The demo release's install disc (scripts/make-disc.sh) below `demo`, made
+// after publish_demo: its image, extracted with xorriso into `mounted` (the
+// mount point a drive would give it). Empty on success, else what failed.
+std::string make_demo_disc(const std::string& demo, const std::string& mounted);
+// One line of a mount table (/proc/self/mounts form: blanks in the mount
+// point as \040).
+std::string mount_table_line(const std::string& device, const std::string& mount_point,
+                             const std::string& type);
 std::string build_dir();
 std::string artefact_dir();
