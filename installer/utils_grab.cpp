@@ -69,7 +69,7 @@ void nuke_file(const std::string& dest_path_exp) {
   }
 }
 
-void return_reserved(int s);
+bool has_reserved(int s);
 
 // Number of active streams wanted now; at least 1.
 int wanted_stream_count() {
@@ -99,10 +99,11 @@ void adapt_streams(int s) {
       }
     }
   }
-  if (count < active) {
+  // A stream with entries reserved fetches them first (their requests may
+  // be out, perhaps answered already) and stops after them.
+  if (count < active && !has_reserved(s)) {
     next.stream_active[s] = 0;
     next.stream_waiting[s] = 0;
-    return_reserved(s);
   } else {
     next.stream_waiting[s] = 1;
   }
@@ -294,6 +295,10 @@ struct stream_record {
   bool on_reserved = false;
 };
 stream_record g_streams[kStreamCount];
+
+bool has_reserved(int s) {
+  return !g_streams[s].reserved.empty();
+}
 
 // No stream holds kept bytes (the archives are deleted, or a new grab
 // starts: an entry index then names another file).
@@ -647,6 +652,9 @@ void reserve_ahead(int s) {
   stream_record& stream = g_streams[s];
   const std::string& server = server_name[stream.server];
   if (!http.pipelining(server) || stg.got_failed_install || !next.stream_active[s]) return;
+  int active = 0;
+  for (int i = 0; i < kStreamCount; ++i) active += next.stream_active[i] ? 1 : 0;
+  if (wanted_stream_count() < active) return;  // the stream is to stop after this entry
   const int n = static_cast<int>(sim_info.files.size());
   while (static_cast<int>(stream.reserved.size()) + 1 < http_class::kPipelineDepth && g_refetch.empty() &&
          next.next_index < n) {
