@@ -3,6 +3,7 @@
 // its entry's archive through its own download slot (stream s uses slot s + 2),
 // has it expanded into the destination (on a worker), or deletes a withdrawn
 // file. The driver calls grab_files repeatedly within a 10 ms slice per pass.
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -68,6 +69,8 @@ void nuke_file(const std::string& dest_path_exp) {
   }
 }
 
+bool has_reserved(int s);
+
 // Number of active streams wanted now; at least 1.
 int wanted_stream_count() {
   float elapsed = xtim.real_time - next.star_time;
@@ -96,7 +99,9 @@ void adapt_streams(int s) {
       }
     }
   }
-  if (count < active) {
+  // A stream with entries reserved fetches them first (their requests may
+  // be out, perhaps answered already) and stops after them.
+  if (count < active && !has_reserved(s)) {
     next.stream_active[s] = 0;
     next.stream_waiting[s] = 0;
   } else {
@@ -230,6 +235,8 @@ struct expansion_job {
   std::string zip;            // the stream's downloaded archive
   std::string dest_path_exp;  // the manifest entry's file
   archive_one_file want;      // what the archive must expand to
+  int server = 0;             // the server it came from
+  bool pipelined = false;     // its answer shared the connection with other requests in flight
   int result = 0;
   std::string log;  // the expansion's log lines, written to the log on collection
   THREAD_call* call = nullptr;
@@ -280,8 +287,18 @@ struct stream_record {
   std::string kept_zip;
   int kept_index = -1;
   int64_t kept_bytes = 0;
+  // Entries the stream takes next, in order, announced to its download slot
+  // so that their requests can go out on its connection before the running
+  // download ends (pipelining); `on_reserved`: the entry it works on now was
+  // one of them.
+  std::deque<int> reserved;
+  bool on_reserved = false;
 };
 stream_record g_streams[kStreamCount];
+
+bool has_reserved(int s) {
+  return !g_streams[s].reserved.empty();
+}
 
 // No stream holds kept bytes (the archives are deleted, or a new grab
 // starts: an entry index then names another file).
@@ -307,6 +324,15 @@ const down_class* download_of(int s) {
 // Entries whose archive arrived damaged, to be fetched again by the next
 // stream that is free, with the count of damaged fetches so far.
 std::vector<std::pair<int, int>> g_refetch;
+
+// Entries stream s reserved and did not start go back to be handed out to
+// the next free stream, and its slot forgets them.
+void return_reserved(int s) {
+  stream_record& stream = g_streams[s];
+  for (int index : stream.reserved) g_refetch.emplace_back(index, 0);
+  stream.reserved.clear();
+  http.drop_queue(slot_of(s));
+}
 
 // Failed downloads of one entry. A server that failed it is asked for it
 // again only after a pause that doubles with each failure of the entry (from
@@ -387,6 +413,8 @@ void start_expansion(int s, const expansion_job& what) {
   job.zip = what.zip;
   job.dest_path_exp = what.dest_path_exp;
   job.want = what.want;
+  job.server = what.server;
+  job.pipelined = what.pipelined;
   stream.file ^= 1;
   // Stays if the worker never finishes the call, so that is never success.
   job.result = kErrZipWrite;
@@ -411,7 +439,11 @@ bool collect_expansion(int s, int* result, bool wait = false) {
 // and their records are reused by the next install). They are logged and
 // counted, not alerted again; held archives are dropped.
 void drain_expansions() {
-  for (stream_record& stream : g_streams) stream.held.held = false;
+  for (stream_record& stream : g_streams) {
+    stream.held.held = false;
+    stream.reserved.clear();
+    stream.on_reserved = false;
+  }
   forget_kept_bytes();
   g_refetch.clear();
   g_tries.clear();
@@ -446,6 +478,13 @@ bool refetch_damaged(int index, int tries, const std::string& src_path, int c) {
 // chosen anew, or the install failed with the alert.
 void settle_expansion(int s, int c) {
   const expansion_job& job = g_streams[s].job;
+  if (c != 0 && archive_is_damaged(c) && job.pipelined) {
+    // Perhaps the answer to another request: the server may not keep its
+    // answers in order.
+    http.stop_pipelining(server_name[job.server], "sent an archive that cannot be read (" + job.src_path +
+                                                      ") in answer to a request sent with others in flight: "
+                                                      "perhaps the answer to another of them");
+  }
   if (c != 0 && archive_is_damaged(c) && refetch_damaged(job.index, job.tries, job.src_path, c)) return;
   finish_expansion(c, job.zip, job.dest_path_exp);
   file_version_struct& v = sim_info.files[job.index].versions.back();
@@ -521,7 +560,13 @@ void hand_out_entry(int s, int n, bool* progressed) {
   if (!next.stream_waiting[s] && !(idle && !g_refetch.empty())) return;
   *progressed = true;
   stream_record& stream = g_streams[s];
-  if (!g_refetch.empty()) {
+  stream.on_reserved = false;
+  if (next.stream_waiting[s] && !stream.reserved.empty()) {
+    next.stream_index[s] = stream.reserved.front();
+    stream.reserved.pop_front();
+    stream.damaged_tries = 0;
+    stream.on_reserved = true;
+  } else if (!g_refetch.empty()) {
     next.stream_index[s] = g_refetch.front().first;
     stream.damaged_tries = g_refetch.front().second;
     g_refetch.erase(g_refetch.begin());
@@ -594,6 +639,36 @@ void give_up_download(const std::string& url, const std::string& dest_path_exp) 
                "Compressed File: " + url, "Destination: " + dest_path_exp, t_alert, kTag, kLineExtractFailed);
 }
 
+// Archives up to this many kilobytes are worth a request sent ahead: below
+// a long link's bandwidth-delay product an archive's round trip costs more
+// than its bytes, and a larger one keeps the link busy by itself.
+constexpr float kPipelineMaxKb = 1000.0f;
+
+// While stream s downloads on a connection that has carried a whole answer:
+// the next small archives to fetch are reserved for it and announced to its
+// slot, up to the pipeline's depth, so that their requests go out before the
+// running answer is in.
+void reserve_ahead(int s) {
+  stream_record& stream = g_streams[s];
+  const std::string& server = server_name[stream.server];
+  if (!http.pipelining(server) || stg.got_failed_install || !next.stream_active[s]) return;
+  int active = 0;
+  for (int i = 0; i < kStreamCount; ++i) active += next.stream_active[i] ? 1 : 0;
+  if (wanted_stream_count() < active) return;  // the stream is to stop after this entry
+  const int n = static_cast<int>(sim_info.files.size());
+  while (static_cast<int>(stream.reserved.size()) + 1 < http_class::kPipelineDepth && g_refetch.empty() &&
+         next.next_index < n) {
+    const int i = next.next_index;
+    const file_version_struct& v = sim_info.files[i].versions.back();
+    if (!v.want_to_grab_it || v.want_to_nuke_it || v.down_size > kPipelineMaxKb || g_tries.count(i) != 0 ||
+        path_has_no_file(v.path))
+      break;
+    next.next_index = i + 1;
+    stream.reserved.push_back(i);
+    http.queue_next(slot_of(s), server, server_path[stream.server] + v.path + archive_suffix(v.path));
+  }
+}
+
 // One poll of stream s's download of entry `index`; when the archive has
 // arrived it goes to the workers (or is held until the stream's last
 // expansion ends). True when the entry is done with.
@@ -603,11 +678,15 @@ bool download_entry(int s, int index, const file_version_struct& v, entry_paths 
   const down_class* before = download_of(s);
   if (!before) {
     if (stg.got_failed_install) return false;  // the install stopped in this call: no new request
-    // A new download: from a server that may be asked for this entry now.
-    const int server = server_for_try(index);
-    if (server < 0) return false;  // every server waits out its pause; the pump goes on
-    stg.sel_server = server;
-    stream.server = server;
+    // A new download: from a server that may be asked for this entry now;
+    // an entry reserved on the stream's server from there (its request may
+    // be out already).
+    if (!stream.on_reserved || g_tries.count(index) != 0) {
+      const int server = server_for_try(index);
+      if (server < 0) return false;  // every server waits out its pause; the pump goes on
+      stg.sel_server = server;
+      stream.server = server;
+    }
   }
   // From the server the download began on (another stream may have chosen
   // another server since).
@@ -629,9 +708,11 @@ bool download_entry(int s, int index, const file_version_struct& v, entry_paths 
     stg.crnt_file_rat = d ? d->GetPercentDone() * 0.01f : 0.0f;
     next.file_down += stg.crnt_file_rat * v.down_size;
     *progressed |= !before || !d || d->mReceivedPayload != had;
+    if (d && d->Reused()) reserve_ahead(s);
     return false;
   }
   *progressed = true;
+  if (r == 2) return_reserved(s);  // the stream stays on this entry, perhaps on another server
   // A cut download keeps its good bytes for the next try of this entry.
   const bool cut = r == 2 && http.last_file_err == 0 && !http.last_over_limit && http.last_kept > 0;
   stream.kept_zip = cut ? dest_path_zip : std::string();
@@ -671,6 +752,8 @@ bool download_entry(int s, int index, const file_version_struct& v, entry_paths 
   what.zip = dest_path_zip;
   what.dest_path_exp = p.dest_path_exp;
   what.want = expected_file(v, p.dest_path_exp);
+  what.server = stream.server;
+  what.pipelined = http.last_pipelined;
   if (stream.job.call) {
     stream.held = {true, what};  // the stream's last expansion has not ended yet
     return false;
@@ -753,7 +836,7 @@ bool grab_is_complete(int n) {
   if (!g_refetch.empty()) return false;
   for (int s = 0; s < kStreamCount; ++s) {
     if (next.stream_active[s] && next.stream_index[s] < n) return false;
-    if (g_streams[s].job.call || g_streams[s].held.held) return false;
+    if (g_streams[s].job.call || g_streams[s].held.held || !g_streams[s].reserved.empty()) return false;
   }
   return true;
 }

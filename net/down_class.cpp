@@ -129,6 +129,31 @@ std::string without_line_breaks(std::string v) {
   return v;
 }
 
+// The request: its line, the fields in name order, a blank line and the
+// body, if any.
+// `proxied`: the request goes to an http proxy (absolute form, with the
+// proxy's credentials).
+std::vector<char> request_bytes(bool proxied, const http_proxy_choice& proxy, bool inIsPost,
+                                const char* inURL, const std::map<std::string, std::string>& inExtraFields,
+                                const char* inContentBuffer, int32_t inContentBufferLength) {
+  std::string req = inIsPost ? "POST " : "GET ";
+  if (proxied) {
+    auto host = inExtraFields.find("Host");
+    req += "http://";
+    if (host != inExtraFields.end()) req += host->second;
+  }
+  req += escaped_path(inURL ? inURL : "");
+  req += " HTTP/1.1\r\n";
+  for (const auto& [name, value] : inExtraFields) req += name + ": " + without_line_breaks(value) + "\r\n";
+  if (proxied && !proxy.auth.empty()) req += "Proxy-Authorization: " + proxy.auth + "\r\n";
+  if (inContentBuffer) req += "Content-Length: " + std::to_string(inContentBufferLength) + "\r\n";
+  req += "\r\n";
+  std::vector<char> out(req.begin(), req.end());
+  if (inContentBuffer && inContentBufferLength > 0)
+    out.insert(out.end(), inContentBuffer, inContentBuffer + inContentBufferLength);
+  return out;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -165,21 +190,10 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
     }
   }
 
-  std::string req = inIsPost ? "POST " : "GET ";
-  if (proxied && !tls) {  // through a tunnel the request is the server's own
-    auto host = inExtraFields.find("Host");
-    req += "http://";
-    if (host != inExtraFields.end()) req += host->second;
-  }
-  req += escaped_path(inURL ? inURL : "");
-  req += " HTTP/1.1\r\n";
-  for (const auto& [name, value] : inExtraFields) req += name + ": " + without_line_breaks(value) + "\r\n";
-  if (proxied && !tls && !proxy.auth.empty()) req += "Proxy-Authorization: " + proxy.auth + "\r\n";
-  if (inContentBuffer) req += "Content-Length: " + std::to_string(inContentBufferLength) + "\r\n";
-  req += "\r\n";
-  mOutBuf.assign(req.begin(), req.end());
-  if (inContentBuffer && inContentBufferLength > 0)
-    mOutBuf.insert(mOutBuf.end(), inContentBuffer, inContentBuffer + inContentBufferLength);
+  // Through a tunnel the request is the server's own: origin form, no
+  // proxy credentials.
+  mOutBuf = request_bytes(proxied && !tls, proxy, inIsPost, inURL, inExtraFields, inContentBuffer,
+                          inContentBufferLength);
 
   // Dotted addresses connect at once. Names are looked up off this thread, so
   // a slow or absent name server never freezes the installer's pass; until the
@@ -188,6 +202,16 @@ down_class::down_class(const char* inServerIP, uint16_t inPort, const char* inUR
   if (bad_proxy_port) {
     xer << "HTTP: proxy port " << proxy.port << " is not a port\n";
     LookupFailed();
+  } else if (reuse && reuse->socket && reuse->key == mConnectionKey && reuse->ahead > 0) {
+    // Sent ahead on this connection: the next answer on it is this one's.
+    mSocket = std::move(reuse->socket);
+    mOutBuf = std::move(reuse->unsent);
+    mPending = std::move(reuse->received);
+    mAhead = reuse->ahead - 1;
+    mSentAhead = true;
+    mReused = true;
+    mResponseNum = -1;
+    SetState(mOutBuf.empty() ? state::kAwaitingHeader : state::kSending);
   } else if (reuse && reuse->socket && reuse->key == mConnectionKey && still_open(reuse)) {
     mSocket = std::move(reuse->socket);
     mReused = true;
@@ -273,6 +297,14 @@ void down_class::DoProcessing() {
   if (!mSocket) return;
   const PCSB_Status st = FollowSocket();
   if (mResponseEnded) return;  // the connection may be kept: nothing more is read from it here
+  if (!mPending.empty() && st != pcsbstatus_Error) {
+    // This answer's first bytes came with the end of the one before it.
+    std::vector<char> pending;
+    pending.swap(mPending);
+    Received(pending.data(), pending.size());
+    FollowSocket();
+    return;
+  }
   if (st == pcsbstatus_Connected) {
     Exchange();
     FollowSocket();  // a send, a read or the end of the body may have ended the stream (no poll: not
@@ -298,11 +330,16 @@ void down_class::Exchange() {
     if (mSocket->ReceivedRelease()) PeerClosed();
     return;
   }
+  Received(readChunk, static_cast<size_t>(got));
+}
+
+// Bytes of the answer, as they arrived.
+void down_class::Received(const char* data, size_t got) {
   mAnswerStarted = true;
   if (mGotWholeHeader) {
-    TakeBody(readChunk, static_cast<size_t>(got));  // the common case: straight to the file, no copy
+    TakeBody(data, got);  // the common case: straight to the file, no copy
   } else {
-    mInBuf.insert(mInBuf.end(), readChunk, readChunk + got);
+    mInBuf.insert(mInBuf.end(), data, data + got);
     if (!mGotWholeHeader) ScanHeader();
     if (mGotWholeHeader && !mInBuf.empty() && !mAbandoned) {
       std::vector<char> body;
@@ -494,6 +531,10 @@ void down_class::HeaderComplete() {
 void down_class::TakeBody(const char* data, size_t len) {
   if (mAbandoned) return;
   if (mResponseEnded) {
+    if (mAhead > 0) {  // the next answer's
+      mCarry.insert(mCarry.end(), data, data + len);
+      return;
+    }
     // Bytes after the whole response, unasked: the connection is not to be
     // trusted with another request.
     if (len > 0 && !mBytesAfterEnd) {
@@ -516,7 +557,11 @@ void down_class::TakeBody(const char* data, size_t len) {
   if (mIncomingLength != -1) {
     const int64_t want = mIncomingLength - mReceivedPayload;
     if (static_cast<int64_t>(len) >= want) {
-      mBytesAfterEnd = static_cast<int64_t>(len) > want;  // not part of the body: dropped
+      if (mAhead > 0) {
+        mCarry.insert(mCarry.end(), data + want, data + len);  // the next answer's
+      } else {
+        mBytesAfterEnd = static_cast<int64_t>(len) > want;  // not part of the body: dropped
+      }
       len = static_cast<size_t>(want);
       whole = true;  // every expected byte is in: the transfer is over
     }
@@ -601,7 +646,11 @@ void down_class::TakeChunked(const char* data, size_t len) {
     } else if (line.empty()) {  // the blank line after the trailer: the body is whole
       mChunkState = kChunkDone;
       mIncomingLength = mReceivedPayload;
-      mBytesAfterEnd = i < len;
+      if (mAhead > 0) {
+        mCarry.insert(mCarry.end(), data + i, data + len);  // the next answer's
+      } else {
+        mBytesAfterEnd = i < len;
+      }
       FinishFile();
       EndResponse();
     }
@@ -658,8 +707,11 @@ void down_class::EndResponse() {
 }
 
 bool down_class::ConnectionReusable() {
-  if (!mResponseEnded || mAbandoned || mBytesAfterEnd || !mHttp11 || !mOutBuf.empty() || !mSocket ||
-      mSocket->ReceivedRelease() || mSocket->GetStatus() != pcsbstatus_Connected || mDestFileName.empty())
+  // Request bytes still to send are the ones sent ahead: they go with the
+  // connection.
+  if (!mResponseEnded || mAbandoned || mBytesAfterEnd || !mHttp11 || (!mOutBuf.empty() && mAhead == 0) ||
+      !mSocket || mSocket->ReceivedRelease() || mSocket->GetStatus() != pcsbstatus_Connected ||
+      mDestFileName.empty())
     return false;
   // "Connection: close" among the options, in any field of that name (RFC 9110 7.6.1).
   for (const auto& [name, value] : mFields) {
@@ -686,6 +738,18 @@ bool down_class::ReuseFailed() {
 
 std::unique_ptr<PCSBSocket> down_class::TakeConnection() {
   return std::move(mSocket);
+}
+
+void down_class::SendAhead(const std::vector<char>& request) {
+  mOutBuf.insert(mOutBuf.end(), request.begin(), request.end());
+  ++mAhead;
+}
+
+std::vector<char> down_class::RequestBytes(const char* inServerIP, uint16_t, const char* inURL,
+                                           const std::map<std::string, std::string>& inExtraFields,
+                                           bool tls) {
+  const http_proxy_choice proxy = http.ProxyFor(inServerIP ? inServerIP : "", tls);
+  return request_bytes(proxy.use && !tls, proxy, false, inURL, inExtraFields, nullptr, 0);
 }
 
 // Gives up on a response that cannot be read correctly: logged, the socket

@@ -116,6 +116,7 @@ void http_class::abandon(int o) {
   if (o < 0 || o >= kSlots) return;
   mSlots[o].reset();
   mKept[o] = kept_connection{};
+  mQueue[o].clear();
 }
 
 void http_class::release(int o) {
@@ -124,8 +125,38 @@ void http_class::release(int o) {
     mKept[o].key = d->ConnectionKey();
     mKept[o].socket = d->TakeConnection();
     mKept[o].since = xtim.real_time;
+    mKept[o].ahead = d->mAhead;
+    mKept[o].unsent = std::move(d->mOutBuf);
+    mKept[o].received = std::move(d->mCarry);
+  } else if (d && d->mAhead > 0) {
+    unsend_queue(o);
+    stop_pipelining(mTargets[o].server, "ended the connection with " + std::to_string(d->mAhead) +
+                                            " request(s) sent ahead unanswered; they are sent again");
   }
   mSlots[o].reset();
+}
+
+void http_class::unsend_queue(int o) {
+  for (queued_request& q : mQueue[o]) q.sent = false;
+}
+
+void http_class::queue_next(int o, const std::string& server, const std::string& file) {
+  if (o < 0 || o >= kSlots) return;
+  std::string f = file;
+  for (char& c : f)
+    if (c == '\\') c = '/';
+  mQueue[o].push_back({server, f, false});
+}
+
+void http_class::drop_queue(int o) {
+  if (o < 0 || o >= kSlots) return;
+  mQueue[o].clear();
+  if (mKept[o].ahead > 0) mKept[o] = kept_connection{};  // its next answers are for requests no longer wanted
+}
+
+void http_class::stop_pipelining(const std::string& server, const std::string& why) {
+  if (!mNoPipelining.insert(server).second) return;
+  xer << "HTTP: " << server << " " << why << "; requests to it go one at a time from now on\n";
 }
 
 bool http_class::UseProxy(const char* inIP, uint16_t) const {
@@ -249,21 +280,53 @@ bool resolve_location(std::string loc, const std::string& server, const std::str
   return true;
 }
 
-}  // namespace
-
-void http_class::start_download(int o, const std::string& server, const std::string& file,
-                                const std::string& rel_path, int64_t body_limit, bool quiet,
-                                int64_t resume_from, bool fresh) {
-  if (mSlots[o]) release(o);  // a redirect or a new try: its connection may carry the next request
-  if (fresh || xtim.real_time - mKept[o].since > kKeptConnectionSeconds) mKept[o] = kept_connection{};
-  const server_parts to = parse_server(server);
+std::map<std::string, std::string> request_fields(const server_parts& to, int64_t resume_from) {
   std::map<std::string, std::string> fields = {
       {"Host", to.authority},  // with its ":PORT" when one was given
       {"User-agent", http_agent_text()},
   };
   if (resume_from > 0) fields["Range"] = "bytes=" + std::to_string(resume_from) + "-";
+  return fields;
+}
+
+}  // namespace
+
+void http_class::send_ahead(int o) {
+  down_class* d = mSlots[o].get();
+  if (!d || mQueue[o].empty() || !d->Reused() || mTargets[o].hops != 0 || !pipelining(mTargets[o].server))
+    return;
+  const down_class::state st = d->GetState();
+  if (st != down_class::state::kSending && st != down_class::state::kAwaitingHeader &&
+      st != down_class::state::kReceivingBody)
+    return;
+  const server_parts to = parse_server(mTargets[o].server);
+  int in_flight = 1 + d->mAhead;
+  for (queued_request& q : mQueue[o]) {
+    if (q.sent) continue;
+    if (in_flight >= kPipelineDepth || q.server != mTargets[o].server) break;
+    d->SendAhead(
+        down_class::RequestBytes(to.host.c_str(), to.port, q.file.c_str(), request_fields(to, 0), to.tls));
+    q.sent = true;
+    ++in_flight;
+  }
+}
+
+void http_class::start_download(int o, const std::string& server, const std::string& file,
+                                const std::string& rel_path, int64_t body_limit, bool quiet,
+                                int64_t resume_from, bool fresh, bool ahead) {
+  if (mSlots[o]) release(o);  // a redirect or a new try: its connection may carry the next request
+  // A connection with requests sent ahead carries their answers: only the
+  // first of them may take it.
+  if (fresh || xtim.real_time - mKept[o].since > kKeptConnectionSeconds || (!ahead && mKept[o].ahead > 0)) {
+    if (mKept[o].ahead > 0) unsend_queue(o);
+    mKept[o] = kept_connection{};
+  }
+  const server_parts to = parse_server(server);
+  const std::map<std::string, std::string> fields = request_fields(to, resume_from);
+  const bool had_ahead = mKept[o].ahead > 0;
   mSlots[o] = std::make_unique<down_class>(to.host.c_str(), to.port, file.c_str(), false, fields, nullptr, 0,
                                            rel_path.c_str(), &mKept[o], to.tls);
+  if (had_ahead && !mSlots[o]->SentAhead()) unsend_queue(o);
   mKept[o] = kept_connection{};  // not taken: it leads elsewhere, or the server closed it
   mSlots[o]->mBodyLimit = body_limit;
   mSlots[o]->mQuiet = quiet;
@@ -322,6 +385,7 @@ void http_class::ProcessWithinRate(int o, down_class* d) {
 int32_t http_class::net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
                               int64_t body_limit, bool quiet, int64_t resume_from) {
   last_over_limit = false;
+  last_pipelined = false;
   last_file_err = 0;
   last_kept = 0;
   if (o < 0 || o >= kSlots) {
@@ -362,7 +426,18 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   const bool started = !mSlots[o];
   last_moved = true;
   if (started) {
-    start_download(o, server, file, rel_path, body_limit, quiet, resume_from);
+    // The download announced first for this slot (queue_next), its request
+    // perhaps sent ahead; another download makes announcements whose
+    // requests went out void.
+    bool ahead = false;
+    std::deque<queued_request>& q = mQueue[o];
+    if (!q.empty() && q.front().server == server && q.front().file == file && resume_from == 0) {
+      ahead = q.front().sent;
+      q.pop_front();
+    } else if (mKept[o].ahead > 0 || (!q.empty() && q.front().sent)) {
+      drop_queue(o);  // the answers on the connection are for requests no longer wanted
+    }
+    start_download(o, server, file, rel_path, body_limit, quiet, resume_from, false, ahead);
     mTargets[o].hops = 0;
     mTargets[o].seen = {server + file};
   }
@@ -370,12 +445,19 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   if (!d) return 0;
 
   const progress before = progress_of(*d);
+  send_ahead(o);
   ProcessWithinRate(o, d);
+  last_pipelined = d->Pipelined();
   // The server closed the kept connection before this request reached it:
   // once more on a new connection, without counting it against the server.
   if (d->ReuseFailed()) {
     xer << "HTTP: " << mTargets[o].server << " closed the kept connection before answering "
         << mTargets[o].file << "; sending the request again on a new connection\n";
+    if (d->SentAhead()) {
+      stop_pipelining(mTargets[o].server, "closed the connection without answering " + mTargets[o].file +
+                                              ", a request sent ahead");
+    }
+    if (d->Pipelined()) unsend_queue(o);
     const slot_target t = mTargets[o];
     start_download(o, t.server, t.file, rel_path, d->mBodyLimit, d->mQuiet, d->mResumeFrom, true);
     mTargets[o].hops = t.hops;
@@ -385,6 +467,20 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
   if (!d->IsDone() && !d->IsComplete()) {
     if (!d->IsErr()) {
       if (xtim.real_time - d->last_read_time > kDownloadStallSeconds) {
+        if (d->SentAhead() && !d->AnswerStarted()) {
+          // Answers the requests before it and then not this one: it goes
+          // again on a new connection, which is no failure of the server.
+          stop_pipelining(mTargets[o].server, "did not answer " + mTargets[o].file +
+                                                  ", a request sent ahead, within " +
+                                                  std::to_string(static_cast<int>(kDownloadStallSeconds)) +
+                                                  " s; sending it again on a new connection");
+          unsend_queue(o);
+          const slot_target t = mTargets[o];
+          start_download(o, t.server, t.file, rel_path, d->mBodyLimit, d->mQuiet, d->mResumeFrom, true);
+          mTargets[o].hops = t.hops;
+          mTargets[o].seen = t.seen;
+          return 0;
+        }
         last_kept = d->KeptBytes();
         abandon(o);
         return 2;
@@ -427,6 +523,12 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
       xer << "HTTP: " << status << " redirect from " << from << " to " << location
           << " not followed: " << not_followed << "\n";
     }
+  }
+  if (d->mOverLimit && d->Pipelined()) {
+    stop_pipelining(mTargets[o].server,
+                    "answered " + mTargets[o].file +
+                        " with more bytes than it can have, a request sent with others in "
+                        "flight: perhaps the answer to another of them");
   }
   last_over_limit = d->mOverLimit;
   last_file_err = d->DestFileErr();

@@ -8,8 +8,10 @@
 // fatal alerts for call-site mistakes in net_check.
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +30,11 @@ struct kept_connection {
   std::unique_ptr<PCSBSocket> socket;  // null: none kept
   std::string key;                     // where it leads: down_class::ConnectionKey
   float since = 0.0f;                  // frame clock when it was kept
+  // Pipelining: requests already sent on it (or waiting in `unsent`) whose
+  // answers are still to come, in order; the bytes of those requests not yet
+  // sent; bytes of the next answer that arrived with the end of the last.
+  int ahead = 0;
+  std::vector<char> unsent, received;
 };
 
 enum PCSB_Status : uint8_t;
@@ -60,8 +67,10 @@ class down_class {
   // `rel_path`: destination file (absolute in the installer) or null for none.
   // `reuse`: a connection kept from an earlier request; it is taken when it
   // leads where this request goes and the server has not closed it, else
-  // left where it is. `tls`: the server is reached over TLS (https://),
-  // through a CONNECT tunnel when a proxy is used.
+  // left where it is. One with requests sent ahead (`reuse->ahead`) is taken
+  // as it is: this request is the first of them, already sent, and its
+  // answer is the next on the connection. `tls`: the server is reached over
+  // TLS (https://), through a CONNECT tunnel when a proxy is used.
   down_class(const char* inServerIP, uint16_t inPort, const char* inURL, bool inIsPost,
              const std::map<std::string, std::string>& inExtraFields, const char* inContentBuffer,
              int32_t inContentBufferLength, const char* rel_path, kept_connection* reuse = nullptr,
@@ -160,6 +169,27 @@ class down_class {
   // keeps no socket afterwards.
   std::unique_ptr<PCSBSocket> TakeConnection();
 
+  // HTTP/1.1 pipelining (RFC 9112 9.3.2). Sends `request` on this
+  // connection after this object's own: its answer follows this one's.
+  void SendAhead(const std::vector<char>& request);
+  // The bytes of GET `inURL` from `inServerIP` with `inExtraFields`, as a
+  // download object made with the same arguments sends them.
+  static std::vector<char> RequestBytes(const char* inServerIP, uint16_t inPort, const char* inURL,
+                                        const std::map<std::string, std::string>& inExtraFields, bool tls);
+  // Requests sent on this connection after this one (SendAhead); their
+  // answers follow this one's.
+  int mAhead = 0;
+  // Bytes of the next answer that arrived with the end of this one (only
+  // with mAhead > 0; without, such bytes make the connection unusable).
+  std::vector<char> mCarry;
+  // This request went out before the answer ahead of it was in.
+  bool SentAhead() const { return mSentAhead; }
+  // Its answer shared a connection with others in flight: sent ahead, or
+  // others sent behind it.
+  bool Pipelined() const { return mSentAhead || mAhead > 0; }
+  // Some byte of the answer arrived.
+  bool AnswerStarted() const { return mAnswerStarted; }
+
   // The error of the destination file (it could not be created, written or
   // closed: a full or read-only disk), 0 when there is none. Such a failure
   // is this machine's, not the server's.
@@ -170,6 +200,7 @@ class down_class {
   // Reads the socket's status and moves the state after it; returns it.
   PCSB_Status FollowSocket();
   void Exchange();
+  void Received(const char* data, size_t len);
   void StartConnection(const std::vector<sock_address>& addrs);
   void LookupFailed();
   void ScanHeader();
@@ -206,6 +237,8 @@ class down_class {
   bool mResponseEnded = false;  // the whole response is in (framing included)
   bool mHttp11 = false;         // the final status line says HTTP/1.1
   bool mBytesAfterEnd = false;  // bytes followed the end of the response: not ours to read
+  bool mSentAhead = false;      // see SentAhead
+  std::vector<char> mPending;   // answer bytes read before this object took the connection
 };
 
 // A status that sends the client to the address in its Location field.
@@ -261,6 +294,33 @@ class http_class {
   // request is sent once more on a new connection, which is no failure.
   int32_t net_check(int32_t o, std::string server, std::string file, const std::string& rel_path,
                     int64_t body_limit = -1, bool quiet = false, int64_t resume_from = 0);
+  // HTTP/1.1 pipelining. Announces slot `o`'s next download, after the one
+  // it runs (or after those announced before): http://`server``file`, the
+  // whole file. While the slot's download runs on a connection that has
+  // already carried a whole reusable answer, up to kPipelineDepth - 1
+  // announced requests to the same server are sent on it ahead of time, so
+  // their answers follow without a round trip each. The next net_check on
+  // the slot takes the first announced download when it asks for the same
+  // server and file (its answer may already be in); a net_check that starts
+  // anything else once requests went out ahead forgets what was announced
+  // and closes the connection that carries them. A server that closes or stalls with requests sent
+  // ahead unanswered gets them again on a new connection without a failure,
+  // and one request at a time from then on.
+  void queue_next(int o, const std::string& server, const std::string& file);
+  // Forgets what was announced for slot `o`.
+  void drop_queue(int o);
+  // Whether requests to `server` may be sent ahead (no answer of it showed
+  // that it cannot take them).
+  bool pipelining(const std::string& server) const { return mNoPipelining.count(server) == 0; }
+  // From now on `server` is sent one request at a time; `why` is logged once.
+  void stop_pipelining(const std::string& server, const std::string& why);
+  // Requests in flight on one connection at most.
+  static constexpr int kPipelineDepth = 4;
+  // The last net_check call ended a download whose answer shared its
+  // connection with other requests in flight (it was sent ahead, or others
+  // were sent behind it).
+  bool last_pipelined = false;
+
   // After a net_check that failed its download: how many leading bytes of
   // `rel_path` are the file's (to resume after on the next try), 0 for none.
   int64_t last_kept = 0;
@@ -309,14 +369,30 @@ class http_class {
   };
   slot_target mTargets[kSlots];
   // Puts a new download of http://`server``file` into slot `o`, on the
-  // slot's kept connection when it leads there (never when `fresh`).
+  // slot's kept connection when it leads there (never when `fresh`);
+  // `ahead`: its request was sent ahead on that connection.
   void start_download(int o, const std::string& server, const std::string& file, const std::string& rel_path,
-                      int64_t body_limit, bool quiet, int64_t resume_from, bool fresh = false);
+                      int64_t body_limit, bool quiet, int64_t resume_from, bool fresh = false,
+                      bool ahead = false);
   // Ends slot `o`'s download; its connection is kept for the slot's next
   // request when the server allows it.
   void release(int o);
   // The connection each slot keeps between downloads.
   kept_connection mKept[kSlots];
+  // Downloads announced for each slot (queue_next), in order; `sent`: its
+  // request went out ahead on the slot's connection.
+  struct queued_request {
+    std::string server, file;
+    bool sent = false;
+  };
+  std::deque<queued_request> mQueue[kSlots];
+  std::set<std::string> mNoPipelining;  // servers sent one request at a time
+  // Sends slot `o`'s announced requests ahead on its download's connection
+  // when it may carry them.
+  void send_ahead(int o);
+  // The requests sent ahead on slot `o`'s connection will not be answered
+  // there: they are to go out again.
+  void unsend_queue(int o);
   // A finished redirect in slot `o`: true when it was followed (a new
   // download runs in the slot); false with the reason in *why.
   bool follow_redirect(int o, const std::string& location, const std::string& rel_path, std::string* why);

@@ -39,7 +39,20 @@ enum class Fault {
   // A request (any path) on a kept connection: the connection is closed
   // without an answer, as a server does that closed it in between.
   kCloseKeptConnection,
+  // Two requests that arrive together (pipelined; any path): the second is
+  // answered first.
+  kPipelinedOutOfOrder,
+  // Two requests that arrive together: the first is answered, then the
+  // connection is closed (kPipelinedDropClose) or held silent until the
+  // client gives up (kPipelinedDropStall, counted in stalled_now).
+  kPipelinedDropClose,
+  kPipelinedDropStall,
 };
+
+inline bool pipelined_fault(Fault f) {
+  return f == Fault::kPipelinedOutOfOrder || f == Fault::kPipelinedDropClose ||
+         f == Fault::kPipelinedDropStall;
+}
 
 // Where kEndlessBody gives up by itself, so that a client that never stops
 // cannot fill the disk.
@@ -131,6 +144,33 @@ class FaultyMirror {
       if (end == std::string::npos) break;
       const std::string req = in.substr(0, end + 4);
       in.erase(0, end + 4);
+      if (pipelined_fault(fault_) && faults_given_ < times_) {
+        // A request sent right behind this one shows within a moment.
+        for (int i = 0; i < 10 && in.find("\r\n\r\n") == std::string::npos && !stop_; ++i) {
+          pollfd p{fd, POLLIN, 0};
+          if (::poll(&p, 1, 10) <= 0) continue;
+          const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+          if (n <= 0) break;
+          in.append(buf, static_cast<size_t>(n));
+        }
+        const size_t end2 = in.find("\r\n\r\n");
+        if (end2 != std::string::npos) {
+          const std::string req2 = in.substr(0, end2 + 4);
+          in.erase(0, end2 + 4);
+          ++faults_given_;
+          if (fault_ == Fault::kPipelinedOutOfOrder) {
+            if (Answer(fd, req2, false) && Answer(fd, req, first)) continue;
+          } else if (Answer(fd, req, first) && fault_ == Fault::kPipelinedDropStall) {
+            ++stalled_now_;
+            while (!stop_) {
+              pollfd p{fd, POLLIN, 0};
+              if (::poll(&p, 1, 20) > 0 && ::recv(fd, buf, sizeof buf, 0) <= 0) break;
+            }
+            --stalled_now_;
+          }
+          break;
+        }
+      }
       if (!Answer(fd, req, first)) break;
     }
     ::close(fd);
@@ -153,7 +193,8 @@ class FaultyMirror {
           ++faults_given_;
           return false;
         }
-      } else if (fault_ != Fault::kNone && path == fault_path_ && faults_given_ < times_) {
+      } else if (fault_ != Fault::kNone && !pipelined_fault(fault_) && path == fault_path_ &&
+                 faults_given_ < times_) {
         ++faults_given_;
         broken = true;
       }
@@ -175,6 +216,9 @@ class FaultyMirror {
     switch (fault) {
       case Fault::kNone:
       case Fault::kCloseKeptConnection:
+      case Fault::kPipelinedOutOfOrder:
+      case Fault::kPipelinedDropClose:
+      case Fault::kPipelinedDropStall:
         return SendAll(fd, header(body.size(), true) + body);
       case Fault::kCloseMidBody:
         SendAll(fd, header(body.size()) + body.substr(0, body.size() / 2));

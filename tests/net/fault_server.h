@@ -108,26 +108,35 @@ class FaultServer {
   }
   // Reads one request (up to its blank line) and records it; an empty read
   // (the client closed) is recorded only for the connection's first.
-  void ReadRequest(int fd, bool first) {
-    std::string req;
+  // GET requests that arrived together (pipelined) are recorded one by
+  // one: `in` keeps the ones read beyond the request.
+  void ReadRequest(int fd, bool first, std::string& in) {
     char buf[4096];
-    while (req.find("\r\n\r\n") == std::string::npos && !stopped()) {
+    while (in.find("\r\n\r\n") == std::string::npos && !stopped()) {
       pollfd p{fd, POLLIN, 0};
       if (::poll(&p, 1, 20) <= 0) continue;
       ssize_t n = ::recv(fd, buf, sizeof buf, 0);
       if (n <= 0) break;
-      req.append(buf, static_cast<size_t>(n));
+      in.append(buf, static_cast<size_t>(n));
+    }
+    const size_t end = in.find("\r\n\r\n");
+    std::string req = in.substr(0, end == std::string::npos ? std::string::npos : end + 4);
+    in.erase(0, req.size());
+    if (in.compare(0, 4, "GET ") != 0) {  // a request's body stays with it
+      req += in;
+      in.clear();
     }
     if (req.empty() && !first) return;
     std::lock_guard<std::mutex> lock(mu_);
     requests_.push_back(req);
   }
   void Serve(int fd, const std::vector<Step>& script) {
-    ReadRequest(fd, true);
+    std::string in;
+    ReadRequest(fd, true, in);
     bool reset = false;
     for (const Step& s : script) {
       if (s.kind == Step::kNext) {
-        ReadRequest(fd, false);
+        ReadRequest(fd, false, in);
       } else if (s.kind == Step::kSend) {
         size_t off = 0;
         while (off < s.bytes.size()) {

@@ -74,24 +74,40 @@ class HttpNginx : public ::testing::Test {
 };
 
 TEST_F(HttpNginx, FilesOfEverySizeArriveWhole) {
-  for (const std::string& name :
-       {std::string("/empty.bin"), std::string("/small.txt"), std::string("/big.bin"),
-        std::string("/Custom Scenery/My Airport/apt file.dat.zip"), "/" + std::string(kOddName)}) {
-    const std::string dest = out / "download.tmp";
+  const std::vector<std::string> names = {"/empty.bin",
+                                          "/small.txt",
+                                          "/big.bin",
+                                          "/Custom Scenery/My Airport/apt file.dat.zip",
+                                          "/" + std::string(kOddName),
+                                          "/small.txt",
+                                          "/empty.bin",
+                                          "/big.bin"};
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    // From the third on, the rest are announced: their requests go out
+    // ahead on the connection, which by then has carried whole answers.
+    if (i == 2) {
+      for (size_t k = 3; k < names.size(); ++k) http.queue_next(2, nginx->host(), names[k]);
+    }
+    const std::string dest = out / ("download" + std::to_string(i % 2) + ".tmp");
     EXPECT_EQ(fetch(2, nginx->host(), name, dest), 1) << "a served file must download: " << name;
     EXPECT_EQ(md5sum_of(dest), md5sum_of(root / name.substr(1))) << "the file must arrive intact: " << name;
     EXPECT_EQ(http.down[2], nullptr) << "the slot is free after the result";
   }
   EXPECT_EQ(log.text().find("HTTP Error"), std::string::npos) << "successes write no dump";
   // nginx writes its line once the answer is out; the slot kept one
-  // connection for all five downloads.
+  // connection for all the downloads, and the announced ones came pipelined.
   std::string access;
-  nettest::poll_until([&] { return count_lines(access = read_file(logs / "access.log")) >= 5; });
+  nettest::poll_until([&] { return count_lines(access = read_file(logs / "access.log")) >= names.size(); });
   std::set<std::string> connections;
-  for (std::istringstream lines(access); std::getline(lines, access);)
+  size_t pipelined = 0;
+  for (std::istringstream lines(access); std::getline(lines, access);) {
     connections.insert(access.substr(0, access.find(' ')));
-  EXPECT_EQ(connections.size(), 1u) << "five requests on one kept connection; nginx's log:\n"
+    if (access.size() > 2 && access.compare(access.size() - 2, 2, " p") == 0) ++pipelined;
+  }
+  EXPECT_EQ(connections.size(), 1u) << "every request on one kept connection; nginx's log:\n"
                                     << read_file(logs / "access.log");
+  EXPECT_GE(pipelined, 3u) << "requests sent ahead; nginx's log:\n" << read_file(logs / "access.log");
   http.abandon(2);
 }
 
@@ -471,6 +487,9 @@ TEST(HttpScripted, ExactRequestBytesAndKeptConnections) {
     int connections;  // connections the two downloads took
     size_t requests;  // requests the server read
     const char* log;  // in the log; null: nothing about the connection; "": either
+    // Between the two, /e is fetched with /f announced (queue_next): /f's
+    // request goes out ahead on the kept connection.
+    bool pipelined = false;
   };
   const Case cases[] = {
       {"kept", {{Send(ok), NextRequest(), Send(ok)}}, false, 1, 2, nullptr},
@@ -515,6 +534,49 @@ TEST(HttpScripted, ExactRequestBytesAndKeptConnections) {
        2,
        2,
        ""},
+      // The server reads both requests before it answers: /f went out ahead.
+      {"pipelined, both answers in one write",
+       {{Send(ok), NextRequest(), NextRequest(), Send(ok + ok)}},
+       false,
+       1,
+       3,
+       nullptr,
+       true},
+      {"pipelined through the proxy",
+       {{Send(ok), NextRequest(), NextRequest(), Send(ok + ok)}},
+       true,
+       1,
+       3,
+       nullptr,
+       true},
+      {"pipelined, chunked first answer",
+       {{Send(ok), NextRequest(), NextRequest(),
+         Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n" + ok)}},
+       false,
+       1,
+       3,
+       nullptr,
+       true},
+      {"pipelined, closed after the first answer",
+       {{Send(ok), NextRequest(), NextRequest(), Send(ok)}, {Send(ok)}},
+       false,
+       2,
+       4,
+       " closed the connection without answering /f, a request sent ahead; requests to it go one at a time "
+       "from now on\n",
+       true},
+      {"pipelined, the first answer closes the connection",
+       {{Send(ok), NextRequest(), NextRequest(),
+         Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: "
+              "close\r\n\r\nabc")},
+        {Send(ok)}},
+       false,
+       2,
+       4,
+       " ended the connection with 1 request(s) sent ahead unanswered; they are sent again; requests to it "
+       "go "
+       "one at a time from now on\n",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -530,6 +592,11 @@ TEST(HttpScripted, ExactRequestBytesAndKeptConnections) {
     const std::string second = c.proxied ? "b.invalid:8080" : srv.host();
     EXPECT_EQ(fetch(4, first, "/Skyvane 9/directory.txt.zip", out / "d.zip"), 1);
     EXPECT_EQ(read_file(out / "d.zip"), "abc");
+    if (c.pipelined) {
+      http.queue_next(4, second, "/f");
+      EXPECT_EQ(fetch(4, second, "/e", out / "e"), 1);
+      EXPECT_EQ(read_file(out / "e"), "abc");
+    }
     EXPECT_EQ(fetch(4, second, "/f", out / "f"), 1) << "the second download succeeds";
     EXPECT_EQ(read_file(out / "f"), "abc");
     EXPECT_EQ(srv.connections(), c.connections);

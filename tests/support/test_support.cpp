@@ -219,8 +219,9 @@ Nginx::Nginx(const std::string& root, const std::string& extra_server_conf, cons
       << "pid " << dir_.path() << "nginx.pid;\n"
       << "events { worker_connections 256; }\n"
       << "http {\n  access_log off;\n  sendfile on;\n  tcp_nopush on;\n"
-      // "access_log FILE conn;" logs which connection carried each request.
-      << "  log_format conn '$connection $connection_requests \"$request\" $status';\n"
+      // "access_log FILE conn;" logs which connection carried each request,
+      // and "p" after the status for one that came pipelined.
+      << "  log_format conn '$connection $connection_requests \"$request\" $status $pipe';\n"
       << "  default_type application/octet-stream;\n"
       << "  client_body_temp_path " << dir_.path() << "body;\n"
       << "  proxy_temp_path " << dir_.path() << "proxy;\n"

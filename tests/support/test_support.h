@@ -52,10 +52,6 @@ int free_port();
 // throws when it cannot listen. The caller closes it.
 int listen_loopback(int backlog, int* port);
 
-// A real nginx serving `root` on 127.0.0.1 at a free port, with a private
-// configuration, stopped on destruction. `extra_server_conf` is added inside
-// the server block (locations that return errors, and the like); the log
-// format "conn" names each request's connection ("access_log FILE conn;").
 // A server certificate and its key, as files.
 struct CertFiles {
   std::string cert, key;
@@ -79,6 +75,11 @@ class TestCa {
   int serial_ = 0;
 };
 
+// A real nginx serving `root` on 127.0.0.1 at a free port, with a private
+// configuration, stopped on destruction. `extra_server_conf` is added inside
+// the server block (locations that return errors, and the like); the log
+// format "conn" names each request's connection ("access_log FILE conn;")
+// and ends with "p" for a request that came pipelined, "." otherwise.
 class Nginx {
  public:
   // `listen_ip`: "127.0.0.1", or "::1" for a server reached over IPv6 only.
