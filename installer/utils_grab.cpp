@@ -652,10 +652,6 @@ void reserve_ahead(int s) {
   stream_record& stream = g_streams[s];
   const std::string& server = server_name[stream.server];
   if (!http.pipelining(server) || stg.got_failed_install || !next.stream_active[s]) return;
-  // Not while the stream's last archive still waits for a worker: entries
-  // reserved then would wait with it, while the other streams could fetch
-  // them.
-  if (stream.job.call || stream.held.held) return;
   int active = 0;
   for (int i = 0; i < kStreamCount; ++i) active += next.stream_active[i] ? 1 : 0;
   if (wanted_stream_count() < active) return;  // the stream is to stop after this entry
