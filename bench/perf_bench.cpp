@@ -180,6 +180,24 @@ void write_product(const std::string& root, const std::vector<product_file>& fil
   }
 }
 
+// R1's product in `work`p1/`master`, and R2's in `work`p2/`master`: every
+// `step`-th file from the fourth on changed, hard links for the rest.
+// Returns the changed files.
+std::vector<product_file> write_two_products(const std::string& work, const std::string& master,
+                                             const std::vector<product_file>& files, size_t step) {
+  write_product(work + "p1/" + master, files);
+  std::vector<product_file> changed;
+  for (size_t i = 3; i < files.size(); i += step) {
+    product_file f = files[i];
+    f.seed += 777;
+    changed.push_back(f);
+  }
+  run("cp -al " + shell_quote(work + "p1") + " " + shell_quote(work + "p2"));
+  for (const auto& f : changed) fs::remove(work + "p2/" + master + f.rel);
+  write_product(work + "p2/" + master, changed);
+  return changed;
+}
+
 // ---- Results --------------------------------------------------------------------
 
 std::map<std::string, std::vector<double>> g_times;  // case -> seconds per round
@@ -897,16 +915,7 @@ int scale_main(int argc, char** argv) {
 
   const std::string master = "Skyvane 9/";
   double t = now_s();
-  write_product(W + "p1/" + master, files);
-  std::vector<product_file> changed;
-  for (size_t i = 3; i < files.size(); i += 1000 / permille) {
-    product_file f = files[i];
-    f.seed += 777;
-    changed.push_back(f);
-  }
-  run("cp -al " + shell_quote(W + "p1") + " " + shell_quote(W + "p2"));
-  for (const auto& f : changed) fs::remove(W + "p2/" + master + f.rel);
-  write_product(W + "p2/" + master, changed);
+  const std::vector<product_file> changed = write_two_products(W, master, files, 1000 / permille);
   // A changed file is newer by more than rsync's one-second granularity, as
   // an edit made for a later release would be.
   for (const auto& f : changed)
@@ -1077,16 +1086,7 @@ int main(int argc, char** argv) {
 
   // R1, and R2 with every tenth file changed (hard links for the rest).
   const std::string master = "Skyvane 9/";
-  write_product(W + "p1/" + master, files);
-  std::vector<product_file> changed;
-  for (size_t i = 3; i < files.size(); i += 10) {
-    product_file f = files[i];
-    f.seed += 777;
-    changed.push_back(f);
-  }
-  run("cp -al " + shell_quote(W + "p1") + " " + shell_quote(W + "p2"));
-  for (const auto& f : changed) fs::remove(W + "p2/" + master + f.rel);
-  write_product(W + "p2/" + master, changed);
+  const std::vector<product_file> changed = write_two_products(W, master, files, 10);
 
   testsupport::Nginx web1(W + "www1"), web2(W + "www2");
   // R1 once more from a TLS server whose list names https:// mirrors, with a

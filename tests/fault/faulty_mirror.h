@@ -161,12 +161,7 @@ class FaultyMirror {
           if (fault_ == Fault::kPipelinedOutOfOrder) {
             if (Answer(fd, req2, false) && Answer(fd, req, first)) continue;
           } else if (Answer(fd, req, first) && fault_ == Fault::kPipelinedDropStall) {
-            ++stalled_now_;
-            while (!stop_) {
-              pollfd p{fd, POLLIN, 0};
-              if (::poll(&p, 1, 20) > 0 && ::recv(fd, buf, sizeof buf, 0) <= 0) break;
-            }
-            --stalled_now_;
+            StallUntilClosed(fd);
           }
           break;
         }
@@ -176,9 +171,19 @@ class FaultyMirror {
     ::close(fd);
   }
 
+  // Silent until the client gives up (closes) or the server stops.
+  void StallUntilClosed(int fd) {
+    ++stalled_now_;
+    char buf[4096];
+    while (!stop_) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 20) > 0 && ::recv(fd, buf, sizeof buf, 0) <= 0) break;
+    }
+    --stalled_now_;
+  }
+
   // Answers one request; true when the connection stays open for another.
   bool Answer(int fd, const std::string& req, bool first) {
-    char buf[4096];
     const size_t sp1 = req.find(' '), sp2 = req.find(' ', sp1 + 1);
     if (sp1 == std::string::npos || sp2 == std::string::npos) return false;
     const std::string target = req.substr(sp1 + 1, sp2 - sp1 - 1);
@@ -251,13 +256,7 @@ class FaultyMirror {
         break;
       case Fault::kStall: {
         SendAll(fd, header(body.size()) + body.substr(0, body.size() / 2));
-        ++stalled_now_;
-        // Silent until the client gives up (closes) or the server stops.
-        while (!stop_) {
-          pollfd p{fd, POLLIN, 0};
-          if (::poll(&p, 1, 20) > 0 && ::recv(fd, buf, sizeof buf, 0) <= 0) break;
-        }
-        --stalled_now_;
+        StallUntilClosed(fd);
         break;
       }
       case Fault::kEndlessBody: {
