@@ -155,12 +155,15 @@ class CrashPoints : public ::testing::Test {
 
   // Every file of the destination is whole: one release's bytes, or a user
   // file untouched; a stale part file is allowed only when `parts_allowed`.
-  void expect_whole(const std::string& when, bool parts_allowed) {
+  // Returns how many part files there are.
+  unsigned expect_whole(const std::string& when, bool parts_allowed) {
+    unsigned parts = 0;
     const listing now = snapshot(dest_);
     for (const auto& [rel, md5] : now) {
       if (user_.count(rel)) continue;
       if (is_part_file(rel)) {
         EXPECT_TRUE(parts_allowed) << when << ": part file left: " << rel;
+        ++parts;
         continue;
       }
       const bool old_bytes = r1_.count(rel) && r1_.at(rel) == md5;
@@ -174,6 +177,7 @@ class CrashPoints : public ::testing::Test {
           << when << ": " << rel << " is in both releases but lost";
     for (const auto& [rel, md5] : user_)
       EXPECT_EQ(now.count(rel) ? now.at(rel) : "absent", md5) << when << ": the user's file " << rel;
+    return parts;
   }
 
   TempDir root_;
@@ -210,7 +214,7 @@ TEST_F(CrashPoints, EveryFileIsOneReleasesAfterEachKill) {
   // The rate limit stretches the update over a few seconds so that most
   // kills land while files are arriving and being replaced.
   const std::vector<std::string> update = {"--changed=overwrite", "--max_rate=4000"};
-  unsigned killed = 0, finished_first = 0, restored = 0;
+  unsigned killed = 0, finished_first = 0, restored = 0, cut_short = 0;
   bool complete = false;  // the destination already holds R2
   for (unsigned k = 0; k < points; ++k) {
     // Every other update on average starts again from R1 and the user's
@@ -245,7 +249,7 @@ TEST_F(CrashPoints, EveryFileIsOneReleasesAfterEachKill) {
     std::fflush(stdout);
     if (was_running && status == -1) {
       ++killed;
-      expect_whole(moment.str(), true);
+      cut_short += expect_whole(moment.str(), true) > 0;
     } else {
       ++finished_first;
       EXPECT_EQ(status, 0) << moment.str() << ": the run ended by itself\n" << p->stderr_text();
@@ -258,8 +262,10 @@ TEST_F(CrashPoints, EveryFileIsOneReleasesAfterEachKill) {
       return;
     }
   }
-  std::printf("crash points: %u kills survived, %u runs ended before their kill, %u starts from R1\n", killed,
-              finished_first, restored);
+  std::printf(
+      "crash points: %u kills survived (%u of them while a file was being written), %u runs ended before "
+      "their kill, %u starts from R1\n",
+      killed, cut_short, finished_first, restored);
   std::fflush(stdout);
 
   // The last run is not killed: exactly R2, the user's files, nothing else.
