@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The long runs of the tests labelled soak: the real program killed and
+# started again many times. Builds what they need, then runs ctest -L soak with
+# the long settings below (each may be given in the environment instead).
+# Usage: scripts/soak.sh [ctest arguments]
+#   SKYVANE_CRASH_POINTS  kills of the crash-point test (default here 30)
+#   SKYVANE_CRASH_SEED    replays the kill moments of an earlier run (printed by it)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+export SKYVANE_CRASH_POINTS="${SKYVANE_CRASH_POINTS:-30}"
+
+export CCACHE_BASEDIR="$PWD"
+if [ ! -f build/build.ninja ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+fi
+# The soak programs and what they run (the installer, the publisher).
+cmake --build build --target test_soak
+ctest --test-dir build --output-on-failure -V -L soak "$@"
