@@ -86,12 +86,17 @@ int start_xvfb(std::string& display) {
 namespace {
 // Replaces the child with the program and its arguments (returns only when
 // that fails).
-void exec_program(const std::string& exe, const std::vector<std::string>& args) {
+void exec_program(const std::string& exe, const std::vector<std::string>& args,
+                  const std::vector<std::string>& wrapper = {}) {
   std::vector<char*> argv;
+  for (const std::string& w : wrapper) argv.push_back(const_cast<char*>(w.c_str()));
   argv.push_back(const_cast<char*>(exe.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  ::execv(exe.c_str(), argv.data());
+  if (wrapper.empty())
+    ::execv(exe.c_str(), argv.data());
+  else
+    ::execvp(wrapper[0].c_str(), argv.data());
 }
 }  // namespace
 
@@ -145,7 +150,7 @@ InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::s
       if (!std::freopen((out_dir_ + "stderr").c_str(), "w", stdout)) ::_exit(127);
       ::execlp("script", "script", "-qefc", command.c_str(), "/dev/null", (char*)nullptr);
     } else {
-      exec_program(exe, args);
+      exec_program(exe, args, how.wrapper);
     }
     ::_exit(127);
   }

@@ -15,11 +15,13 @@
 // output and error go to files. `terminal`: the program runs under
 // script(1), so its standard error is a pseudo-terminal whose output lands in
 // the standard-error file. `env` adds NAME=VALUE settings. `program`: which
-// of the built installers runs.
+// of the built installers runs. `wrapper`: a command the program is started
+// under (its words, the program and its arguments follow), such as fiu-run.
 struct headless_run {
   bool terminal = false;
   std::vector<std::string> env;
   std::string program = "skyvane-installer";
+  std::vector<std::string> wrapper;
 };
 
 class InstallerProcess {
