@@ -185,6 +185,11 @@ class SyscallFaults : public ::testing::Test {
 };
 
 TEST_F(SyscallFaults, EveryRunEndsCompleteOrFailedAndTheDestinationHoldsOldOrNewFiles) {
+#if defined(__SANITIZE_ADDRESS__)
+  // fiu-run preloads its library ahead of the address sanitizer's runtime,
+  // which a sanitized program does not survive.
+  GTEST_SKIP() << "not in a sanitizer build: the fault library cannot be preloaded ahead of its runtime";
+#endif
   ASSERT_EQ(run("command -v fiu-run >/dev/null"), 0) << "fiu-run is needed (scripts/install-deps.sh)";
   const files r1 = installed(release_one());
   const files r2 = installed(release_two());
