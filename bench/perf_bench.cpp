@@ -575,6 +575,12 @@ void write_halves(const std::vector<std::pair<std::string, size_t>>& files, cons
   testsupport::write_file(b, lb);
 }
 
+// The head of the table of cases that `line` fills.
+void table_head(int rounds) {
+  std::printf("\n%d rounds; seconds, median and min-max\n", rounds);
+  std::printf("| %-58s | %8s | %-13s |\n", "case", "median", "min-max");
+}
+
 void line(const char* name, const std::string& key, const char* peer_note = "") {
   const auto& v = g_times[key];
   if (v.empty()) return;
@@ -1040,8 +1046,7 @@ int scale_main(int argc, char** argv) {
   }
   std::printf("  rsync's tree %s release R2\n", same_tree(W + "p2/" + master, W + "rs/").c_str());
 
-  std::printf("\n%d rounds; seconds, median and min-max\n", rounds);
-  std::printf("| %-58s | %8s | %-13s |\n", "case", "median", "min-max");
+  table_head(rounds);
   line("ours, headless: current, warm cache", "scale_current");
   line("ours, headless:   its examination alone", "scale_current_exam");
   line("ours, real program under Xvfb: current, start to ready", "scale_real_current");
@@ -1278,8 +1283,7 @@ int main(int argc, char** argv) {
     clean_peer();
   }
 
-  std::printf("\n%d rounds; seconds, median and min-max\n", rounds);
-  std::printf("| %-58s | %8s | %-13s |\n", "case", "median", "min-max");
+  table_head(rounds);
   line("ours, headless: fresh install", "ours_fresh");
   line("ours, headless: fresh install over https", "ours_fresh_https");
   line("ours, headless: update, current (nothing to fetch)", "ours_current");
