@@ -168,6 +168,24 @@ class FaultyMirror {
       }
       if (!Answer(fd, req, first)) break;
     }
+    LingeringClose(fd);
+  }
+
+  // Closes as nginx does: requests still unread (sent ahead) would make the
+  // kernel reset the connection and drop the answer not yet delivered, so
+  // our side is shut first and the rest is read away until the client
+  // closes. A connection set to reset (SO_LINGER 0) is closed at once.
+  void LingeringClose(int fd) {
+    linger l{};
+    socklen_t len = sizeof l;
+    if (::getsockopt(fd, SOL_SOCKET, SO_LINGER, &l, &len) == 0 && !(l.l_onoff && l.l_linger == 0)) {
+      ::shutdown(fd, SHUT_WR);
+      char buf[4096];
+      for (int i = 0; i < 100 && !stop_; ++i) {  // at most about 2 s
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) > 0 && ::recv(fd, buf, sizeof buf, 0) <= 0) break;
+      }
+    }
     ::close(fd);
   }
 
