@@ -643,6 +643,10 @@ void give_up_download(const std::string& url, const std::string& dest_path_exp) 
 // a long link's bandwidth-delay product an archive's round trip costs more
 // than its bytes, and a larger one keeps the link busy by itself.
 constexpr float kPipelineMaxKb = 1000.0f;
+// Kilobytes reserved ahead on one stream at most: about a long fast link's
+// bandwidth-delay product shared by the streams. Counting requests alone
+// would leave the link idle on archives of a few kilobytes.
+constexpr float kPipelineAheadKb = 256.0f;
 
 // While stream s downloads on a connection that has carried a whole answer:
 // the next small archives to fetch are reserved for it and announced to its
@@ -656,13 +660,16 @@ void reserve_ahead(int s) {
   for (int i = 0; i < kStreamCount; ++i) active += next.stream_active[i] ? 1 : 0;
   if (wanted_stream_count() < active) return;  // the stream is to stop after this entry
   const int n = static_cast<int>(sim_info.files.size());
+  float ahead_kb = 0.0f;
+  for (int i : stream.reserved) ahead_kb += sim_info.files[i].versions.back().down_size;
   while (static_cast<int>(stream.reserved.size()) + 1 < http_class::kPipelineDepth && g_refetch.empty() &&
-         next.next_index < n) {
+         ahead_kb < kPipelineAheadKb && next.next_index < n) {
     const int i = next.next_index;
     const file_version_struct& v = sim_info.files[i].versions.back();
     if (!v.want_to_grab_it || v.want_to_nuke_it || v.down_size > kPipelineMaxKb || g_tries.count(i) != 0 ||
         path_has_no_file(v.path))
       break;
+    ahead_kb += v.down_size;
     next.next_index = i + 1;
     stream.reserved.push_back(i);
     http.queue_next(slot_of(s), server, server_path[stream.server] + v.path + archive_suffix(v.path));

@@ -315,7 +315,7 @@ class http_class {
   // From now on `server` is sent one request at a time; `why` is logged once.
   void stop_pipelining(const std::string& server, const std::string& why);
   // Requests in flight on one connection at most.
-  static constexpr int kPipelineDepth = 4;
+  static constexpr int kPipelineDepth = 16;
   // The last net_check call ended a download whose answer shared its
   // connection with other requests in flight (it was sent ahead, or others
   // were sent behind it).
