@@ -112,6 +112,18 @@ void PCSBSocket::ConnectNext() {
   }
 }
 
+bool PCSBSocket::TryNextAddress() {
+  if (mSocketStatus != pcsbstatus_Connecting || mTcpUp || mIsAServer || mNextAddr >= mAddrs.size())
+    return false;
+  ConnectNext();
+  return true;
+}
+
+std::string PCSBSocket::CurrentAddress() const {
+  return mNextAddr > 0 && mNextAddr <= mAddrs.size() ? sock_address_text(mAddrs[mNextAddr - 1])
+                                                     : std::string();
+}
+
 PCSB_Status PCSBSocket::GetStatus() {
   if (mSocketStatus == pcsbstatus_Ready && mIsAServer) {
     sock_poll_out p = sock_poll(mWinSocket, true, false);

@@ -59,6 +59,12 @@ class PCSBSocket {
   // Connection attempts started by ConnectAny so far (1 when the first
   // address answered).
   int ConnectAttempts() const { return mAttempts; }
+  // Gives up the address being connected to when it has not answered yet
+  // (it may drop connection requests silently) and another of ConnectAny's
+  // remains: the next one is tried. False, and nothing changed, otherwise.
+  bool TryNextAddress();
+  // The address ConnectAny is trying or reached; empty before.
+  std::string CurrentAddress() const;
 
   // The status after one zero-time-out poll (only Ready servers and Connecting
   // sockets are polled; other states are returned unchanged).

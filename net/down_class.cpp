@@ -241,6 +241,7 @@ void down_class::StartConnection(const std::vector<sock_address>& addrs) {
     if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
     mSocket->UseTls(name, mTunnel);
   }
+  mAttemptSince = xtim.real_time;
   mSocket->ConnectAny(addrs, mConnectPort);
 }
 
@@ -295,6 +296,18 @@ void down_class::DoProcessing() {
     StartConnection(addrs);
   }
   if (!mSocket) return;
+  // An address that drops connection requests silently would hold the
+  // download until the stall time-out while the name's others may answer.
+  if (mState == state::kConnecting && xtim.real_time - mAttemptSince > kConnectAttemptSeconds) {
+    const std::string was = mSocket->CurrentAddress();
+    if (mSocket->TryNextAddress()) {
+      if (!mQuiet) {
+        xer << "HTTP: " << was << " did not answer within " << static_cast<int>(kConnectAttemptSeconds)
+            << " s; trying " << mSocket->CurrentAddress() << "\n";
+      }
+      mAttemptSince = last_read_time = xtim.real_time;
+    }
+  }
   const PCSB_Status st = FollowSocket();
   if (mResponseEnded) return;  // the connection may be kept: nothing more is read from it here
   if (!mPending.empty() && st != pcsbstatus_Error) {

@@ -481,6 +481,10 @@ int32_t http_class::net_check(int32_t o, std::string server, std::string file, c
           mTargets[o].seen = t.seen;
           return 0;
         }
+        if (!d->mQuiet) {
+          xer << "HTTP: nothing arrived from " << mTargets[o].server << " for " << mTargets[o].file << " in "
+              << static_cast<int>(kDownloadStallSeconds) << " s; the download is abandoned\n";
+        }
         last_kept = d->KeptBytes();
         abandon(o);
         return 2;

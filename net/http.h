@@ -218,6 +218,7 @@ class down_class {
   std::string mServerName;               // as given, for the log
   uint16_t mServerPort = 0;              // as given, for the log
   uint16_t mConnectPort = 0;             // the server's port, or the proxy's
+  float mAttemptSince = 0.0f;            // frame clock when the current address was first tried
   std::unique_ptr<sock_lookup> mLookup;  // the server's (or proxy's) name look-up while it runs
   size_t mHeaderBytes = 0;               // header text consumed so far (bounded by kMaxHeaderBytes)
   bool mBodyByClose = false;             // no length announced: the body ends when the server closes
@@ -411,6 +412,9 @@ extern http_class http;
 
 // Seconds without body data after which net_check gives up on a download.
 constexpr float kDownloadStallSeconds = 30.0f;
+// Seconds an address may leave a connection request unanswered before the
+// name's next address is tried.
+constexpr float kConnectAttemptSeconds = 10.0f;
 // Seconds a connection is kept unused before it is closed: past this a
 // server or a router on the way has likely dropped it without a word.
 constexpr float kKeptConnectionSeconds = 60.0f;

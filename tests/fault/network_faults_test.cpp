@@ -110,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NetworkCase{"closes mid-body", Fault::kCloseMidBody, " 206 "},
         NetworkCase{"resets mid-body", Fault::kResetMidBody, nullptr},
-        NetworkCase{"stalls", Fault::kStall, " 206 "}, NetworkCase{"answers 500", Fault::kError500, " 200 "},
+        NetworkCase{"stalls", Fault::kStall, " 206 ", false, " in 30 s; the download is abandoned\n"},
+        NetworkCase{"answers 500", Fault::kError500, " 200 "},
         NetworkCase{"sends bytes after the announced body", Fault::kExtraBytes, nullptr},
         NetworkCase{"announces fewer bytes than the archive has", Fault::kShortLength, " 200 "},
         NetworkCase{"redirects to the same address", Fault::kRedirectLoop, " 200 "},

@@ -207,6 +207,35 @@ TEST(PCSBSocket, ConnectAnyTriesTheNextAddressWhenAConnectFails) {
   ASSERT_TRUE(nettest::poll_until([&] { return none.GetStatus() != pcsbstatus_Connecting; }));
   EXPECT_NE(none.GetStatus(), pcsbstatus_Connected) << "every address refused";
   EXPECT_EQ(none.ConnectAttempts(), 2);
+
+  // An address that drops connection requests (a listener whose queue is
+  // full) leaves the attempt pending; the caller gives it up for the next.
+  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(l.port));
+  ::inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(silent, 0), 0);
+  const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << "the queue's one place";
+  PCSBSocket slow(0, false);
+  EXPECT_FALSE(slow.TryNextAddress()) << "nothing to give up before a connect";
+  slow.ConnectAny({other4, good}, static_cast<uint16_t>(l.port));
+  EXPECT_FALSE(nettest::poll_until([&] { return slow.GetStatus() != pcsbstatus_Connecting; }, 3000))
+      << "the full queue drops the request";
+  EXPECT_EQ(slow.CurrentAddress(), "127.0.0.2");
+  ASSERT_TRUE(slow.TryNextAddress());
+  EXPECT_EQ(slow.CurrentAddress(), "127.0.0.1");
+  ASSERT_TRUE(nettest::poll_until([&] { return slow.GetStatus() != pcsbstatus_Connecting; }));
+  EXPECT_EQ(slow.GetStatus(), pcsbstatus_Connected);
+  EXPECT_EQ(slow.ConnectAttempts(), 2);
+  EXPECT_FALSE(slow.TryNextAddress()) << "a made connection is kept";
+  const int peer2 = l.Accept();
+  EXPECT_GE(peer2, 0);
+  ::close(peer2);
+  ::close(filler);
+  ::close(silent);
 }
 
 TEST(PCSBSocket, ConnectsOverIPv6) {
