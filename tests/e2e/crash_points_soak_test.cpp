@@ -82,20 +82,6 @@ const char* const kEmptiedFolder = "Retired Sounds/";
 
 using listing = std::map<std::string, std::string>;  // relative path -> MD5
 
-// Every file below `dir`, signed by one md5sum run (the independent
-// reference; a process per file would cost more than the kills).
-listing snapshot(const std::string& dir) {
-  listing out;
-  if (!file_exists(dir)) return out;
-  std::string text;
-  if (run("cd " + shell_quote(dir) + " && find . -type f -print0 | xargs -0 -r md5sum", &text) != 0)
-    throw std::runtime_error("md5sum failed in " + dir);
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
-    if (line.size() > 36) out[line.substr(36)] = line.substr(0, 32);  // "MD5  ./path"
-  return out;
-}
-
 bool is_part_file(const std::string& rel) {
   return rel.size() > 13 && rel.compare(rel.size() - 13, 13, ".skyvane-part") == 0;
 }
@@ -107,11 +93,6 @@ int last_percent(const std::string& text) {
   for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
     last = std::stoi((*it)[2]);
   return last;
-}
-
-unsigned env_number(const char* name, unsigned fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : fallback;
 }
 
 class CrashPoints : public ::testing::Test {
@@ -127,8 +108,8 @@ class CrashPoints : public ::testing::Test {
                   &out),
               0)
         << out;
-    r1_ = snapshot(root_ / "r1/Skyvane 9");
-    r2_ = snapshot(root_ / "r2/Skyvane 9");
+    r1_ = md5sum_tree(root_ / "r1/Skyvane 9");
+    r2_ = md5sum_tree(root_ / "r2/Skyvane 9");
   }
 
   // Publishes `product` as `release` into www/, continuing what is there.
@@ -158,7 +139,7 @@ class CrashPoints : public ::testing::Test {
   // Returns how many part files there are.
   unsigned expect_whole(const std::string& when, bool parts_allowed) {
     unsigned parts = 0;
-    const listing now = snapshot(dest_);
+    const listing now = md5sum_tree(dest_);
     for (const auto& [rel, md5] : now) {
       if (user_.count(rel)) continue;
       if (is_part_file(rel)) {
@@ -201,9 +182,9 @@ TEST_F(CrashPoints, EveryFileIsOneReleasesAfterEachKill) {
     auto p = start({});
     ASSERT_EQ(p->wait_exit(120), 0) << p->stderr_text() << p->log_text();
   }
-  ASSERT_EQ(snapshot(dest_), r1_) << "R1 is installed";
+  ASSERT_EQ(md5sum_tree(dest_), r1_) << "R1 is installed";
   for (const char* rel : kUserFiles) write_file(dest_ + rel, std::string("mine: ") + rel + "\n");
-  user_ = snapshot(dest_);
+  user_ = md5sum_tree(dest_);
   for (const auto& [rel, md5] : r1_) user_.erase(rel);
   ASSERT_EQ(user_.size(), std::size(kUserFiles));
   const std::string pristine = root_ / "pristine/";
@@ -273,13 +254,13 @@ TEST_F(CrashPoints, EveryFileIsOneReleasesAfterEachKill) {
   ASSERT_EQ(p->wait_exit(240), 0) << p->stderr_text() << p->log_text();
   listing want = r2_;
   want.insert(user_.begin(), user_.end());
-  const listing now = snapshot(dest_);
+  const listing now = md5sum_tree(dest_);
   for (const auto& [rel, md5] : now) EXPECT_TRUE(want.count(rel)) << "left in the destination: " << rel;
   for (const auto& [rel, md5] : want)
     EXPECT_EQ(now.count(rel) ? now.at(rel) : "absent", md5) << rel << " after the last run";
   // The folder whose every file was withdrawn: removed when the last run
   // deleted one of its files, left empty when killed runs deleted them all.
-  EXPECT_TRUE(!fs::exists(dest_ + kEmptiedFolder) || snapshot(dest_ + kEmptiedFolder).empty())
+  EXPECT_TRUE(!fs::exists(dest_ + kEmptiedFolder) || md5sum_tree(dest_ + kEmptiedFolder).empty())
       << kEmptiedFolder << " still holds files";
   EXPECT_TRUE(fs::exists(dest_ + "Retired Liveries/")) << "the folder holding the user's file stays";
 }

@@ -77,24 +77,6 @@ const char* const kUserFiles[] = {"My Notes.txt", "Objects/my object.obj", "Airp
 
 using listing = std::map<std::string, std::string>;  // relative path -> MD5
 
-// Every file below `dir`, signed by one md5sum run (the independent reference).
-listing snapshot(const std::string& dir) {
-  listing out;
-  if (!file_exists(dir)) return out;
-  std::string text;
-  if (run("cd " + shell_quote(dir) + " && find . -type f -print0 | xargs -0 -r md5sum", &text) != 0)
-    throw std::runtime_error("md5sum failed in " + dir);
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
-    if (line.size() > 36) out[line.substr(36)] = line.substr(0, 32);  // "MD5  ./path"
-  return out;
-}
-
-unsigned env_number(const char* name, unsigned fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : fallback;
-}
-
 double env_share(const char* name, double fallback) {
   const char* v = std::getenv(name);
   return v && *v ? std::strtod(v, nullptr) : fallback;
@@ -211,8 +193,8 @@ class LyingNetwork : public ::testing::Test {
                   &out),
               0)
         << out;
-    r1_ = snapshot(root_ / "r1/Skyvane 9");
-    r2_ = snapshot(root_ / "r2/Skyvane 9");
+    r1_ = md5sum_tree(root_ / "r1/Skyvane 9");
+    r2_ = md5sum_tree(root_ / "r2/Skyvane 9");
   }
 
   // Publishes both releases into pub-<mirrors>-r1/ and -r2/, naming
@@ -327,20 +309,20 @@ TEST_F(LyingNetwork, InstallsCompleteWithThePublishedBytes) {
       // Exactly the release and the user's files: no part file, nothing damaged.
       listing want = update ? r2_ : r1_;
       want.insert(user.begin(), user.end());
-      const listing now = snapshot(dest_);
+      const listing now = md5sum_tree(dest_);
       for (const auto& [rel, md5] : now) EXPECT_TRUE(want.count(rel)) << "left in the destination: " << rel;
       for (const auto& [rel, md5] : want)
         EXPECT_EQ(now.count(rel) ? now.at(rel) : "absent", md5)
             << rel << (user.count(rel) ? " (the user's)" : "");
       // No downloaded archive is left in the temporary folder either.
-      const listing temp = snapshot(*machine_ / "tmp");
+      const listing temp = md5sum_tree(*machine_ / "tmp");
       for (const auto& [rel, md5] : temp)
         EXPECT_TRUE(rel.find(".zip") == std::string::npos && rel.find(".7z") == std::string::npos)
             << "left in the temporary folder: " << rel;
       if (HasFailure()) return;
       if (!update) {
         for (const char* rel : kUserFiles) write_file(dest_ + rel, std::string("mine: ") + rel + "\n");
-        user = snapshot(dest_);
+        user = md5sum_tree(dest_);
         for (const auto& [rel, md5] : r1_) user.erase(rel);
         ASSERT_EQ(user.size(), std::size(kUserFiles));
       }

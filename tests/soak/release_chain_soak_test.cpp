@@ -34,6 +34,7 @@
 #include "fault/fault_fixture.h"
 
 namespace fs = std::filesystem;
+using testsupport::env_number;
 using testsupport::random_bytes;
 using testsupport::read_file;
 using testsupport::shell_quote;
@@ -103,11 +104,6 @@ std::string top_folder(const std::string& path) {
   const std::string rel = installed_path(path);
   const size_t slash = rel.find('/');
   return slash == std::string::npos ? "" : rel.substr(0, slash);
-}
-
-unsigned env_number(const char* name, unsigned fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : fallback;
 }
 
 // Resident size of this process in kB, after handing freed heap back to the

@@ -92,6 +92,23 @@ std::string md5sum_of(const std::string& path) {
   return out.substr(0, 32);
 }
 
+std::map<std::string, std::string> md5sum_tree(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  if (!file_exists(dir)) return out;
+  std::string text;
+  if (run("cd " + shell_quote(dir) + " && find . -type f -print0 | xargs -0 -r md5sum", &text) != 0)
+    throw std::runtime_error("md5sum failed in " + dir);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);)
+    if (line.size() > 36) out[line.substr(36)] = line.substr(0, 32);  // "MD5  ./path"
+  return out;
+}
+
+unsigned env_number(const char* name, unsigned fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : fallback;
+}
+
 std::string random_bytes(size_t n, uint32_t seed) {
   std::string s(n, '\0');
   uint64_t x = seed * 2654435761u + 1;

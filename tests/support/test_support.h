@@ -2,6 +2,7 @@
 // Shared helpers for the test programs: private folders, running real tools,
 // and a real nginx on 127.0.0.1.
 #include <cstdint>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -41,6 +42,12 @@ std::string shell_quote(const std::string& s);
 
 // MD5 of a file as `md5sum` prints it (the independent reference).
 std::string md5sum_of(const std::string& path);
+// Relative path ("./a/b") -> MD5 of every file below `dir`, by one md5sum
+// run; empty when `dir` does not exist.
+std::map<std::string, std::string> md5sum_tree(const std::string& dir);
+
+// A whole number from the environment, `fallback` when unset or empty.
+unsigned env_number(const char* name, unsigned fallback);
 
 // Deterministic pseudo-random bytes.
 std::string random_bytes(size_t n, uint32_t seed);
