@@ -413,7 +413,14 @@ TEST_F(ReleaseChain, EachUpdateLeavesExactlyItsReleaseAndMemoryDoesNotGrow) {
   std::printf(
       "release chain: %ld kB more resident after the last update than after the first, %ld kB allowed\n",
       last_kb - first_kb, allowed_kb);
+#if defined(__SANITIZE_ADDRESS__)
+  // The address sanitizer keeps freed memory in quarantine and maps shadow
+  // memory as it goes: the resident size says nothing about leaks there
+  // (its own leak check runs at exit instead).
+  std::printf("release chain: resident memory not compared in the sanitizer build\n");
+#else
   EXPECT_LE(last_kb, first_kb + allowed_kb) << "resident memory grew over " << releases - 1 << " updates";
+#endif
 }
 
 }  // namespace
