@@ -30,6 +30,8 @@ class tls_session {
   // One step of the handshake: ok once it is done.
   tls_result handshake();
   // Decrypted bytes: `*moved` bytes read (ok), else the reason none were.
+  // Reads every record waiting, up to `len`; a failure met after some bytes
+  // is given by the next call.
   tls_result read(void* buf, size_t len, size_t* moved);
   // Bytes to encrypt and send; a write after want_* repeats at least the
   // bytes not yet taken (the buffer may have moved).

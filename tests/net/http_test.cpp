@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -1084,6 +1086,62 @@ struct EnvGuard {  // sets variables for one test and restores them
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+// A TLS server that answers each connection's request for the file with a
+// 200 and the first `cut` bytes, then: "close" closes without close_notify,
+// "reset" resets the connection, "flip" sends one more record with a byte of
+// its ciphertext changed. One connection per word, then it exits.
+const char* const kCuttingTlsServer = R"PY(
+import socket, ssl, struct, sys
+cert, key, path, cut, modes = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5:]
+data = open(path, "rb").read()
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+ctx.load_cert_chain(cert, key)
+srv = socket.socket()
+srv.bind(("127.0.0.1", 0))
+srv.listen(4)
+srv.settimeout(60)
+print(srv.getsockname()[1], flush=True)
+for mode in modes:
+    conn, _ = srv.accept()
+    conn.settimeout(60)
+    inc, out = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = ctx.wrap_bio(inc, out, server_side=True)
+    def send(damage=False):
+        b = bytearray(out.read())
+        if damage:
+            b[len(b) // 2] ^= 0x20
+        conn.sendall(b)
+    def call(f):
+        while True:
+            try:
+                return f()
+            except ssl.SSLWantReadError:
+                send()
+                got = conn.recv(65536)
+                if not got:
+                    raise EOFError
+                inc.write(got)
+    call(tls.do_handshake)
+    send()
+    request = b""
+    while b"\r\n\r\n" not in request:
+        request += call(lambda: tls.read(65536))
+    tls.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(data))
+    for at in range(0, cut, 16384):
+        tls.write(data[at:min(at + 16384, cut)])
+    send()
+    if mode == "flip":
+        tls.write(data[cut:cut + 16384])
+        send(damage=True)
+        try:
+            conn.recv(1)  # the client gives up and closes
+        except OSError:
+            pass
+    elif mode == "reset":
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    conn.close()
+)PY";
+
 TEST_F(HttpNginx, HttpsMirrorsAreVerifiedAndServeEveryFile) {
   using testsupport::TestCa;
   TestCa ca;
@@ -1164,6 +1222,51 @@ TEST_F(HttpNginx, HttpsMirrorsAreVerifiedAndServeEveryFile) {
         << r.what << ":\n"
         << logged;
   }
+
+  // A TLS connection cut part-way through the body (closed without
+  // close_notify, reset, or a record damaged in transit): the download fails,
+  // the bytes decrypted before the cut are kept and are the file's own, and
+  // the rest is resumed from the real server.
+  const std::string big = read_file(root / "big.bin");
+  const size_t cut = 300 * 1000;  // some twenty records in
+  const std::string script = out / "cutting_tls.py";
+  write_file(script, kCuttingTlsServer);
+  const std::string cmd = "python3 " + testsupport::shell_quote(script) + " " + good.cert + " " + good.key +
+                          " " + testsupport::shell_quote(root / "big.bin") + " " + std::to_string(cut) +
+                          " close reset flip";
+  FILE* cutter = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(cutter, nullptr);
+  char port_line[32] = {};
+  ASSERT_NE(std::fgets(port_line, sizeof port_line, cutter), nullptr) << "the cutting server did not start";
+  const std::string cutting = "https://127.0.0.1:" + std::string(port_line, std::strcspn(port_line, "\n"));
+  for (const char* how : {"close", "reset", "flip"}) {
+    const std::string dest = out / (std::string(how) + ".bin");
+    const size_t before = log.text().size();
+    ASSERT_EQ(fetch(2, cutting, "/big.bin", dest), 2) << how << "; log:\n" << log.text().substr(before);
+    const int64_t kept = http.last_kept;
+    const std::string got = read_file(dest);
+    EXPECT_EQ(got.size(), static_cast<size_t>(kept)) << how;
+    // A reset may discard what the client had not read yet.
+    if (std::string(how) == "reset") {
+      EXPECT_LE(kept, static_cast<int64_t>(cut)) << how;
+    } else {
+      EXPECT_EQ(kept, static_cast<int64_t>(cut)) << how << ": every record before the cut is kept";
+    }
+    EXPECT_TRUE(got == big.substr(0, got.size())) << how << ": the kept bytes are the file's";
+    if (std::string(how) == "flip") {
+      EXPECT_NE(log.text().find("   GetOSErr   =" + std::to_string(kErrNetSecure) + "\n", before),
+                std::string::npos)
+          << "a damaged record is a TLS failure:\n"
+          << log.text().substr(before);
+    }
+    int r = 0;
+    ASSERT_TRUE(nettest::poll_until([&] {
+      return (r = http.net_check(2, "https://127.0.0.1:" + port, "/big.bin", dest, -1, false, kept)) != 0;
+    }));
+    EXPECT_EQ(r, 1) << how;
+    EXPECT_TRUE(read_file(dest) == big) << how << ": resumed to the whole file";
+  }
+  EXPECT_EQ(::pclose(cutter), 0) << "the cutting server answered each of the three connections";
 }
 
 // Through an http proxy an https download opens a CONNECT tunnel and runs TLS
