@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -135,6 +137,21 @@ int free_port() {
   return port;
 }
 
+RefusingPort::RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    throw std::runtime_error(std::string("cannot bind a loopback port: ") + std::strerror(errno));
+  port_ = ntohs(a.sin_port);
+}
+
+RefusingPort::~RefusingPort() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 int listen_loopback(int backlog, int* port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
@@ -257,12 +274,15 @@ Nginx::Nginx(const std::string& root, const std::string& extra_server_conf, cons
       ::_exit(127);
     }
     for (int i = 0; i < 200; ++i) {
-      if (port_accepts(port_, v6)) {
+      int st;
+      if (::waitpid(pid, &st, WNOHANG) == pid) break;  // failed to start (port taken?)
+      // nginx writes its pid file only once it has bound the port, so a
+      // connection is not taken for ours when another process got the port
+      // between free_port() and nginx's bind.
+      if (file_exists(dir_.path() + "nginx.pid") && port_accepts(port_, v6)) {
         pid_ = pid;
         break;
       }
-      int st;
-      if (::waitpid(pid, &st, WNOHANG) == pid) break;  // failed to start (port taken?)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (pid_ < 0) {
@@ -274,16 +294,21 @@ Nginx::Nginx(const std::string& root, const std::string& extra_server_conf, cons
 }
 
 Nginx::~Nginx() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGQUIT);
-    int st;
-    for (int i = 0; i < 300; ++i) {
-      if (::waitpid(pid_, &st, WNOHANG) == pid_) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &st, 0);
+  stop();
+}
+
+void Nginx::stop() {
+  if (pid_ <= 0) return;
+  const pid_t pid = pid_;
+  pid_ = -1;
+  ::kill(pid, SIGQUIT);
+  int st;
+  for (int i = 0; i < 300; ++i) {
+    if (::waitpid(pid, &st, WNOHANG) == pid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &st, 0);
 }
 
 std::string Nginx::host() const {

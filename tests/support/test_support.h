@@ -55,6 +55,24 @@ std::string random_bytes(size_t n, uint32_t seed);
 // A free TCP port on 127.0.0.1 at the time of the call.
 int free_port();
 
+// A loopback port where nothing listens, for the object's life: bound but
+// never listening, so a connection is refused and no other process can take
+// the port meanwhile (a port from free_port() could be taken by a server of
+// another test running at the same time).
+class RefusingPort {
+ public:
+  RefusingPort();
+  ~RefusingPort();
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+  int port() const { return port_; }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
 // A listening TCP socket on 127.0.0.1 at a free port (stored in *port);
 // throws when it cannot listen. The caller closes it.
 int listen_loopback(int backlog, int* port);
@@ -98,6 +116,9 @@ class Nginx {
   Nginx& operator=(const Nginx&) = delete;
   int port() const { return port_; }
   std::string host() const;  // "127.0.0.1:PORT" or "[::1]:PORT"
+  // Stops the server gracefully; its access log then holds every request it
+  // answered (it writes a line only after answering).
+  void stop();
 
  private:
   TempDir dir_;
