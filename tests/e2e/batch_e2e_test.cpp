@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 
 #include "installer_process.h"
@@ -165,10 +166,11 @@ TEST_P(BatchRun, ExitStatusMessagesAndFiles) {
   if (c.mirrors == mirror_fault::lack_a_file)
     for (const char* mirror : {"files", "mirror"})
       fs::remove(root_ / "demo/www/" + mirror + "/" + kRelease + "/Skyvane 9/" + kReadMe + ".zip");
+  std::optional<RefusingPort> refusing;  // held for as long as the program runs
   if (c.mirrors == mirror_fault::refuse) {
     // The list names a port where nothing listens for both mirrors.
     std::string list = read_file(root_ / "demo/www/serverlist9.txt");
-    const std::string dead = "127.0.0.1:" + std::to_string(free_port());
+    const std::string dead = refusing.emplace().host();
     for (size_t p; (p = list.find(server_->host())) != std::string::npos;)
       list.replace(p, server_->host().size(), dead);
     write_file(root_ / "demo/www/serverlist9.txt", list);

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,8 @@ TEST(PCSBSocket, LookupAddress) {
 }
 
 TEST(PCSBSocket, ConnectToClosedPortEndsDisconnectedNotError) {
-  int port = testsupport::free_port();
+  const testsupport::RefusingPort refusing;
+  const int port = refusing.port();
   PCSBSocket s(0, false);
   ASSERT_EQ(s.GetStatus(), pcsbstatus_Ready) << "a new socket starts Ready";
   s.Connect(loopback(), static_cast<uint16_t>(port));
@@ -138,8 +140,15 @@ TEST(PCSBSocket, FailedBindIsErrorAndDisconnectKeepsIt) {
 }
 
 TEST(PCSBSocket, ServerSeesPendingConnection) {
-  int port = testsupport::free_port();
-  PCSBSocket server(static_cast<uint16_t>(port), true);
+  // A free port may be taken by another test before the bind: another one then.
+  int port = 0;
+  std::unique_ptr<PCSBSocket> listening;
+  for (int attempt = 0; attempt < 5 && (!listening || listening->GetStatus() == pcsbstatus_Error);
+       ++attempt) {
+    port = testsupport::free_port();
+    listening = std::make_unique<PCSBSocket>(static_cast<uint16_t>(port), true);
+  }
+  PCSBSocket& server = *listening;
   ASSERT_EQ(server.GetStatus(), pcsbstatus_Ready) << "no client yet: the server stays Ready";
   PCSBSocket client(0, false);
   client.Connect(loopback(), static_cast<uint16_t>(port));

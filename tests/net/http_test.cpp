@@ -760,21 +760,24 @@ class Tinyproxy {
  public:
   // `extra`: more configuration lines (BasicAuth, for one).
   explicit Tinyproxy(const testsupport::TempDir& dir, const std::string& extra = "")
-      : log_(dir / "tinyproxy.log") {
+      : log_(dir / "tinyproxy.log"), pid_file_(dir / "tinyproxy.pid") {
     for (int attempt = 0; attempt < 5 && !ready_; ++attempt) {  // a free port may be taken meanwhile
       port_ = testsupport::free_port();
       const std::string conf = dir / "tinyproxy.conf";
       write_file(conf, "Port " + std::to_string(port_) +
                            "\nListen 127.0.0.1\nTimeout 60\nMaxClients 20\nAllow 127.0.0.1\n"
                            "LogLevel Info\nLogFile \"" +
-                           log_ + "\"\nPidFile \"" + (dir / "tinyproxy.pid") + "\"\n" + extra);
+                           log_ + "\"\nPidFile \"" + pid_file_ + "\"\n" + extra);
+      std::remove(pid_file_.c_str());
       pid_ = ::fork();
       if (pid_ == 0) {
         ::execlp("tinyproxy", "tinyproxy", "-d", "-c", conf.c_str(), (char*)nullptr);
         ::_exit(127);
       }
       for (int i = 0; i < 500 && !ready_; ++i) {
-        if (PortAccepts()) {
+        // tinyproxy writes its pid file once it listens: a connection before
+        // that may reach another process that took the port meanwhile.
+        if (testsupport::file_exists(pid_file_) && PortAccepts()) {
           ready_ = true;
         } else if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
           pid_ = -1;
@@ -809,7 +812,7 @@ class Tinyproxy {
     ::close(fd);
     return ok;
   }
-  std::string log_;
+  std::string log_, pid_file_;
   int port_ = 0;
   pid_t pid_ = -1;
   bool ready_ = false;
@@ -891,7 +894,8 @@ TEST(HttpProxy, ProxyPortOutOfRangeFailsInsteadOfWrapping) {
 TEST_F(HttpNginx, ExcludedHostBypassesTheProxy) {
   ProxyGuard guard;
   http.ProxyHost = "127.0.0.1";
-  http.ProxyPort_int = testsupport::free_port();  // nothing listens there
+  const testsupport::RefusingPort dead_proxy;
+  http.ProxyPort_int = dead_proxy.port();
   gProxyExclude = {"127.0.0.1"};
   EXPECT_EQ(fetch(0, nginx->host(), "/small.txt", out / "s.txt"), 1)
       << "an excluded host is reached directly";
@@ -993,7 +997,8 @@ TEST_F(HttpNginx, ProxyFromTheEnvironment) {
   Tinyproxy locked(adir, "BasicAuth sky vane.9\n");
   const std::string o = "127.0.0.1:" + std::to_string(open.port());
   const std::string l = "127.0.0.1:" + std::to_string(locked.port());
-  const std::string dead = "http://127.0.0.1:" + std::to_string(testsupport::free_port());
+  const testsupport::RefusingPort refusing;
+  const std::string dead = "http://" + refusing.host();
   const std::string ou = "http://" + o, lu = "http://" + l, lauth = "http://sky:%76ane.9@" + l;
   const std::string lbad = "http://sky:wrong@" + l;
   enum Via { kDirect, kOpen, kLocked };
