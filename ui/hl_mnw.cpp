@@ -274,11 +274,29 @@ void handle_event(const plat_event& ev) {
   }
 }
 
-// Handles every waiting event; true when at least one came.
+// An event left for the next pass (see drain).
+plat_event g_held;
+bool g_have_held = false;
+
+// Handles every waiting event; true when at least one came. A press is
+// hit-tested later in the pass at the pointer's place, so a movement or a
+// press after it waits for the next pass: two quick clicks on a slow pass
+// would otherwise test the first press at the second one's place.
 bool drain() {
   bool any = false;
   plat_event ev;
-  while (plat_win_poll(&ev)) {
+  for (;;) {
+    if (g_have_held) {
+      ev = g_held;
+      g_have_held = false;
+    } else if (!plat_win_poll(&ev)) {
+      break;
+    }
+    if (mnw.mouse_clicked && (ev.type == pev_mouse_move || ev.type == pev_mouse_down)) {
+      g_held = ev;
+      g_have_held = true;
+      break;
+    }
     any = true;
     handle_event(ev);
   }

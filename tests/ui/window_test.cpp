@@ -245,6 +245,19 @@ TEST_F(WindowTest, SdlInputReachesThePassFlags) {
   EXPECT_FLOAT_EQ(g_seen[0].my, 168) << "mouse y from the bottom";
   EXPECT_EQ(mnw.mouse_lifted, 1) << "the release of the same pass";
 
+  // Two clicks waiting at once (a slow pass): each is a pass's click at its
+  // own place.
+  push_click(100, 700);
+  push_click(300, 500);
+  MACIBM_event_proc();
+  MACIBM_event_proc();
+  ASSERT_EQ(g_seen.size(), 3u);
+  for (size_t i : {1u, 2u}) {
+    EXPECT_EQ(g_seen[i].clicked, 1) << "click " << i;
+    EXPECT_FLOAT_EQ(g_seen[i].mx, i == 1 ? 100 : 300) << "click " << i;
+    EXPECT_FLOAT_EQ(g_seen[i].my, i == 1 ? 68 : 268) << "click " << i;
+  }
+
   push_key(SDLK_RETURN);
   push_key(SDLK_RETURN, KMOD_NONE, false);
   MACIBM_event_proc();
