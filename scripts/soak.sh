@@ -25,6 +25,12 @@ export SKYVANE_SOAK_RELEASES="${SKYVANE_SOAK_RELEASES:-40}"
 export SKYVANE_LIES="${SKYVANE_LIES:-16}"
 export SKYVANE_LIE_RATE="${SKYVANE_LIE_RATE:-0.3}"
 export SKYVANE_LIE_LONG_STALLS="${SKYVANE_LIE_LONG_STALLS:-0.2}"
+# New draws on every long run (the test command keeps fixed ones); each test
+# prints its seed for a replay.
+seed() { od -An -N4 -tu4 /dev/urandom | tr -d ' '; }
+export SKYVANE_CRASH_SEED="${SKYVANE_CRASH_SEED:-$(seed)}"
+export SKYVANE_SOAK_SEED="${SKYVANE_SOAK_SEED:-$(seed)}"
+export SKYVANE_LIE_SEED="${SKYVANE_LIE_SEED:-$(seed)}"
 
 export CCACHE_BASEDIR="$PWD"
 if [ ! -f build/build.ninja ]; then

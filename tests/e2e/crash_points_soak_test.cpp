@@ -167,8 +167,12 @@ class CrashPoints : public ::testing::Test {
   listing r1_, r2_, user_;
 };
 
+// The test command runs the same draws every time; scripts/soak.sh draws
+// a new seed for each of its runs.
+constexpr unsigned kDefaultSeed = 20261210;
+
 TEST_F(CrashPoints, EveryFileIsOneReleasesAfterEachKill) {
-  const unsigned seed = env_number("SKYVANE_CRASH_SEED", std::random_device{}());
+  const unsigned seed = env_number("SKYVANE_CRASH_SEED", kDefaultSeed);
   const unsigned points = env_number("SKYVANE_CRASH_POINTS", 5);
   std::printf("crash points: seed %u, %u kill points (SKYVANE_CRASH_SEED=%u replays them)\n", seed, points,
               seed);

@@ -336,8 +336,12 @@ class ReleaseChain : public faulttest::FaultInstall {
   std::map<std::string, unsigned> tally_;  // changes made, by kind
 };
 
+// The test command runs the same draws every time; scripts/soak.sh draws
+// a new seed for each of its runs.
+constexpr unsigned kDefaultSeed = 20261210;
+
 TEST_F(ReleaseChain, EachUpdateLeavesExactlyItsReleaseAndMemoryDoesNotGrow) {
-  const unsigned seed = env_number("SKYVANE_SOAK_SEED", std::random_device{}());
+  const unsigned seed = env_number("SKYVANE_SOAK_SEED", kDefaultSeed);
   const unsigned releases = std::max(3u, env_number("SKYVANE_SOAK_RELEASES", 5));
   std::printf("release chain: seed %u, %u releases (SKYVANE_SOAK_SEED=%u replays them)\n", seed, releases,
               seed);
