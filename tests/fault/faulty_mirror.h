@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -83,7 +85,13 @@ class FaultyMirror {
   // Broken answers given so far.
   int faults_given() const { return faults_given_; }
   // Body bytes the last kEndlessBody answer got out before the client stopped it.
-  size_t endless_sent() const { return endless_sent_; }
+  // What an endless answer got out, once it has ended (the client closed the
+  // connection or the cap was reached): waits up to 20 s for that.
+  size_t endless_sent() const {
+    for (int i = 0; i < 2000 && !endless_ended_; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return endless_ended_ ? endless_sent_.load() : SIZE_MAX;
+  }
   // Connections currently held silent by kStall.
   int stalled_now() const { return stalled_now_; }
   // Requests per path (decoded), broken ones included.
@@ -283,6 +291,7 @@ class FaultyMirror {
         size_t sent = 0;
         while (!stop_ && sent < kEndlessCap && SendAll(fd, junk)) sent += junk.size();
         endless_sent_ = sent;
+        endless_ended_ = true;
         break;
       }
       case Fault::kError500:
@@ -303,6 +312,7 @@ class FaultyMirror {
   std::atomic<int> faults_given_{0};
   std::atomic<int> stalled_now_{0};
   std::atomic<size_t> endless_sent_{0};
+  std::atomic<bool> endless_ended_{false};
   std::mutex mu_;
   std::map<std::string, int> requests_;
   std::thread acceptor_;
