@@ -84,9 +84,8 @@ class FaultyMirror {
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
   // Broken answers given so far.
   int faults_given() const { return faults_given_; }
-  // Body bytes the last kEndlessBody answer got out before the client stopped it.
-  // What an endless answer got out, once it has ended (the client closed the
-  // connection or the cap was reached): waits up to 20 s for that.
+  // Body bytes the last kEndlessBody answer got out before the client stopped
+  // it (or the cap was reached); waits up to 20 s for the answer to end.
   size_t endless_sent() const {
     for (int i = 0; i < 2000 && !endless_ended_; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
