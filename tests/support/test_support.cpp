@@ -123,33 +123,26 @@ std::string random_bytes(size_t n, uint32_t seed) {
   return s;
 }
 
-int free_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  int port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
-
 RefusingPort::RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
   if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-    throw std::runtime_error(std::string("cannot bind a loopback port: ") + std::strerror(errno));
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    const std::string why = std::strerror(errno);
+    if (fd_ >= 0) ::close(fd_);
+    throw std::runtime_error("cannot bind a loopback port: " + why);
+  }
   port_ = ntohs(a.sin_port);
 }
 
 RefusingPort::~RefusingPort() {
   if (fd_ >= 0) ::close(fd_);
+}
+
+int free_port() {
+  return RefusingPort().port();  // released at once: the port is free until someone binds it
 }
 
 int listen_loopback(int backlog, int* port) {
