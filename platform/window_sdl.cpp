@@ -3,6 +3,7 @@
 // and the key translation it uses are in gl_context_sdl.cpp,
 // display_modes_sdl.cpp and keys_sdl.cpp.
 #include <SDL.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -178,8 +179,28 @@ plat_window_backend& plat_sdl_backend() {
 
 namespace sdl_video {
 
+namespace {
+// With no session bus to be found, the D-Bus library SDL's video start-up
+// uses forks "dbus-launch --autolaunch" to start one. The installer's
+// workers already run by then, and a child forked from a threaded process
+// can hang on a lock one of them held (the window never shows); a bus
+// started so also outlives the installer. Nothing here needs a session bus
+// (no input method; the screen saver is held off through X), so none is
+// started. Where a session has a bus, its address or socket is there.
+void start_no_session_bus() {
+  if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && address[0]) return;
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0]) {
+    struct stat st;
+    if (::stat((std::string(runtime) + "/bus").c_str(), &st) == 0) return;
+  }
+  // An address of no known kind: the library gives up at once.
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+}
+}  // namespace
+
 bool init() {
   if (g_video_up) return true;
+  start_no_session_bus();
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
   const char* driver = SDL_GetCurrentVideoDriver();

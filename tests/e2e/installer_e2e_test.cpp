@@ -2,6 +2,7 @@
 // published by the real publisher; clicks by xdotool at the screen positions
 // of the main screen, the licence window and the question window.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -56,10 +57,11 @@ class InstallerE2E : public ::testing::Test {
     publish_demo(root_ / "demo", server_->host());
   }
 
-  std::unique_ptr<InstallerProcess> start(std::vector<std::string> extra = {}) {
+  std::unique_ptr<InstallerProcess> start(std::vector<std::string> extra = {},
+                                          const std::vector<std::string>& env = {}) {
     std::vector<std::string> args = {"--vendor_host=" + server_->host()};
     args.insert(args.end(), extra.begin(), extra.end());
-    auto p = std::make_unique<InstallerProcess>(root_, args);
+    auto p = std::make_unique<InstallerProcess>(root_, args, "skyvane-installer", env);
     EXPECT_TRUE(p->wait_window()) << "the program must open its window; log:\n" << p->log_text();
     return p;
   }
@@ -107,9 +109,22 @@ class InstallerE2E : public ::testing::Test {
   std::unique_ptr<Nginx> server_;
 };
 
+// Started with no session bus to be found (no address, no bus socket in the
+// runtime folder) and a dbus-launch on the PATH that records being run.
 TEST_F(InstallerE2E, FreshInstallIntoAnEmptyDestination) {
-  auto p = start();
+  const std::string fake_bin = root_ / "fake-bin/";
+  const std::string launched = root_ / "dbus-launch-ran";
+  make_dirs(fake_bin);
+  make_dirs(root_ / "run");
+  write_file(fake_bin + "dbus-launch", "#!/bin/sh\necho \"$@\" > " + shell_quote(launched) + "\nexit 1\n");
+  ASSERT_EQ(::chmod((fake_bin + "dbus-launch").c_str(), 0755), 0);
+  const char* path = std::getenv("PATH");
+  auto p = start({}, {"PATH=" + fake_bin + ":" + (path ? path : "/usr/bin:/bin"), "DBUS_SESSION_BUS_ADDRESS",
+                      "XDG_RUNTIME_DIR=" + (root_ / "run")});
   fresh_install_completes(*p);
+  // Starting a bus forks from a process whose workers already run (a child
+  // can hang there, and the window with it) and leaves a daemon behind.
+  EXPECT_FALSE(file_exists(launched)) << "no session bus is started: " << read_file(launched);
 }
 
 // The disc installer in its window, with the demo release's disc image

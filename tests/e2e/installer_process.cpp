@@ -118,6 +118,16 @@ std::string InstallerProcess::prepare(const TempDir& root, const std::string& pr
 }
 
 namespace {
+// NAME=VALUE sets, a NAME alone removes.
+void set_environment(const std::vector<std::string>& env) {
+  for (const std::string& e : env) {
+    if (e.find('=') == std::string::npos)
+      ::unsetenv(e.c_str());
+    else
+      ::putenv(::strdup(e.c_str()));
+  }
+}
+
 void set_private_folders(const std::string& home, const std::string& tmp) {
   ::setenv("HOME", home.c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", (home + ".config").c_str(), 1);
@@ -139,7 +149,7 @@ InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::s
     set_private_folders(home_, tmp);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
-    for (const std::string& e : how.env) ::putenv(::strdup(e.c_str()));
+    set_environment(how.env);
     if (!std::freopen("/dev/null", "r", stdin) || !std::freopen((out_dir_ + "stdout").c_str(), "w", stdout) ||
         !std::freopen((out_dir_ + "stderr").c_str(), "w", stderr))
       ::_exit(127);
@@ -176,7 +186,7 @@ InstallerProcess::InstallerProcess(const TempDir& root, const std::vector<std::s
   if (pid_ == 0) {
     set_private_folders(home_, tmp);
     ::setenv("DISPLAY", display_.c_str(), 1);
-    for (const std::string& e : env) ::putenv(::strdup(e.c_str()));
+    set_environment(env);
     exec_program(exe, args);
     ::_exit(127);
   }
