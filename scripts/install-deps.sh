@@ -12,7 +12,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick
   nginx-light tinyproxy zip unzip p7zip-full curl aria2
   python3 clang libclang-rt-14-dev
-  minisign rsync ca-certificates openssl xorriso fiu-utils libfiu-dev
+  minisign rsync ca-certificates openssl xorriso fiu-utils libfiu-dev elfutils
   dpkg-dev desktop-file-utils appstream lintian man-db
 )
 

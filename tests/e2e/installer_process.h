@@ -58,6 +58,7 @@ class InstallerProcess {
   int wait_exit(double seconds = 30);
   // Sends `signal_number` to the program.
   void send_signal(int signal_number);
+  int pid() const { return pid_; }
   // What the program wrote so far (headless runs).
   std::string stdout_text() const;
   std::string stderr_text() const;
