@@ -15,9 +15,9 @@
 // output and error go to files. `terminal`: the program runs under
 // script(1), so its standard error is a pseudo-terminal whose output lands in
 // the standard-error file. `env` adds NAME=VALUE settings (a NAME alone
-// removes that variable). `program`: which
-// of the built installers runs. `wrapper`: a command the program is started
-// under (its words, the program and its arguments follow), such as fiu-run.
+// removes that variable). `program`: which of the built installers runs.
+// `wrapper`: a command the program is started under (its words, the program
+// and its arguments follow), such as fiu-run.
 struct headless_run {
   bool terminal = false;
   std::vector<std::string> env;
