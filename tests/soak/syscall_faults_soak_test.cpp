@@ -127,9 +127,10 @@ bool hung_in_fault_library(int pid, std::string* stacks) {
   for (std::string line; std::getline(in, line);) {
     if (line.rfind("TID ", 0) == 0)
       waiting = false;
-    else if (line.find("lock_wait") != std::string::npos || line.find("rwlock") != std::string::npos)
+    else if (line.find("lock_wait") != std::string::npos || line.find("mutex_lock") != std::string::npos ||
+             line.find("rwlock") != std::string::npos)
       waiting = true;
-    else if (waiting && line.find("/fiu/") != std::string::npos)
+    else if (waiting && (line.find("/fiu/") != std::string::npos || line.find("libfiu") != std::string::npos))
       return true;
   }
   return false;
