@@ -82,10 +82,6 @@ const char* const kEmptiedFolder = "Retired Sounds/";
 
 using listing = std::map<std::string, std::string>;  // relative path -> MD5
 
-bool is_part_file(const std::string& rel) {
-  return rel.size() > 13 && rel.compare(rel.size() - 13, 13, ".skyvane-part") == 0;
-}
-
 // The percentages of the plain progress lines.
 int last_percent(const std::string& text) {
   static const std::regex line(R"((^|[\r\n]) *(\d+)% [0-9.]+ MB of [0-9.]+ MB)");

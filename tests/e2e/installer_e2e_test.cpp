@@ -2,7 +2,6 @@
 // published by the real publisher; clicks by xdotool at the screen positions
 // of the main screen, the licence window and the question window.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -117,7 +116,7 @@ TEST_F(InstallerE2E, FreshInstallIntoAnEmptyDestination) {
   make_dirs(fake_bin);
   make_dirs(root_ / "run");
   write_file(fake_bin + "dbus-launch", "#!/bin/sh\necho \"$@\" > " + shell_quote(launched) + "\nexit 1\n");
-  ASSERT_EQ(::chmod((fake_bin + "dbus-launch").c_str(), 0755), 0);
+  fs::permissions(fake_bin + "dbus-launch", fs::perms::owner_all, fs::perm_options::add);
   const char* path = std::getenv("PATH");
   auto p = start({}, {"PATH=" + fake_bin + ":" + (path ? path : "/usr/bin:/bin"), "DBUS_SESSION_BUS_ADDRESS",
                       "XDG_RUNTIME_DIR=" + (root_ / "run")});

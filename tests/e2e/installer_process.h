@@ -95,3 +95,7 @@ std::string mount_table_line(const std::string& device, const std::string& mount
                              const std::string& type);
 std::string build_dir();
 std::string artefact_dir();
+// A file a killed run can leave beside its destination while writing it.
+inline bool is_part_file(const std::string& rel) {
+  return rel.ends_with(".skyvane-part");
+}

@@ -117,12 +117,14 @@ std::string first_said(const std::string& err) {
 // library's lookup lock, resolves a wrapped function with dlsym and waits
 // for the dynamic loader's lock, while another, loading a library (glibc
 // loads a character-set module on the first 7z expansion), holds that lock
-// and calls the wrapped malloc, which waits for the lookup lock. True when
-// the stacks of `pid` show a thread waiting for a lock below a frame of the
-// fault library: the hang is the library's, not the program's.
-bool hung_in_fault_library(int pid, std::string* stacks) {
-  run("eu-stack -m -p " + std::to_string(pid) + " 2>&1", stacks);
-  std::stringstream in(*stacks);
+// and calls the wrapped malloc, which waits for the lookup lock. When the
+// stacks of `pid` show a thread waiting for a lock below a frame of the
+// fault library (the hang is the library's, not the program's): those
+// stacks, else "".
+std::string fault_library_hang(int pid) {
+  std::string stacks;
+  run("eu-stack -m -p " + std::to_string(pid) + " 2>&1", &stacks);
+  std::stringstream in(stacks);
   bool waiting = false;
   for (std::string line; std::getline(in, line);) {
     if (line.rfind("TID ", 0) == 0)
@@ -131,9 +133,9 @@ bool hung_in_fault_library(int pid, std::string* stacks) {
              line.find("rwlock") != std::string::npos)
       waiting = true;
     else if (waiting && (line.find("/fiu/") != std::string::npos || line.find("libfiu") != std::string::npos))
-      return true;
+      return stacks;
   }
-  return false;
+  return "";
 }
 
 class SyscallFaults : public ::testing::Test {
@@ -195,11 +197,8 @@ class SyscallFaults : public ::testing::Test {
                        how);
     // Only a bound for a run that hangs; a run takes a few seconds.
     const int status = p.wait_exit(120);
-    std::string library_hang;
-    if (status == -1 && p.running() && probability > 0) {
-      std::string stacks;
-      if (hung_in_fault_library(p.pid(), &stacks)) library_hang = stacks;
-    }
+    const std::string library_hang =
+        status == -1 && p.running() && probability > 0 ? fault_library_hang(p.pid()) : "";
     // The log of this run only (it grows across runs), its end at most.
     const std::string whole = p.log_text();
     std::string log = whole.substr(std::min(log_seen_, whole.size()));
@@ -302,7 +301,7 @@ TEST_F(SyscallFaults, EveryRunEndsCompleteOrFailedAndTheDestinationHoldsOldOrNew
     }
     for (const auto& [rel, bytes] : after) {
       // A killed run may leave a part file; the clean run must clear it.
-      if (!r.library_hang.empty() && rel.ends_with(".skyvane-part")) continue;
+      if (!r.library_hang.empty() && is_part_file(rel)) continue;
       const bool is_old = before.count(rel) && before.at(rel) == bytes;
       const bool is_new = r2.count(rel) && r2.at(rel) == bytes;
       EXPECT_TRUE(is_old || is_new) << rel << " is neither as before the run nor the published file ("
